@@ -1,0 +1,43 @@
+// The program's user-visible texts, kept in one place. The English texts are the
+// program's own; the about box and its menu entry are German.
+#pragma once
+
+namespace kx::text {
+
+// Main window
+inline constexpr char kMainCaption[] = "KX Upgrade - Dongle 1.1";
+inline constexpr char kExitButton[] = "EXIT";
+
+// Link line
+inline constexpr char kDeviceDescription[] = "KX Upgrade - Dongle";
+inline constexpr char kConnected[] = "KX Upgrade - Dongle connected";
+inline constexpr char kNotResponding[] = "KX Upgrade - Dongle not responding";
+
+// Transfer line
+inline constexpr char kInProgress[] = "Transfer in Progress...";
+inline constexpr char kCompleted[] = "Transfer completed";
+inline constexpr char kAborted[] = "Transfer aborted";
+
+// Log lines written on device replies
+inline constexpr char kRepeat[] = "REPEAT";
+inline constexpr char kDeviceError[] = "ERROR";
+inline constexpr char kIdMismatch[] = "UPDATE FILE ID DOESNT MATCH DEVICE ID";
+
+// Driver binding
+inline constexpr char kCantLoadDriver[] = "Error: Can't Load ft8u245.dll";
+
+// File chooser and profile store
+inline constexpr char kOrganisation[] = "Tessaro";
+inline constexpr char kSettingsSection[] = "Settings";
+inline constexpr char kPathEntry[] = "Path";
+inline constexpr char kDefaultPath[] = "C:\\Tessaro\\";
+inline constexpr char kDefaultExtension[] = "dat";
+inline constexpr char kFileFilter[] = "Data (*.dat)| *.dat|";
+
+// About box (German)
+inline constexpr char kAboutMenuEntry[] = "Inf&o \xC3\xBC" "ber KXUpgradeDongle...";
+inline constexpr char kAboutCaption[] = "Info \xC3\xBC" "ber KXUpgradeDongle";
+inline constexpr char kAboutVersion[] = "KXUpgradeDongle Version 1.0";
+inline constexpr char kAboutOk[] = "OK";
+
+}  // namespace kx::text
