@@ -1,0 +1,156 @@
+#include "packet_builder.h"
+
+namespace kx {
+namespace {
+
+constexpr int kCR = 0x0D;
+constexpr int kLF = 0x0A;
+constexpr int kRecordStart = 'S';
+constexpr int kSwitchStart = 'Z';
+constexpr int kTypeS3 = '3';
+constexpr std::uint8_t kLastS3 = 31;  // counted from 0: the 32nd `S3` record ends a packet
+
+}  // namespace
+
+struct PacketBuilder::Gather {
+    std::uint8_t s3Count = 0;
+    bool more = true;
+    bool switchAfter = false;
+    std::uint64_t offset = 0;
+    std::uint32_t line = 0;
+};
+
+PacketBuilder::PacketBuilder(std::uint8_t (&packet)[kPacketCapacity], std::uint16_t& packetLen,
+                             bool& firstStage, bool& lastWasSwitch)
+    : m_packet(packet),
+      m_packetLen(packetLen),
+      m_firstStage(firstStage),
+      m_lastWasSwitch(lastWasSwitch) {}
+
+void PacketBuilder::Restart() {
+    m_line = 1;
+    m_packetLen = 0;
+    m_lastWasSwitch = false;
+}
+
+BuildResult PacketBuilder::Build(ByteSource& file) {
+    const bool firstStageBefore = m_firstStage;
+    const bool lastWasSwitchBefore = m_lastWasSwitch;
+    m_packetLen = 0;
+
+    Gather gather;
+    std::uint64_t firstOffset = 0;
+    std::uint32_t firstLine = 0;
+    while (gather.more) {
+        const Take take = TakeRecord(file, gather);
+        if (take == Take::NoRecord) {
+            break;  // end of file: whatever was gathered still goes out
+        }
+        if (take != Take::Record) {
+            m_packetLen = 0;
+            m_firstStage = firstStageBefore;
+            m_lastWasSwitch = lastWasSwitchBefore;
+            const BuildOutcome outcome =
+                take == Take::TooLong ? BuildOutcome::RecordTooLong : BuildOutcome::ReadError;
+            return {outcome, false, gather.offset, gather.line};
+        }
+        if (firstLine == 0) {
+            firstOffset = gather.offset;
+            firstLine = gather.line;
+        }
+    }
+    if (m_packetLen == 0) {
+        return {BuildOutcome::EndOfFile, false, file.Consumed(), m_line};
+    }
+    return {BuildOutcome::Packet, gather.switchAfter, firstOffset, firstLine};
+}
+
+PacketBuilder::Take PacketBuilder::TakeRecord(ByteSource& file, Gather& gather) {
+    int b = 0;
+    do {
+        b = Read(file);
+    } while (b >= 0 && b != kRecordStart && b != kSwitchStart);
+    if (b == ByteSource::kError) {
+        gather.offset = file.Consumed();
+        gather.line = m_line;
+        return Take::Failed;
+    }
+    if (b == ByteSource::kEnd) {
+        return Take::NoRecord;
+    }
+    gather.offset = file.Consumed() - 1;
+    gather.line = m_line;
+
+    if (m_firstStage) {
+        if (b == kSwitchStart) {
+            m_firstStage = false;
+            m_lastWasSwitch = true;
+            gather.switchAfter = true;
+        }
+        gather.more = false;
+    } else {
+        m_lastWasSwitch = false;
+    }
+    if (!Append(b)) {
+        return Take::TooLong;
+    }
+    return TakeRest(file, gather);
+}
+
+// The type byte, taken whatever it is, then everything up to the CR. End of file ends
+// the record as read.
+PacketBuilder::Take PacketBuilder::TakeRest(ByteSource& file, Gather& gather) {
+    const int type = Read(file);
+    if (type == ByteSource::kError) {
+        return Take::Failed;
+    }
+    if (type == ByteSource::kEnd) {
+        gather.more = false;
+        return Take::Record;
+    }
+    if (type == kTypeS3 && gather.s3Count != kLastS3) {
+        ++gather.s3Count;
+    } else {
+        gather.more = false;
+    }
+    if (!Append(type)) {
+        return Take::TooLong;
+    }
+
+    for (;;) {
+        const int b = Read(file);
+        if (b == ByteSource::kError) {
+            return Take::Failed;
+        }
+        if (b == ByteSource::kEnd) {
+            gather.more = false;
+            return Take::Record;
+        }
+        if (b == kCR) {
+            break;
+        }
+        if (!Append(b)) {
+            return Take::TooLong;
+        }
+    }
+    // The byte after the CR, normally the LF, is dropped whatever it is.
+    return Read(file) == ByteSource::kError ? Take::Failed : Take::Record;
+}
+
+int PacketBuilder::Read(ByteSource& file) {
+    const int b = file.Next();
+    if (b == kLF) {
+        ++m_line;
+    }
+    return b;
+}
+
+bool PacketBuilder::Append(int b) {
+    if (m_packetLen >= kPacketCapacity) {
+        return false;
+    }
+    m_packet[m_packetLen++] = static_cast<std::uint8_t>(b);
+    return true;
+}
+
+}  // namespace kx

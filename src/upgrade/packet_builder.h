@@ -1,0 +1,64 @@
+// Turns the firmware file into packets, one packet per Build: records of the form
+// first byte `S` or `Z`, a type byte, then everything up to the next CR. In the first
+// stage every packet holds one record; the first `Z` there is the switch record, which
+// ends the first stage. In the second stage consecutive `S3` records share a packet, up
+// to 32 of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "byte_source.h"
+
+namespace kx {
+
+inline constexpr std::size_t kPacketCapacity = 4096;
+
+enum class BuildOutcome {
+    Packet,         // the packet is in the buffer, ready to be written
+    EndOfFile,      // no record was left; the packet is empty
+    RecordTooLong,  // a record does not fit in the buffer: nothing of this packet may go out
+    ReadError,      // the file could not be read: nothing of this packet may go out
+};
+
+struct BuildResult {
+    BuildOutcome outcome;
+    bool switchAfter;  // the packet holds the switch record: move to the bulk link
+    // Where the record began: the packet's first record for Packet, the failing one for
+    // RecordTooLong and ReadError (for a read error between records, where the read
+    // failed). The line is 1-based and counts the LF bytes consumed since Restart.
+    std::uint64_t recordOffset;
+    std::uint32_t recordLine;
+};
+
+class PacketBuilder {
+  public:
+    // Works on the transfer state kept by its owner; the references must outlive it.
+    PacketBuilder(std::uint8_t (&packet)[kPacketCapacity], std::uint16_t& packetLen,
+                  bool& firstStage, bool& lastWasSwitch);
+
+    // A new transfer: line count back to 1, and no packet left over from an earlier
+    // transfer (empty, and not marked as the switch record).
+    void Restart();
+
+    // Builds the next packet from `file`. On RecordTooLong and ReadError the packet is
+    // left empty and both stage flags as they were before the call.
+    BuildResult Build(ByteSource& file);
+
+  private:
+    struct Gather;
+    enum class Take { Record, NoRecord, TooLong, Failed };
+
+    Take TakeRecord(ByteSource& file, Gather& gather);
+    Take TakeRest(ByteSource& file, Gather& gather);
+    int Read(ByteSource& file);
+    bool Append(int b);
+
+    std::uint8_t (&m_packet)[kPacketCapacity];
+    std::uint16_t& m_packetLen;
+    bool& m_firstStage;
+    bool& m_lastWasSwitch;
+    std::uint32_t m_line = 1;
+};
+
+}  // namespace kx
