@@ -35,9 +35,22 @@ inline constexpr char kDefaultExtension[] = "dat";
 inline constexpr char kFileFilter[] = "Data (*.dat)| *.dat|";
 
 // About box (German)
-inline constexpr char kAboutMenuEntry[] = "Inf&o \xC3\xBC" "ber KXUpgradeDongle...";
-inline constexpr char kAboutCaption[] = "Info \xC3\xBC" "ber KXUpgradeDongle";
+inline constexpr char kAboutMenuEntry[] =
+    "Inf&o \xC3\xBC"
+    "ber KXUpgradeDongle...";
+inline constexpr char kAboutCaption[] =
+    "Info \xC3\xBC"
+    "ber KXUpgradeDongle";
 inline constexpr char kAboutVersion[] = "KXUpgradeDongle Version 1.0";
 inline constexpr char kAboutOk[] = "OK";
+
+}  // namespace kx::text
+
+namespace kx::text {
+
+// Log lines written when the firmware file cannot be sent faithfully
+inline constexpr char kRecordTooLongFormat[] =
+    "PACKET TOO LONG: RECORD AT LINE %u DOES NOT FIT IN %u BYTES";
+inline constexpr char kReadErrorFormat[] = "CANNOT READ FIRMWARE FILE AT BYTE %llu";
 
 }  // namespace kx::text

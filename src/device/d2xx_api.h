@@ -92,3 +92,7 @@ typedef FT_STATUS(KX_D2XX_CALL* PFN_FT_SetEventNotification)(FT_HANDLE, DWORD, P
 #ifdef __cplusplus
 }  // extern "C"
 #endif
+
+#ifdef __cplusplus
+static_assert(sizeof(DWORD) == 4 && sizeof(ULONG) == 4, "D2XX DWORD/ULONG are 32 bits");
+#endif

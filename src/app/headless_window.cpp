@@ -1,0 +1,147 @@
+#include "headless_window.h"
+
+#include "upgrade_dlg.h"
+
+namespace kx {
+
+bool HeadlessWindow::RunUntil(const std::function<bool()>& done,
+                              std::chrono::milliseconds timeout) {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (m_ended || Clock::now() >= deadline) {
+            return done();
+        }
+        DispatchOne(deadline);
+    }
+    return true;
+}
+
+void HeadlessWindow::PumpFor(std::chrono::milliseconds duration) {
+    const Clock::time_point deadline = Clock::now() + duration;
+    while (!m_ended && Clock::now() < deadline) {
+        DispatchOne(deadline);
+    }
+}
+
+// Runs one due timer tick or one posted message, waiting until `deadline` at most.
+bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
+    Clock::time_point wakeUp = deadline;
+    for (auto& [id, timer] : m_timers) {
+        if (timer.due <= Clock::now()) {
+            timer.due = Clock::now() + timer.period;
+            if (m_dialog != nullptr) {
+                m_dialog->OnMessage(WM_TIMER, id);
+            }
+            return true;
+        }
+        wakeUp = std::min(wakeUp, timer.due);
+    }
+    UINT message = 0;
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_posted.wait_until(lock, wakeUp, [this] { return !m_queue.empty(); })) {
+            return false;
+        }
+        message = m_queue.front();
+        m_queue.pop_front();
+        if (message == WM_POLL_DEVICE) {
+            m_pollPending = false;
+        }
+    }
+    if (m_dialog != nullptr && !m_ended) {
+        m_dialog->OnMessage(message);
+    }
+    return true;
+}
+
+void HeadlessWindow::Changed() {
+    if (displayChanged) {
+        displayChanged();
+    }
+}
+
+void HeadlessWindow::PullTexts(std::string& connection, std::string& log, std::string& transfer) {
+    connection = m_connection;
+    log = m_log;
+    transfer = m_transfer;
+}
+
+void HeadlessWindow::PushTexts(std::string_view connection, const LogUpdate& log,
+                               std::string_view transfer) {
+    const bool changed =
+        connection != m_connection || transfer != m_transfer || log.replace || !log.text.empty();
+    m_connection = connection;
+    m_transfer = transfer;
+    if (log.replace) {
+        m_log = log.text;
+    } else {
+        m_log.append(log.text);
+    }
+    if (changed) {
+        Changed();
+    }
+}
+
+void HeadlessWindow::EnableExit(bool enable) {
+    m_exitEnabled = enable;
+}
+
+void HeadlessWindow::SetProgressRange(std::uint32_t maximum) {
+    m_progressMax = maximum;
+}
+
+void HeadlessWindow::SetProgressPos(std::uint32_t position) {
+    if (position != m_progressPos) {
+        m_progressPos = position;
+        Changed();
+    }
+}
+
+void HeadlessWindow::MessageBox(const std::string& text) {
+    if (messageBox) {
+        messageBox(text);
+    }
+}
+
+void HeadlessWindow::PostToWindow(UINT message) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (message == WM_POLL_DEVICE) {
+            // A pass drains everything the device has sent, so one pending poll is enough.
+            if (m_pollPending) {
+                return;
+            }
+            m_pollPending = true;
+        }
+        m_queue.push_back(message);
+    }
+    m_posted.notify_one();
+}
+
+void HeadlessWindow::SetTimer(UINT id, UINT periodMs) {
+    const std::chrono::milliseconds period(periodMs);
+    m_timers[id] = Timer{period, Clock::now() + period};
+}
+
+void HeadlessWindow::EndDialog(int result) {
+    m_ended = true;
+    m_endResult = result;
+}
+
+std::optional<std::string> HeadlessWindow::ChooseFile(const FileChooserRequest& request) {
+    return chooser ? chooser(request) : std::nullopt;
+}
+
+std::string HeadlessWindow::GetProfileString(const std::string& section, const std::string& entry,
+                                             const std::string& defaultValue) {
+    const auto it = profile.find(section + "/" + entry);
+    return it == profile.end() ? defaultValue : it->second;
+}
+
+bool HeadlessWindow::WriteProfileString(const std::string& section, const std::string& entry,
+                                        const std::string& value) {
+    profile[section + "/" + entry] = value;
+    return true;
+}
+
+}  // namespace kx

@@ -1,0 +1,97 @@
+// A window surface without a toolkit: the controls' state kept in memory and a message
+// loop of its own (posted messages and timers). The console front end and the tests
+// run the dialog on it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "window_surface.h"
+
+namespace kx {
+
+class CUpgradeDlg;
+
+class HeadlessWindow : public WindowSurface {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // The dialog whose handlers receive the posted messages and timer ticks.
+    void Attach(CUpgradeDlg* dialog) { m_dialog = dialog; }
+
+    // Dispatches messages and timer ticks until `done` holds, the dialog ends or
+    // `timeout` passes. Returns whether `done` held.
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+    // Dispatches for the given time (a modal loop's worth of messages).
+    void PumpFor(std::chrono::milliseconds duration);
+
+    // What the controls show.
+    const std::string& Connection() const { return m_connection; }
+    const std::string& Log() const { return m_log; }
+    const std::string& Transfer() const { return m_transfer; }
+    bool ExitEnabled() const { return m_exitEnabled; }
+    std::uint32_t ProgressMax() const { return m_progressMax; }
+    std::uint32_t ProgressPos() const { return m_progressPos; }
+    bool Ended() const { return m_ended; }
+    int EndResult() const { return m_endResult; }
+    bool TimerArmed(UINT id) const { return m_timers.count(id) != 0; }
+
+    // Hooks for the front end: the chooser's answer, message boxes, and a call after
+    // every change of what the controls show.
+    std::function<std::optional<std::string>(const FileChooserRequest&)> chooser;
+    std::function<void(const std::string&)> messageBox;
+    std::function<void()> displayChanged;
+
+    // WindowSurface
+    void PullTexts(std::string& connection, std::string& log, std::string& transfer) override;
+    void PushTexts(std::string_view connection, const LogUpdate& log,
+                   std::string_view transfer) override;
+    void ScrollLogToEnd() override {}
+    void InvalidateLog() override {}
+    void RepaintNow() override {}
+    void EnableExit(bool enable) override;
+    void SetProgressRange(std::uint32_t maximum) override;
+    void SetProgressPos(std::uint32_t position) override;
+    void MessageBox(const std::string& text) override;
+    void PostToWindow(UINT message) override;
+    void SetTimer(UINT id, UINT periodMs) override;
+    void EndDialog(int result) override;
+    std::optional<std::string> ChooseFile(const FileChooserRequest& request) override;
+    std::string GetProfileString(const std::string& section, const std::string& entry,
+                                 const std::string& defaultValue) override;
+    bool WriteProfileString(const std::string& section, const std::string& entry,
+                            const std::string& value) override;
+
+    std::map<std::string, std::string> profile;  // "section/entry" -> value
+
+  private:
+    struct Timer {
+        std::chrono::milliseconds period;
+        Clock::time_point due;
+    };
+    bool DispatchOne(Clock::time_point deadline);
+    void Changed();
+
+    std::string m_connection;
+    std::string m_log;
+    std::string m_transfer;
+    bool m_exitEnabled = true;
+    std::uint32_t m_progressMax = 100;
+    std::uint32_t m_progressPos = 0;
+    bool m_ended = false;
+    int m_endResult = 0;
+    CUpgradeDlg* m_dialog = nullptr;
+    std::map<UINT, Timer> m_timers;
+
+    std::mutex m_mutex;
+    std::condition_variable m_posted;
+    std::deque<UINT> m_queue;
+    bool m_pollPending = false;
+};
+
+}  // namespace kx

@@ -1,0 +1,96 @@
+// The main window: the dialog's controls in Qt 6 Widgets, and the window surface
+// through which the upgrade logic drives them.
+#pragma once
+
+#include <QDialog>
+#include <QEvent>
+#include <atomic>
+#include <map>
+#include <string>
+
+#include "app/upgrade_dlg.h"
+#include "app/window_surface.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace kx {
+
+class MainWindow : public QDialog, public WindowSurface {
+    Q_OBJECT
+  public:
+    explicit MainWindow(const char* driverLibrary = platform::kDriverLibraryName,
+                        QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Initialises the dialog and runs it modally; returns at once if it ended while
+    // initialising (no driver).
+    int RunModal();
+    // Initialises and shows the dialog without a modal loop of its own (tests).
+    bool Start();
+    bool EndedWhileInitialising() const { return m_endedEarly; }
+
+    CUpgradeDlg& Dialog() { return m_dlg; }
+    QPushButton* ExitButton() const { return m_exit; }
+    QPlainTextEdit* LogView() const { return m_log; }
+    QLabel* ConnectionLabel() const { return m_connection; }
+    QLabel* TransferLabel() const { return m_transfer; }
+    QProgressBar* Progress() const { return m_progressBar; }
+
+    // WindowSurface
+    void PullTexts(std::string& connection, std::string& log, std::string& transfer) override;
+    void PushTexts(std::string_view connection, const LogUpdate& log,
+                   std::string_view transfer) override;
+    void ScrollLogToEnd() override;
+    void InvalidateLog() override;
+    void RepaintNow() override;
+    void EnableExit(bool enable) override;
+    void SetProgressRange(std::uint32_t maximum) override;
+    void SetProgressPos(std::uint32_t position) override;
+    void MessageBox(const std::string& text) override;
+    void PostToWindow(UINT message) override;
+    void SetTimer(UINT id, UINT periodMs) override;
+    void EndDialog(int result) override;
+    std::optional<std::string> ChooseFile(const FileChooserRequest& request) override;
+    std::string GetProfileString(const std::string& section, const std::string& entry,
+                                 const std::string& defaultValue) override;
+    bool WriteProfileString(const std::string& section, const std::string& entry,
+                            const std::string& value) override;
+
+    void done(int result) override;
+
+  protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildControls();
+    void ShowMessageBoxNow(const QString& text);
+
+    QPushButton* m_exit = nullptr;
+    QPlainTextEdit* m_log = nullptr;
+    QLabel* m_connection = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_transfer = nullptr;
+    std::map<UINT, QTimer*> m_timers;
+
+    // The controls' texts as the logic sees them: 8-bit, CR LF line ends.
+    std::string m_connectionText;
+    std::string m_logText;
+    std::string m_transferText;
+    int m_progressScale = 1;
+
+    std::atomic<bool> m_pollPosted{false};
+    bool m_running = false;
+    bool m_endedEarly = false;
+    bool m_finished = false;
+    CUpgradeDlg m_dlg;
+};
+
+// Turns a common-dialog filter ("Name|pattern|...") into Qt's form ("Name (pattern)").
+QString QtFilterFromPairs(const std::string& filter);
+
+}  // namespace kx

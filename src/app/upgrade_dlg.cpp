@@ -1,0 +1,109 @@
+#include "upgrade_dlg.h"
+
+#include "device/driver_binding.h"
+#include "string_table.h"
+
+namespace kx {
+
+std::string g_deviceName;
+
+CUpgradeDlg::CUpgradeDlg(WindowSurface& window, const char* driverLibrary)
+    : m_window(window), m_driverLibrary(driverLibrary), m_editLog(window), m_progress(window) {
+    SetDriverMessageBox([&window](const std::string& text) { window.MessageBox(text); });
+}
+
+CUpgradeDlg::~CUpgradeDlg() {
+    m_pollThreads.StopAll();
+    SetDriverMessageBox(nullptr);
+}
+
+void CUpgradeDlg::OnMessage(UINT message, UINT param) {
+    switch (message) {
+        case WM_TIMER:
+            OnTimer(param);
+            break;
+        case WM_CLOSE:
+            OnClose();
+            break;
+        case WM_POLL_DEVICE:
+            OnPollDevice(0, 0);
+            break;
+        case WM_START_TRANSFER:
+            OnStartTransfer(0, 0);
+            break;
+        default:
+            break;
+    }
+}
+
+bool CUpgradeDlg::OnInitDialog() {
+    UpdateData(false);
+    g_polling = false;
+    g_connected = 0;
+    m_firstStage = true;
+    m_matchIndex = 0;
+    m_matchState = 0;
+    m_transferring = false;
+    m_lastWasSwitch = false;
+    UpdateData(true);
+    LoadDriver();
+    if (!g_driverLoaded) {
+        m_window.EndDialog(IDCANCEL);
+    } else {
+        m_window.SetTimer(RECONNECT_TIMER, kReconnectPeriodMs);
+    }
+    ShowTransfer("");
+    ScrollLogToEnd();
+    return true;
+}
+
+void CUpgradeDlg::OnEndDialog() {
+    if (DeviceIsOpen()) {
+        DrvClose();
+    }
+    m_pollThreads.StopAll();
+}
+
+void CUpgradeDlg::LoadDriver() {
+    BindDriver(m_driverLibrary, m_hDriver,
+               [this](const std::string& text) { m_window.MessageBox(text); });
+}
+
+void CUpgradeDlg::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        std::string log;
+        m_window.PullTexts(m_strConnection, log, m_strTransfer);
+        m_strLog.AssignFromControl(std::move(log));
+    } else {
+        m_window.PushTexts(m_strConnection, m_strLog.TakeUpdate(), m_strTransfer);
+    }
+}
+
+void CUpgradeDlg::ShowConnection(std::string_view text) {
+    UpdateData(true);
+    m_strConnection = text;
+    UpdateData(false);
+}
+
+void CUpgradeDlg::ShowTransfer(std::string_view text) {
+    UpdateData(true);
+    m_strTransfer = text;
+    UpdateData(false);
+}
+
+void CUpgradeDlg::ScrollLogToEnd() {
+    m_editLog.ScrollToEnd();
+}
+
+void CUpgradeDlg::RefreshLog() {
+    m_editLog.Invalidate();
+    UpdateData(false);
+    m_editLog.Invalidate();
+    ScrollLogToEnd();
+}
+
+void CUpgradeDlg::EnableExit(bool enable) {
+    m_window.EnableExit(enable);
+}
+
+}  // namespace kx

@@ -1,0 +1,130 @@
+// The main dialog: owner of all per-window state and home of every handler that drives
+// the device. It reaches the window only through a WindowSurface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "device/dynamic_library.h"
+#include "device/poll_thread.h"
+#include "firmware_file.h"
+#include "log_text.h"
+#include "packet_builder.h"
+#include "window_surface.h"
+
+namespace kx {
+
+// The name announced by the device, collected by the announcement matcher.
+extern std::string g_deviceName;
+
+inline constexpr int IDD_MAIN = 102;
+inline constexpr int IDC_LOG = 1000;
+inline constexpr int IDC_CONNECTION_TEXT = 1001;
+inline constexpr int IDC_PROGRESS = 1002;
+inline constexpr int IDC_TRANSFER_TEXT = 1004;
+inline constexpr int IDR_MAINFRAME = 128;
+
+// The log control as the logic uses it.
+class LogControl {
+  public:
+    explicit LogControl(WindowSurface& window) : m_window(window) {}
+    void Invalidate() { m_window.InvalidateLog(); }
+    void ScrollToEnd() { m_window.ScrollLogToEnd(); }
+
+  private:
+    WindowSurface& m_window;
+};
+
+// The progress bar as the logic uses it: a 32-bit range from 0.
+class ProgressControl {
+  public:
+    explicit ProgressControl(WindowSurface& window) : m_window(window) {}
+    void SetRange32(std::uint32_t maximum) { m_window.SetProgressRange(maximum); }
+    void SetPos(std::uint32_t position) { m_window.SetProgressPos(position); }
+
+  private:
+    WindowSurface& m_window;
+};
+
+class CUpgradeDlg {
+  public:
+    // `driverLibrary` is the name the loader searches for; tests may give a path.
+    explicit CUpgradeDlg(WindowSurface& window,
+                         const char* driverLibrary = platform::kDriverLibraryName);
+    ~CUpgradeDlg();
+    CUpgradeDlg(const CUpgradeDlg&) = delete;
+    CUpgradeDlg& operator=(const CUpgradeDlg&) = delete;
+
+    // Message routing: WM_TIMER (param = timer id), WM_CLOSE, WM_POLL_DEVICE,
+    // WM_START_TRANSFER.
+    void OnMessage(UINT message, UINT param = 0);
+
+    bool OnInitDialog();
+    void OnTimer(UINT id);
+    void OnClose();
+    long OnPollDevice(UINT wParam, long lParam);
+    long OnStartTransfer(UINT wParam, long lParam);
+    // The dialog ends through EXIT, Enter or Esc: close the device and stop polling,
+    // as the close box does, so that no poll thread outlives the window.
+    void OnEndDialog();
+
+    // State, read by the front ends and tests.
+    const std::string& ConnectionText() const { return m_strConnection; }
+    const std::string& LogTextValue() const { return m_strLog.str(); }
+    const std::string& TransferText() const { return m_strTransfer; }
+    bool Transferring() const { return m_transferring; }
+    bool FirstStage() const { return m_firstStage; }
+    std::uint32_t BytesSent() const { return m_bytesSent; }
+    std::uint32_t FileLength() const { return m_fileLength; }
+    std::size_t PollThreadsRunning() const { return m_pollThreads.Running(); }
+
+  private:
+    // Display routines
+    void UpdateData(bool saveAndValidate);
+    void ShowConnection(std::string_view text);
+    void ShowTransfer(std::string_view text);
+    void ScrollLogToEnd();
+    void RefreshLog();
+    void EnableExit(bool enable);
+
+    // Device link
+    void LoadDriver();
+    void ConnectDevice();
+    void WaitTransmitDrained();
+    void MarkDeviceLost();
+    void LoseDevice();
+
+    // Upgrade protocol
+    void SendNextPacket(bool repeat);
+    void CompleteTransfer();
+    void AbortTransfer(std::string_view text);
+    bool InterpretReply(std::uint8_t b);
+    bool MatchAnnouncement(std::uint8_t b);
+
+    WindowSurface& m_window;
+    const char* m_driverLibrary;
+    PollThreads m_pollThreads;
+    bool m_choosingFile = false;
+
+    std::uint8_t m_matchIndex = 0;
+    std::uint8_t m_matchState = 0;
+    LogControl m_editLog;
+    ProgressControl m_progress;
+    std::string m_strConnection;
+    LogText m_strLog;
+    std::string m_strTransfer;
+    platform::LibraryHandle m_hDriver = nullptr;
+    FirmwareFile m_file;
+    std::uint32_t m_fileLength = 0;
+    std::uint32_t m_bytesSent = 0;
+    std::uint8_t m_packet[kPacketCapacity] = {};
+    std::uint16_t m_packetLen = 0;
+    bool m_firstStage = true;
+    bool m_transferring = false;
+    bool m_lastWasSwitch = false;
+
+    PacketBuilder m_builder{m_packet, m_packetLen, m_firstStage, m_lastWasSwitch};
+};
+
+}  // namespace kx

@@ -1,0 +1,82 @@
+// Finding and opening the dongle, noticing its loss, and draining the transmit queue.
+#include <chrono>
+#include <thread>
+
+#include "app/upgrade_dlg.h"
+#include "driver_binding.h"
+#include "link_profile.h"
+#include "string_table.h"
+
+namespace kx {
+
+namespace {
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+void CUpgradeDlg::ConnectDevice() {
+    UpdateData(true);
+    char description[] = "KX Upgrade - Dongle";
+    static_assert(sizeof(description) == sizeof(text::kDeviceDescription));
+    if (DrvOpenEx(description, FT_OPEN_BY_DESCRIPTION) != FT_OK) {
+        m_strConnection = text::kNotResponding;
+        g_connected = 0;
+        g_polling = false;
+    } else {
+        m_strConnection = text::kConnected;
+        g_connected = 1;
+        ApplyLinkProfile(kCommandProfile);
+        g_polling = true;
+        m_pollThreads.Start(m_window);
+    }
+    UpdateData(false);
+    m_window.RepaintNow();
+}
+
+void CUpgradeDlg::OnTimer(UINT /*id*/) {
+    if (!g_polling && !g_connected) {
+        ConnectDevice();
+        EnableExit(true);
+    }
+}
+
+void CUpgradeDlg::OnClose() {
+    DrvClose();
+    g_polling = false;
+}
+
+// The device is gone: the link line says so and the handle is closed.
+void CUpgradeDlg::MarkDeviceLost() {
+    UpdateData(true);
+    m_strConnection = text::kNotResponding;
+    DrvClose();
+    g_connected = 0;
+    UpdateData(false);
+    ScrollLogToEnd();
+}
+
+// Loss found by a poll pass: polling stops too, and the reconnect timer takes over.
+void CUpgradeDlg::LoseDevice() {
+    g_polling = false;
+    MarkDeviceLost();
+}
+
+void CUpgradeDlg::WaitTransmitDrained() {
+    SleepMs(2);
+    DWORD tx = 1;
+    while (tx != 0) {
+        DWORD rx = 0;
+        DWORD events = 0;
+        if (DrvGetStatus(&rx, &tx, &events) != FT_OK) {
+            // Polling stays on: the next pass finds the device closed and reconnects.
+            MarkDeviceLost();
+            break;
+        }
+    }
+    SleepMs(2);
+}
+
+}  // namespace kx

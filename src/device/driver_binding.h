@@ -1,0 +1,79 @@
+// The D2XX driver, bound at run time: the entry-point table, the process-wide device
+// handle and the guarded calls through which the rest of the program reaches the device.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "d2xx_api.h"
+#include "dynamic_library.h"
+
+namespace kx {
+
+// The sixteen entry points, in the order in which they are resolved.
+enum EntryPoint : int {
+    kFT_Write,
+    kFT_Read,
+    kFT_Open,
+    kFT_OpenEx,
+    kFT_ListDevices,
+    kFT_Close,
+    kFT_ResetDevice,
+    kFT_Purge,
+    kFT_SetTimeouts,
+    kFT_GetQueueStatus,
+    kFT_GetStatus,
+    kFT_SetBaudRate,
+    kFT_SetDataCharacteristics,
+    kFT_SetFlowControl,
+    kFT_SetDivisor,
+    kFT_SetEventNotification,
+    kEntryPointCount
+};
+
+extern const char* const kEntryPointNames[kEntryPointCount];
+
+struct DriverTable {
+    void* entry[kEntryPointCount];
+};
+
+// Written only while binding (on the window's thread, before any poll thread exists).
+extern DriverTable g_driver;
+extern bool g_driverLoaded;
+// The open device. Only a successful DrvOpenEx writes it; it keeps its value after close.
+extern std::atomic<FT_HANDLE> g_hDevice;
+
+// Where a guarded call with an empty entry point shows its message box.
+using MessageBoxSink = std::function<void(const std::string& text)>;
+void SetDriverMessageBox(MessageBoxSink sink);
+
+// Loads `libraryName` and resolves the entry points in order. On the first failure it
+// reports "Error: Can't Load ft8u245.dll" or "Error: Can't Find <name>" through `report`,
+// leaves the later entries empty and returns false. Sets g_driverLoaded either way.
+bool BindDriver(const char* libraryName, platform::LibraryHandle& library,
+                const MessageBoxSink& report);
+
+// Empties the table and forgets the open device (tests bind several libraries in turn).
+void UnbindDriverForTesting();
+
+// Guarded calls: the D2XX status, FT_OK (0) on success. An empty entry point shows
+// "<FT_name> is not valid!" and returns 1. While no device is open every call but
+// DrvOpenEx fails with FT_DEVICE_NOT_OPENED and reaches no driver.
+FT_STATUS DrvRead(LPVOID buffer, DWORD count, LPDWORD got);
+FT_STATUS DrvWrite(LPVOID buffer, DWORD count, LPDWORD written);
+FT_STATUS DrvOpenEx(PVOID arg, DWORD flags);
+FT_STATUS DrvClose();
+FT_STATUS DrvResetDevice();
+FT_STATUS DrvPurge(ULONG mask);
+FT_STATUS DrvSetTimeouts(ULONG readMs, ULONG writeMs);
+FT_STATUS DrvGetStatus(DWORD* rx, DWORD* tx, DWORD* events);
+FT_STATUS DrvSetBaudRate(ULONG baud);
+FT_STATUS DrvSetDataCharacteristics(UCHAR bits, UCHAR stop, UCHAR parity);
+FT_STATUS DrvSetFlowControl(USHORT mode, UCHAR xon, UCHAR xoff);
+FT_STATUS DrvSetDivisor(USHORT divisor);
+FT_STATUS DrvSetEventNotification(DWORD mask, PVOID event);
+
+bool DeviceIsOpen();
+
+}  // namespace kx
