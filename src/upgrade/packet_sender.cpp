@@ -1,0 +1,77 @@
+// Sending the firmware file to the device, one packet per call, and ending the transfer.
+#include <cstdio>
+
+#include "app/upgrade_dlg.h"
+#include "device/driver_binding.h"
+#include "device/link_profile.h"
+#include "string_table.h"
+
+namespace kx {
+
+namespace {
+
+// Each packet adds its length plus the CR LF that a single-record packet dropped.
+constexpr std::uint32_t kLineEndLength = 2;
+
+std::string DescribeBuildFailure(const BuildResult& result) {
+    char text[128];
+    if (result.outcome == BuildOutcome::RecordTooLong) {
+        std::snprintf(text, sizeof text, text::kRecordTooLongFormat,
+                      static_cast<unsigned>(result.recordLine),
+                      static_cast<unsigned>(kPacketCapacity));
+    } else {
+        std::snprintf(text, sizeof text, text::kReadErrorFormat,
+                      static_cast<unsigned long long>(result.recordOffset));
+    }
+    return text;
+}
+
+}  // namespace
+
+void CUpgradeDlg::SendNextPacket(bool repeat) {
+    if (!g_connected || !m_transferring) {
+        return;
+    }
+    DWORD written = 0;
+    // The device resends the last packet on 0xB6, except the switch record: a repeat
+    // request right after it is answered with the next packet.
+    if (repeat && !m_lastWasSwitch) {
+        DrvWrite(m_packet, m_packetLen, &written);
+        return;
+    }
+    const BuildResult result = m_builder.Build(m_file);
+    switch (result.outcome) {
+        case BuildOutcome::EndOfFile:
+            CompleteTransfer();
+            return;
+        case BuildOutcome::RecordTooLong:
+        case BuildOutcome::ReadError:
+            // Nothing of this packet goes out: a truncated record could brick the device.
+            AbortTransfer(DescribeBuildFailure(result));
+            RefreshLog();
+            return;
+        case BuildOutcome::Packet:
+            break;
+    }
+    DrvWrite(m_packet, m_packetLen, &written);
+    m_bytesSent += m_packetLen + kLineEndLength;
+    m_progress.SetPos(m_bytesSent);
+    if (result.switchAfter) {
+        WaitTransmitDrained();
+        ApplyLinkProfile(kBulkProfile);
+    }
+}
+
+void CUpgradeDlg::CompleteTransfer() {
+    m_transferring = false;
+    m_firstStage = true;
+    WaitTransmitDrained();
+    DrvSetBaudRate(kCommandBaudRate);
+    DrvPurge(FT_PURGE_RX);
+    m_file.Close();
+    EnableExit(true);
+    ShowTransfer(text::kCompleted);
+    ScrollLogToEnd();
+}
+
+}  // namespace kx

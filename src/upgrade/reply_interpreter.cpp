@@ -1,0 +1,127 @@
+// One poll pass: drain the device's bytes, match its announcement or follow its replies,
+// and keep the first stage flowing while the transmit queue runs low.
+#include "announce_matcher.h"
+#include "app/upgrade_dlg.h"
+#include "device/driver_binding.h"
+#include "device/link_profile.h"
+#include "reply_table.h"
+#include "string_table.h"
+
+namespace kx {
+
+namespace {
+
+// First-stage packets go out whenever fewer bytes than this wait in the transmit queue.
+constexpr DWORD kPacingThreshold = 16;
+// A driver that keeps reporting bytes it will not deliver is treated as gone.
+constexpr unsigned kMaxFailedReads = 64;
+
+}  // namespace
+
+long CUpgradeDlg::OnPollDevice(UINT /*wParam*/, long /*lParam*/) {
+    bool updated = false;
+    if (!g_polling) {
+        return 0;
+    }
+    if (!g_connected) {
+        ConnectDevice();
+        EnableExit(true);
+        return 0;
+    }
+    DWORD rx = 0;
+    DWORD tx = 0;
+    DWORD events = 0;
+    if (DrvGetStatus(&rx, &tx, &events) != FT_OK) {
+        LoseDevice();
+        rx = 0;
+    }
+    unsigned failedReads = 0;
+    while (rx != 0) {
+        std::uint8_t b = 0;
+        DWORD got = 0;
+        const FT_STATUS status = DrvRead(&b, 1, &got);
+        // Status 4 with a byte still delivers it; status 0 with no byte has nothing to give.
+        if ((status == FT_OK || status == FT_IO_ERROR) && got != 0) {
+            failedReads = 0;
+            const bool changed = m_transferring ? InterpretReply(b) : MatchAnnouncement(b);
+            if (changed || updated) {
+                RefreshLog();
+                updated = true;
+            }
+        } else if (++failedReads == kMaxFailedReads) {
+            LoseDevice();
+            break;
+        }
+        if (DrvGetStatus(&rx, &tx, &events) != FT_OK) {
+            LoseDevice();
+            break;
+        }
+    }
+    if (m_firstStage && tx < kPacingThreshold && m_transferring) {
+        SendNextPacket(false);
+    }
+    return 0;
+}
+
+bool CUpgradeDlg::InterpretReply(std::uint8_t b) {
+    switch (ClassifyReply(b)) {
+        case ReplyAction::Next:
+            SendNextPacket(false);
+            return false;
+        case ReplyAction::Repeat:
+            m_strLog.Append(text::kRepeat);
+            m_strLog.Append("\r\n");
+            SendNextPacket(true);
+            return true;
+        case ReplyAction::Error:
+            AbortTransfer(text::kDeviceError);
+            return true;
+        case ReplyAction::IdMismatch:
+            AbortTransfer(text::kIdMismatch);
+            return true;
+        case ReplyAction::Echo:
+            m_strLog.Append(static_cast<char>(b));
+            return true;
+        case ReplyAction::Ignore:
+            break;
+    }
+    return false;
+}
+
+bool CUpgradeDlg::MatchAnnouncement(std::uint8_t b) {
+    const MatchStep step = FeedAnnouncement(m_matchState, m_matchIndex, g_deviceName, b);
+    if (step.progressToZero) {
+        m_progress.SetPos(0);
+    }
+    switch (step.log) {
+        case MatchLog::Unchanged:
+            break;
+        case MatchLog::Cleared:
+            m_strLog.Clear();
+            break;
+        case MatchLog::NameAppended:
+            m_strLog.Append(g_deviceName);
+            m_strLog.Append("\r\n");
+            break;
+    }
+    if (step.requestTransfer) {
+        m_window.PostToWindow(WM_START_TRANSFER);
+    }
+    return step.log != MatchLog::Unchanged;
+}
+
+void CUpgradeDlg::AbortTransfer(std::string_view text) {
+    m_transferring = false;
+    m_firstStage = true;
+    ShowTransfer(text::kAborted);
+    m_strLog.Append(text);
+    m_strLog.Append("\r\n");
+    WaitTransmitDrained();
+    DrvSetBaudRate(kCommandBaudRate);
+    DrvPurge(FT_PURGE_RX);
+    m_file.Close();
+    EnableExit(true);
+    ScrollLogToEnd();
+}
+
+}  // namespace kx
