@@ -39,13 +39,6 @@ struct Matcher {
     }
 };
 
-TEST(AnnounceMatcher, PatternTable) {
-    EXPECT_EQ(kAnnouncePatterns[0].length, 7u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(kAnnouncePatterns[0].bytes), 7), kHeader);
-    EXPECT_EQ(kAnnouncePatterns[1].length, 3u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(kAnnouncePatterns[1].bytes), 3), kTrailer);
-}
-
 TEST(AnnounceMatcher, WellFormedAnnouncementStepByStep) {
     Matcher m;
     for (const char c : kHeader) {

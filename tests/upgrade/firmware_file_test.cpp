@@ -79,17 +79,17 @@ TEST_F(FirmwareFileTest, ReadsTheFileByteForByteAcrossBufferFills) {
 }
 
 TEST_F(FirmwareFileTest, SeekToBeginStartsOverFromAnyPoint) {
-    const std::string bytes = RandomBytes(65536 + 17);
+    const std::string bytes = RandomBytes(2 * 65536 + 17);
     Write(bytes);
     FirmwareFile f;
     ASSERT_TRUE(f.Open(Path()));
-    for (int i = 0; i < 70000; ++i) {
+    for (int i = 0; i < 70000; ++i) {  // part-way into the second buffer fill
         f.Next();
     }
     ASSERT_TRUE(f.SeekToBegin());
     EXPECT_EQ(f.Consumed(), 0u);
     EXPECT_EQ(ReadAll(f), bytes);
-    ASSERT_TRUE(f.SeekToBegin());
+    ASSERT_TRUE(f.SeekToBegin());  // from the end
     EXPECT_EQ(ReadAll(f), bytes);
 }
 
@@ -117,14 +117,22 @@ TEST_F(FirmwareFileTest, SecondOpenWhileInUseFails) {
 // An open file is never replaced by another; a failed open changes nothing.
 TEST_F(FirmwareFileTest, OpenKeepsTheFileInUse) {
     Write("S00F\r\n");
+    const std::filesystem::path other = m_path.string() + ".other";
+    std::ofstream(other, std::ios::binary) << "Z1\r\n";
     FirmwareFile f;
     ASSERT_TRUE(f.Open(Path()));
     EXPECT_EQ(f.Next(), 'S');
+
+    EXPECT_FALSE(f.Open(other.string()));
     EXPECT_FALSE(f.Open(Path()));
-    EXPECT_FALSE(f.Open((m_path.parent_path() / "kx_no_such_file.dat").string()));
     EXPECT_TRUE(f.IsOpen());
     EXPECT_EQ(f.Consumed(), 1u);
     EXPECT_EQ(f.Next(), '0');
+    // The refused file was not left locked either.
+    FirmwareFile g;
+    EXPECT_TRUE(g.Open(other.string()));
+    g.Close();
+    std::filesystem::remove(other);
 }
 
 TEST_F(FirmwareFileTest, RefusesWhatIsNotARegularFile) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,27 +20,8 @@ struct Sent {
     bool operator==(const Sent&) const = default;
 };
 
-inline std::string Escaped(const std::string& bytes) {
-    std::string out;
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (u < 0x20 || u >= 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 inline void PrintTo(const Sent& s, std::ostream* os) {
-    *os << '"' << Escaped(s.bytes) << '"' << (s.switchAfter ? " +switch" : "");
+    *os << ::testing::PrintToString(s.bytes) << (s.switchAfter ? " +switch" : "");
 }
 
 // The transfer state the dialog keeps, as the builder sees it.
