@@ -1,0 +1,33 @@
+#include "console_window.h"
+
+namespace kx::cli {
+
+void ConsoleWindow::PushTexts(std::string_view connection, const LogUpdate& log,
+                              std::string_view transfer) {
+    const bool connectionChanged = connection != Connection();
+    const bool transferChanged = transfer != Transfer();
+    HeadlessWindow::PushTexts(connection, log, transfer);
+    if (connectionChanged) {
+        m_report.ConnectionChanged(connection);
+    }
+    if (log.replace) {
+        m_report.LogReplaced(log.text);
+    } else {
+        m_report.LogAppended(log.text);
+    }
+    if (transferChanged) {
+        m_report.TransferChanged(transfer);
+    }
+}
+
+void ConsoleWindow::SetProgressRange(std::uint32_t maximum) {
+    HeadlessWindow::SetProgressRange(maximum);
+    m_report.ProgressStarted(maximum, ConsoleReport::Clock::now());
+}
+
+void ConsoleWindow::SetProgressPos(std::uint32_t position) {
+    HeadlessWindow::SetProgressPos(position);
+    m_report.ProgressMoved(position, ConsoleReport::Clock::now());
+}
+
+}  // namespace kx::cli

@@ -1,0 +1,145 @@
+#include "flasher.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "app/upgrade_dlg.h"
+#include "device/dynamic_library.h"
+#include "exit_codes.h"
+#include "firmware_file.h"
+#include "string_table.h"
+
+namespace kx::cli {
+
+namespace {
+
+// The message loop runs in slices so that "for ever" needs no clock arithmetic at its edge.
+constexpr std::chrono::hours kSlice(1);
+
+bool RunUntil(HeadlessWindow& window, const std::function<bool()>& done,
+              std::optional<std::chrono::milliseconds> limit) {
+    if (limit) {
+        return window.RunUntil(done, *limit);
+    }
+    while (!window.RunUntil(done, kSlice)) {
+        if (window.Ended()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Seconds(std::chrono::milliseconds wait) {
+    const long long ms = wait.count();
+    std::string text = std::to_string(ms / 1000);
+    if (ms % 1000 != 0) {
+        char fraction[8];
+        std::snprintf(fraction, sizeof fraction, ".%03lld", ms % 1000);
+        text += fraction;
+        while (text.back() == '0') {
+            text.pop_back();
+        }
+    }
+    return text + " s";
+}
+
+}  // namespace
+
+std::optional<std::string> CheckReadable(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error) {
+        return error.message();
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return "not a regular file";
+    }
+    // The same open and read the transfer will use, so that a file that passes here is
+    // one the transfer can send.
+    FirmwareFile file;
+    if (!file.Open(path)) {
+        return "cannot be opened for reading (permissions, or in use)";
+    }
+    if (file.Length() > 0 && file.Next() == ByteSource::kError) {
+        return "cannot be read";
+    }
+    return std::nullopt;
+}
+
+std::string LastLogLine(const std::string& log) {
+    std::string_view text(log);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    const std::size_t start = text.find_last_of("\r\n");
+    return std::string(start == std::string_view::npos ? text : text.substr(start + 1));
+}
+
+int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport::Sink& errors,
+                const std::atomic<bool>* stop) {
+    if (const auto problem = CheckReadable(job.file)) {
+        errors("kxupgrade: " + job.file + ": " + *problem + "\n");
+        return kExitUsage;
+    }
+    const char* library = job.driverLibrary ? job.driverLibrary : platform::kDriverLibraryName;
+    bool asked = false;
+    window.chooser = [&](const FileChooserRequest&) -> std::optional<std::string> {
+        if (asked) {
+            return std::nullopt;  // one transfer per run
+        }
+        asked = true;
+        return job.file;
+    };
+    window.messageBox = [&errors](const std::string& text) { errors("kxupgrade: " + text + "\n"); };
+
+    CUpgradeDlg dlg(window, library);
+    window.Attach(&dlg);
+    struct Detach {
+        ConsoleWindow& window;
+        CUpgradeDlg& dlg;
+        ~Detach() {
+            dlg.OnEndDialog();
+            window.Attach(nullptr);
+        }
+    } detach{window, dlg};
+
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    dlg.OnInitDialog();
+    if (window.Ended()) {
+        errors(std::string("kxupgrade: the driver library ") + library +
+               " is missing or incomplete; install the D2XX driver or put its folder on "
+               "LD_LIBRARY_PATH\n");
+        return kExitNoDriver;
+    }
+
+    if (!RunUntil(
+            window, [&] { return asked || stopped(); }, job.wait)) {
+        const bool found = dlg.ConnectionText() == text::kConnected;
+        errors("kxupgrade: no announcement from the dongle within " + Seconds(*job.wait) +
+               (found ? " (it is connected: restart it into its bootloader)\n"
+                      : " (it was not found: plug it in)\n"));
+        return kExitNoAnnouncement;
+    }
+    if (!stopped() && dlg.Transferring()) {
+        RunUntil(
+            window, [&] { return !dlg.Transferring() || stopped(); }, std::nullopt);
+    }
+    if (stopped()) {
+        errors(dlg.Transferring() ? "kxupgrade: interrupted during the transfer; the dongle "
+                                    "holds a partial image\n"
+                                  : "kxupgrade: interrupted\n");
+        return kExitInterrupted;
+    }
+    if (dlg.TransferText() == text::kCompleted) {
+        return kExitCompleted;
+    }
+    if (dlg.TransferText() == text::kAborted) {
+        errors("kxupgrade: Transfer aborted: " + LastLogLine(dlg.LogTextValue()) + "\n");
+        return kExitAborted;
+    }
+    errors("kxupgrade: " + job.file + ": could not be opened when the dongle asked for it\n");
+    return kExitUsage;
+}
+
+}  // namespace kx::cli

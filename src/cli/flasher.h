@@ -1,0 +1,32 @@
+// One run of the command-line flasher: the upgrade dialog's logic on a console window,
+// from waiting for the dongle to the end of one transfer.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "console_report.h"
+#include "console_window.h"
+
+namespace kx::cli {
+
+struct FlashJob {
+    std::string file;
+    std::optional<std::chrono::milliseconds> wait;  // none: wait for ever
+    const char* driverLibrary = nullptr;            // the loader's name when null
+};
+
+// Why the firmware file cannot be sent, or nothing when it can be opened and read.
+std::optional<std::string> CheckReadable(const std::string& path);
+
+// The last line the log holds, without its line end: the reason of an abort.
+std::string LastLogLine(const std::string& log);
+
+// Runs the job and returns the exit status (exit_codes.h). Problems go to `errors`.
+// `stop`, when given and set (by a signal), ends the run at the next message.
+int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport::Sink& errors,
+                const std::atomic<bool>* stop = nullptr);
+
+}  // namespace kx::cli

@@ -1,0 +1,114 @@
+#include "options.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace kx::cli {
+
+namespace {
+
+// A week is far beyond any flashing session and keeps the clock arithmetic safe.
+constexpr double kMaxWaitSeconds = 7 * 24 * 3600.0;
+
+std::optional<std::chrono::milliseconds> ParseSeconds(std::string_view text) {
+    if (text.empty() || text.size() > 32) {
+        return std::nullopt;
+    }
+    for (char c : text) {
+        if ((c < '0' || c > '9') && c != '.') {
+            return std::nullopt;  // no sign, exponent, "inf" or "nan"
+        }
+    }
+    const std::string copy(text);
+    char* end = nullptr;
+    const double seconds = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || !std::isfinite(seconds) || seconds > kMaxWaitSeconds) {
+        return std::nullopt;
+    }
+    return std::chrono::milliseconds(std::llround(seconds * 1000.0));
+}
+
+Options Invalid(std::string error) {
+    Options options;
+    options.error = std::move(error);
+    return options;
+}
+
+}  // namespace
+
+Options ParseOptions(const std::vector<std::string_view>& args) {
+    Options options;
+    std::vector<std::string_view> files;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            files.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.action = Options::Action::Help;
+            return options;
+        } else if (arg == "--wait" || arg.starts_with("--wait=")) {
+            std::string_view value;
+            if (arg == "--wait") {
+                if (i + 1 == args.size()) {
+                    return Invalid("--wait needs a number of seconds");
+                }
+                value = args[++i];
+            } else {
+                value = arg.substr(7);
+            }
+            options.wait = ParseSeconds(value);
+            if (!options.wait) {
+                return Invalid("--wait takes seconds from 0 to 604800, not '" + std::string(value) +
+                               "'");
+            }
+        } else {
+            return Invalid("unknown option '" + std::string(arg) + "'");
+        }
+    }
+    if (files.empty()) {
+        return Invalid("no firmware file given");
+    }
+    if (files.size() > 1) {
+        return Invalid("one firmware file at a time");
+    }
+    if (files[0].empty()) {
+        return Invalid("the firmware file name is empty");
+    }
+    options.file = files[0];
+    options.action = Options::Action::Flash;
+    return options;
+}
+
+std::string HelpText(std::string_view program) {
+    std::string text = "Usage: ";
+    text += program;
+    text += R"( [--wait SECONDS] FILE.dat
+
+Flashes FILE.dat into the KX Upgrade dongle: waits until the dongle is connected and
+announces itself, sends the file, and exits when the dongle has taken it or refused it.
+The link line, the transfer line and the dongle's log go to standard output as they
+change; a progress bar with rate and time left goes to standard error when that is a
+terminal. If the dongle is unplugged during the transfer, the transfer pauses and goes
+on once it is plugged in again.
+
+Options:
+  --wait SECONDS  give up when no announcement has come within SECONDS
+                  (default: wait for ever)
+  -h, --help      show this text
+
+Exit status:
+  0  Transfer completed
+  1  Transfer aborted (the reason is printed)
+  2  bad usage, or FILE cannot be read
+  3  no announcement from the dongle within --wait
+  4  the driver library (libftd2xx.so) cannot be loaded or lacks an entry point;
+     install the driver or point LD_LIBRARY_PATH at its folder
+  130  interrupted
+)";
+    return text;
+}
+
+}  // namespace kx::cli

@@ -1,0 +1,135 @@
+// The flasher's run against driver libraries that cannot be loaded, lack an entry point,
+// or open a device that never announces itself; and the checks made before any waiting.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "device/driver_binding.h"
+#include "device/poll_thread.h"
+#include "exit_codes.h"
+#include "firmware_file.h"
+#include "flasher.h"
+
+namespace kx::cli {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::string StubPath(const std::string& name) {
+    return std::string(KX_STUB_DIR) + "/" + name + "/libftd2xx.so";
+}
+
+class FlasherTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        UnbindDriverForTesting();
+        m_dir = fs::temp_directory_path() /
+                ("kxupgrade-cli-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(m_dir);
+        m_file = (m_dir / "fw.dat").string();
+        std::ofstream(m_file) << "S00F0000\r\nS3AB\r\nZ1\r\n";
+    }
+    void TearDown() override {
+        UnbindDriverForTesting();
+        fs::remove_all(m_dir);
+    }
+
+    int Run(const std::string& file, const std::string& library,
+            std::optional<std::chrono::milliseconds> wait,
+            const std::atomic<bool>* stop = nullptr) {
+        ConsoleReport report([this](std::string_view t) { out += t; });
+        ConsoleWindow window(report);
+        const std::string path = StubPath(library);
+        return RunFlashJob(
+            FlashJob{file, wait, path.c_str()}, window, [this](std::string_view t) { errors += t; },
+            stop);
+    }
+
+    fs::path m_dir;
+    std::string m_file;
+    std::string out;
+    std::string errors;
+};
+
+TEST_F(FlasherTest, FileCheckTellsWhyAFileCannotBeSent) {
+    EXPECT_EQ(CheckReadable(m_file), std::nullopt);
+    const std::string empty = (m_dir / "empty.dat").string();
+    std::ofstream{empty};
+    EXPECT_EQ(CheckReadable(empty), std::nullopt);  // completes at once, but is readable
+
+    const auto missing = CheckReadable((m_dir / "none.dat").string());
+    ASSERT_TRUE(missing);
+    EXPECT_NE(missing->find("No such file"), std::string::npos) << *missing;
+    EXPECT_EQ(CheckReadable(m_dir.string()), "not a regular file");
+    const std::string fifo = (m_dir / "fifo.dat").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(CheckReadable(fifo), "not a regular file");
+
+    // Held by a transfer of ours: it could not be opened when the dongle asks.
+    FirmwareFile held;
+    ASSERT_TRUE(held.Open(m_file));
+    const auto inUse = CheckReadable(m_file);
+    ASSERT_TRUE(inUse);
+    EXPECT_NE(inUse->find("in use"), std::string::npos) << *inUse;
+    held.Close();
+    // The check itself does not keep the file.
+    EXPECT_EQ(CheckReadable(m_file), std::nullopt);
+    EXPECT_TRUE(held.Open(m_file));
+}
+
+TEST(LastLogLine, IsTheAbortReason) {
+    EXPECT_EQ(LastLogLine("DONGLE\r\nUPDATE FILE ID DOESNT MATCH DEVICE ID\r\n"),
+              "UPDATE FILE ID DOESNT MATCH DEVICE ID");
+    EXPECT_EQ(LastLogLine("DONGLE\r\nREPEAT\r\nERROR\r\n"), "ERROR");
+    EXPECT_EQ(LastLogLine("ERROR"), "ERROR");
+    EXPECT_EQ(LastLogLine("A\nB\r\n\r\n"), "B");
+    EXPECT_EQ(LastLogLine(""), "");
+    EXPECT_EQ(LastLogLine("\r\n"), "");
+}
+
+TEST_F(FlasherTest, AnUnreadableFileIsRefusedBeforeTheDriverIsLoaded) {
+    // Without --wait a refused file still returns at once: nothing waits for the dongle.
+    EXPECT_EQ(Run((m_dir / "none.dat").string(), "stub_complete", std::nullopt), kExitUsage);
+    EXPECT_FALSE(g_driverLoaded);
+    EXPECT_NE(errors.find("none.dat: "), std::string::npos) << errors;
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(FlasherTest, ADriverThatCannotBeLoadedOrLacksAnEntryPointEndsWithFour) {
+    EXPECT_EQ(Run(m_file, "no_such_stub", std::nullopt), kExitNoDriver);
+    EXPECT_NE(errors.find("kxupgrade: Error: Can't Load ft8u245.dll\n"), std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("LD_LIBRARY_PATH"), std::string::npos) << errors;
+
+    errors.clear();
+    UnbindDriverForTesting();
+    EXPECT_EQ(Run(m_file, "stub_omit_9", std::nullopt), kExitNoDriver);
+    EXPECT_NE(errors.find("kxupgrade: Error: Can't Find FT_GetQueueStatus\n"), std::string::npos)
+        << errors;
+}
+
+TEST_F(FlasherTest, NoAnnouncementWithinTheWaitEndsWithThree) {
+    // The stub opens a device that never says a word.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(m_file, "stub_complete", 300ms), kExitNoAnnouncement);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_NE(errors.find("within 0.3 s (it is connected"), std::string::npos) << errors;
+    EXPECT_NE(out.find("link: KX Upgrade - Dongle connected\n"), std::string::npos) << out;
+    EXPECT_FALSE(DeviceIsOpen());  // the run closes the device it opened
+    EXPECT_FALSE(g_polling);
+}
+
+TEST_F(FlasherTest, AStopRequestEndsTheWaitWithoutATransfer) {
+    std::atomic<bool> stop{true};
+    EXPECT_EQ(Run(m_file, "stub_complete", std::nullopt, &stop), kExitInterrupted);
+    EXPECT_EQ(errors, "kxupgrade: interrupted\n");
+}
+
+}  // namespace
+}  // namespace kx::cli

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "options.h"
+
+namespace kx::cli {
+namespace {
+
+using Action = Options::Action;
+using std::chrono::milliseconds;
+
+struct Case {
+    std::vector<std::string_view> args;
+    Action action;
+    std::string file;
+    std::optional<milliseconds> wait;
+    std::string errorPart;  // part of the error for Invalid
+};
+
+TEST(Options, CommandLinesAreReadAsDocumented) {
+    const Case cases[] = {
+        {{"fw.dat"}, Action::Flash, "fw.dat", std::nullopt, ""},
+        {{"--wait", "5", "fw.dat"}, Action::Flash, "fw.dat", milliseconds(5000), ""},
+        {{"fw.dat", "--wait", "0.25"}, Action::Flash, "fw.dat", milliseconds(250), ""},
+        {{"--wait=2.5", "fw.dat"}, Action::Flash, "fw.dat", milliseconds(2500), ""},
+        {{"--wait", "0", "fw.dat"}, Action::Flash, "fw.dat", milliseconds(0), ""},
+        {{"--wait", "1", "--wait", "3", "fw.dat"}, Action::Flash, "fw.dat", milliseconds(3000), ""},
+        {{"--", "--odd-name.dat"}, Action::Flash, "--odd-name.dat", std::nullopt, ""},
+        {{"-"}, Action::Flash, "-", std::nullopt, ""},
+        {{"--help"}, Action::Help, "", std::nullopt, ""},
+        {{"fw.dat", "-h"}, Action::Help, "", std::nullopt, ""},
+        {{"--wait", "x", "--help"}, Action::Invalid, "", std::nullopt, "'x'"},
+        {{}, Action::Invalid, "", std::nullopt, "no firmware file"},
+        {{"a.dat", "b.dat"}, Action::Invalid, "", std::nullopt, "one firmware file"},
+        {{""}, Action::Invalid, "", std::nullopt, "empty"},
+        {{"--wait"}, Action::Invalid, "", std::nullopt, "needs a number"},
+        {{"fw.dat", "--wait"}, Action::Invalid, "", std::nullopt, "needs a number"},
+        {{"--wait", "-1", "fw.dat"}, Action::Invalid, "", std::nullopt, "'-1'"},
+        {{"--wait", "1e3", "fw.dat"}, Action::Invalid, "", std::nullopt, "'1e3'"},
+        {{"--wait", "inf", "fw.dat"}, Action::Invalid, "", std::nullopt, "'inf'"},
+        {{"--wait", "1.2.3", "fw.dat"}, Action::Invalid, "", std::nullopt, "'1.2.3'"},
+        {{"--wait", "", "fw.dat"}, Action::Invalid, "", std::nullopt, "''"},
+        {{"--wait", "604801", "fw.dat"}, Action::Invalid, "", std::nullopt, "604801"},
+        {{"--wait=", "fw.dat"}, Action::Invalid, "", std::nullopt, "''"},
+        {{"--verbose", "fw.dat"}, Action::Invalid, "", std::nullopt, "'--verbose'"},
+        {{"-w", "3", "fw.dat"}, Action::Invalid, "", std::nullopt, "'-w'"},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (auto arg : c.args) {
+            line += "[" + std::string(arg) + "]";
+        }
+        SCOPED_TRACE(line);
+        const Options options = ParseOptions(c.args);
+        EXPECT_EQ(options.action, c.action);
+        if (c.action == Action::Flash) {
+            EXPECT_EQ(options.file, c.file);
+            EXPECT_EQ(options.wait, c.wait);
+        }
+        if (c.action == Action::Invalid) {
+            EXPECT_NE(options.error.find(c.errorPart), std::string::npos) << options.error;
+        }
+    }
+}
+
+TEST(Options, HelpNamesTheUsageAndEveryExitStatus) {
+    const std::string help = HelpText("kxupgrade");
+    EXPECT_EQ(help.rfind("Usage: kxupgrade [--wait SECONDS] FILE.dat\n", 0), 0u);
+    for (const char* status : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 "}) {
+        EXPECT_NE(help.find(status), std::string::npos) << status;
+    }
+}
+
+}  // namespace
+}  // namespace kx::cli
