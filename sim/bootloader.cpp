@@ -1,0 +1,278 @@
+#include "bootloader.h"
+
+#include <string>
+
+namespace kxsim {
+namespace {
+
+// Wall-time floors: even at high speed factors the host must have finished its own setup
+// (profile, receive purge) before the device speaks.
+constexpr double kAnnounceFloorSeconds = 0.020;
+constexpr double kRepeatFloorSeconds = 0.100;
+constexpr double kEraseFloorSeconds = 0.040;
+// The pause before a refusal is repeated after the switch record (no erase happens).
+constexpr double kRefusalPauseSeconds = 0.040;
+// A packet also ends when the line has been quiet this many character times.
+constexpr int kIdleCharacters = 4;
+
+bool IsData(const Record& record) {
+    return record.lead == 'S' && (record.type == '1' || record.type == '2' || record.type == '3');
+}
+
+bool IsTermination(const Record& record) {
+    return record.lead == 'S' && (record.type == '7' || record.type == '8' || record.type == '9');
+}
+
+std::span<const std::uint8_t> Bytes(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+void Bootloader::PowerUp() {
+    m_state = State::Dormant;
+    m_deadline.reset();
+    m_damageNext = false;
+    m_uart.SetLink(CommandLink());
+}
+
+void Bootloader::PowerDown() {
+    m_state = State::Off;
+    m_deadline.reset();
+}
+
+void Bootloader::PortOpened(Nanos now) {
+    if (m_state == State::Dormant) {
+        Restart(now);
+    }
+}
+
+void Bootloader::PortClosed() {
+    if (m_state != State::Off && m_state != State::Done) {
+        m_state = State::Dormant;
+        m_deadline.reset();
+    }
+}
+
+void Bootloader::Restart(Nanos now) {
+    m_state = State::Starting;
+    m_uart.SetLink(CommandLink());
+    m_parser.Restart();
+    m_refusal.reset();
+    ClearPacket();
+    m_resends = 0;
+    m_deadline =
+        now + m_scale.ScaledAtLeast(m_settings.announceDelayMs / 1000.0, kAnnounceFloorSeconds);
+}
+
+void Bootloader::Announce(Nanos now) {
+    m_uart.Send(Bytes("\r\n\r\nKX " + m_settings.name + "\r\n\x11"), now);
+    m_state = State::Command;
+    m_parser.Restart();
+    m_refusal.reset();
+    m_deadline.reset();
+    if (m_settings.announceRepeatMs > 0) {
+        m_deadline =
+            now + m_scale.ScaledAtLeast(m_settings.announceRepeatMs / 1000.0, kRepeatFloorSeconds);
+    }
+}
+
+Nanos Bootloader::QuietTimeout() const {
+    return m_scale.ScaledAtLeast(m_settings.announceDelayMs / 1000.0, kAnnounceFloorSeconds);
+}
+
+void Bootloader::Reply(std::uint8_t code, std::string_view text, Nanos now) {
+    if (m_settings.progressText && !text.empty()) {
+        m_uart.Send(Bytes(std::string(text) + "\r\n"), now);
+    }
+    m_uart.Send(std::span(&code, 1), now);
+}
+
+// Bulk-stage error: the reply leaves at the bulk link, the announcement that follows the
+// restart at the command link.
+void Bootloader::Fail(Nanos now) {
+    Reply(kReplyError, "ERROR", now);
+    Restart(now);
+}
+
+// Command-stage error. The host paces its records by its transmit queue and switches its
+// link right after the switch record, so an immediate answer may never be read: it is
+// repeated after the switch record instead of the erase. Without a switch record the
+// device goes back to its announcement once the line has been quiet for a while.
+void Bootloader::Refuse(std::uint8_t code, std::string_view text, Nanos now) {
+    if (!m_refusal) {
+        Reply(code, text, now);
+        m_refusal = code;
+    }
+    m_deadline = now + QuietTimeout();
+}
+
+void Bootloader::OnByte(std::uint8_t byte, Nanos now) {
+    if (m_state != State::Command && m_state != State::Bulk) {
+        return;  // busy or silent: the byte is lost
+    }
+    if (m_state == State::Command) {
+        // A record has begun: no more announcements, but a refusal still times out.
+        m_deadline.reset();
+        if (m_refusal) {
+            m_deadline = now + QuietTimeout();
+        }
+    } else {
+        m_deadline = now + m_scale.Scaled(kIdleCharacters * FrameSeconds(m_uart.Link()));
+    }
+    switch (m_parser.Feed(byte)) {
+        case RecordParser::Step::Complete:
+            TakeRecord(m_parser.Last(), now);
+            break;
+        case RecordParser::Step::Lost:
+            if (m_state == State::Command) {
+                Refuse(kReplyError, "ERROR", now);
+                m_parser.Restart();  // keep looking for the switch record
+            } else {
+                m_packetDamaged = true;  // answered when the line goes quiet
+            }
+            break;
+        case RecordParser::Step::Pending:
+            break;
+    }
+}
+
+void Bootloader::TakeRecord(Record record, Nanos now) {
+    if (m_damageNext) {
+        m_damageNext = false;
+        record.damaged = true;
+    }
+    if (m_state == State::Command) {
+        OnCommandRecord(record, now);
+    } else {
+        OnBulkRecord(record, now);
+    }
+}
+
+void Bootloader::OnCommandRecord(const Record& record, Nanos now) {
+    if (record.lead == 'Z') {
+        if (record.damaged) {
+            Refuse(kReplyError, "ERROR", now);
+        }
+        Switch(now);
+        return;
+    }
+    if (m_refusal) {
+        return;  // already refused: wait for the switch record
+    }
+    // The command stage has no resend: a damaged record, or data before the erase, is an error.
+    if (record.damaged || IsData(record) || IsTermination(record)) {
+        Refuse(kReplyError, "ERROR", now);
+        return;
+    }
+    if (record.type == '0' &&
+        std::string(record.data.begin(), record.data.end()) != m_settings.id) {
+        Refuse(kReplyIdMismatch, "WRONG ID", now);
+        return;
+    }
+    if (m_settings.commandAck) {
+        Reply(kReplyNext, "", now);
+    }
+}
+
+void Bootloader::Switch(Nanos now) {
+    m_uart.SetLink(BulkLink());
+    if (m_refusal) {
+        m_state = State::Refusing;
+        m_deadline = now + m_scale.ScaledAtLeast(kRefusalPauseSeconds, kRefusalPauseSeconds);
+        return;
+    }
+    m_flash.Erase();
+    m_state = State::Erasing;
+    m_deadline = now + m_scale.ScaledAtLeast(m_settings.eraseMs / 1000.0, kEraseFloorSeconds);
+}
+
+void Bootloader::OnBulkRecord(const Record& record, Nanos now) {
+    m_packet.push_back(record);
+    if (record.damaged) {
+        m_packetDamaged = true;
+    }
+    if (m_packetDamaged) {
+        return;  // framing is in doubt: the packet ends when the line goes quiet
+    }
+    if (record.Is('S', '3') && ++m_s3Count < kRecordsPerPacket) {
+        return;
+    }
+    EndPacket(now);
+}
+
+void Bootloader::OnDeadline(Nanos now) {
+    m_deadline.reset();
+    switch (m_state) {
+        case State::Starting:
+        case State::Command:
+            Announce(now);
+            break;
+        case State::Erasing:
+            m_state = State::Bulk;
+            m_parser.Restart();
+            ClearPacket();
+            m_resends = 0;
+            m_packetsWritten = 0;
+            Reply(kReplyNext, "FLASH ERASED", now);
+            break;
+        case State::Refusing:
+            Reply(m_refusal.value_or(kReplyError), "REFUSED", now);
+            Restart(now);
+            break;
+        case State::Bulk:
+            EndPacket(now);
+            break;
+        default:
+            break;
+    }
+}
+
+void Bootloader::EndPacket(Nanos now) {
+    m_deadline.reset();
+    if (m_parser.InRecord()) {
+        m_packetDamaged = true;  // the line went quiet inside a record
+    }
+    m_parser.Restart();
+    if (m_packetDamaged) {
+        ClearPacket();
+        if (++m_resends > m_settings.maxResends) {
+            Fail(now);
+        } else {
+            Reply(kReplyRepeat, "RESEND", now);
+        }
+        return;
+    }
+    m_resends = 0;
+    WritePacket(now);
+    ClearPacket();
+}
+
+void Bootloader::WritePacket(Nanos now) {
+    bool complete = false;
+    for (const Record& record : m_packet) {
+        if (IsData(record)) {
+            if (m_flash.Check(record.address, record.data) != Flash::Fault::None) {
+                Fail(now);
+                return;
+            }
+            m_flash.Program(record.address, record.data);
+        }
+        complete = complete || IsTermination(record);
+    }
+    ++m_packetsWritten;
+    if (complete) {
+        m_state = State::Done;
+        Reply(kReplyNext, "UPGRADE COMPLETE", now);
+        return;
+    }
+    Reply(kReplyNext, "PACKET " + std::to_string(m_packetsWritten), now);
+}
+
+void Bootloader::ClearPacket() {
+    m_packet.clear();
+    m_packetDamaged = false;
+    m_s3Count = 0;
+}
+
+}  // namespace kxsim

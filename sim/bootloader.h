@@ -1,0 +1,98 @@
+// The dongle's bootloader: announces itself, takes the command-stage records one at a time,
+// switches its link and erases on the switch record, then takes bulk packets and writes
+// them into flash, answering each packet with one byte.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "flash.h"
+#include "link.h"
+#include "model_clock.h"
+#include "record_parser.h"
+#include "settings.h"
+
+namespace kxsim {
+
+inline constexpr std::uint8_t kReplyNext = 0xA9;
+inline constexpr std::uint8_t kReplyRepeat = 0xB6;
+inline constexpr std::uint8_t kReplyError = 0xC8;
+inline constexpr std::uint8_t kReplyIdMismatch = 0xD5;
+inline constexpr unsigned kRecordsPerPacket = 32;
+
+// The bootloader's UART.
+class BootloaderUart {
+  public:
+    virtual ~BootloaderUart() = default;
+    virtual void Send(std::span<const std::uint8_t> bytes, Nanos now) = 0;
+    virtual void SetLink(const LinkSettings& link) = 0;
+    virtual const LinkSettings& Link() const = 0;
+};
+
+class Bootloader {
+  public:
+    enum class State {
+        Off,       // unplugged
+        Dormant,   // powered, port closed
+        Starting,  // waiting to announce; input is ignored
+        Command,   // announced; one record at a time at the command link
+        Erasing,   // switched to the bulk link; input is ignored
+        Refusing,  // switched to the bulk link after a refused command stage; input is ignored
+        Bulk,      // packets of records
+        Done       // image complete; silent until the next power-up
+    };
+
+    Bootloader(const Settings& settings, const TimeScale& scale, Flash& flash, BootloaderUart& uart)
+        : m_settings(settings), m_scale(scale), m_flash(flash), m_uart(uart) {}
+
+    void PowerUp();
+    void PowerDown();
+    // Opening the port starts the bootloader afresh unless the image is complete.
+    void PortOpened(Nanos now);
+    void PortClosed();
+
+    void OnByte(std::uint8_t byte, Nanos now);
+    std::optional<Nanos> NextDeadline() const { return m_deadline; }
+    void OnDeadline(Nanos now);
+
+    void DamageNextRecord() { m_damageNext = true; }
+    State GetState() const { return m_state; }
+
+  private:
+    void Restart(Nanos now);
+    void Announce(Nanos now);
+    void Reply(std::uint8_t code, std::string_view text, Nanos now);
+    void Fail(Nanos now);
+    void Refuse(std::uint8_t code, std::string_view text, Nanos now);
+    void Switch(Nanos now);
+    Nanos QuietTimeout() const;
+    void TakeRecord(Record record, Nanos now);
+    void OnCommandRecord(const Record& record, Nanos now);
+    void OnBulkRecord(const Record& record, Nanos now);
+    void EndPacket(Nanos now);
+    void WritePacket(Nanos now);
+    void ClearPacket();
+
+    const Settings& m_settings;
+    const TimeScale& m_scale;
+    Flash& m_flash;
+    BootloaderUart& m_uart;
+
+    State m_state = State::Off;
+    std::optional<Nanos> m_deadline;
+    RecordParser m_parser;
+    bool m_damageNext = false;
+    // The first command-stage error: answered at once, and again after the switch record.
+    std::optional<std::uint8_t> m_refusal;
+
+    std::vector<Record> m_packet;
+    bool m_packetDamaged = false;
+    unsigned m_s3Count = 0;
+    unsigned m_resends = 0;
+    unsigned m_packetsWritten = 0;
+};
+
+}  // namespace kxsim

@@ -1,0 +1,23 @@
+// Files that show a demo or a script what the dongle received.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link.h"
+
+namespace kxsim {
+
+struct WrittenPacket;
+
+// "8N1", "7E2", ...
+std::string LinkName(const LinkSettings& link);
+
+// One line per packet: index, baud, link, length, then the bytes with everything outside
+// printable ASCII (and the backslash) written as \xHH.
+bool WritePacketsFile(const std::string& path, const std::vector<WrittenPacket>& packets);
+// The flash image, raw, from its base address.
+bool WriteFlashFile(const std::string& path, const std::vector<std::uint8_t>& flash);
+
+}  // namespace kxsim

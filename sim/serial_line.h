@@ -1,0 +1,69 @@
+// One direction of the serial line: bytes wait in a queue and leave one frame after another
+// at the sender's line rate.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+
+#include "link.h"
+#include "model_clock.h"
+
+namespace kxsim {
+
+class SerialLine {
+  public:
+    struct Frame {
+        std::uint8_t byte = 0;
+        LinkSettings link;  // the sender's settings it was framed with
+    };
+
+    explicit SerialLine(const TimeScale& scale) : m_scale(scale) {}
+
+    void Push(std::uint8_t byte, const LinkSettings& link, Nanos now);
+    // Bytes not yet on the wire will go out with `link` (the frame on the wire keeps its own).
+    void Retune(const LinkSettings& link);
+    // When the frame on the wire has fully left; none while the queue is empty or stalled.
+    std::optional<Nanos> NextArrival() const;
+    // Takes the frame whose arrival time has come.
+    Frame PopArrived();
+    // A stalled line sends nothing; the frame on the wire starts again when released.
+    void Stall(bool stalled, Nanos now);
+    // Bytes that have not fully left, the one on the wire included.
+    std::size_t Size() const { return m_queue.size(); }
+    void Clear();
+
+  private:
+    struct Pending {
+        Frame frame;
+        Nanos queuedAt = 0;
+    };
+
+    void StartHead(Nanos at);
+
+    const TimeScale& m_scale;
+    std::deque<Pending> m_queue;
+    bool m_headOnWire = false;
+    Nanos m_headEnd = 0;
+    bool m_stalled = false;
+};
+
+// The FTDI chip holds received bytes until a USB packet's worth (62) has gathered or its
+// latency timer expires, so a lone reply reaches the driver one latency late.
+class ChipBuffer {
+  public:
+    static constexpr std::size_t kPacketPayload = 62;
+
+    // Returns true when the buffer is full and must go to the host now.
+    bool Push(std::uint8_t byte, Nanos now, Nanos latency);
+    std::optional<Nanos> NextFlush() const;
+    std::deque<std::uint8_t> Take();
+    void Clear() { m_bytes.clear(); }
+
+  private:
+    std::deque<std::uint8_t> m_bytes;
+    Nanos m_flushAt = 0;
+};
+
+}  // namespace kxsim

@@ -1,0 +1,149 @@
+#include "settings.h"
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+
+namespace kxsim {
+namespace {
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool ParseNumber(std::string_view text, double& out) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc{} && end == text.data() + text.size();
+}
+
+// Decimal or 0x-prefixed hexadecimal.
+bool ParseUnsigned(std::string_view text, std::uint32_t& out) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out, base);
+    return !text.empty() && error == std::errc{} && end == text.data() + text.size();
+}
+
+bool ParseFlag(std::string_view text, bool& out) {
+    if (text == "1" || text == "on" || text == "yes" || text == "true") {
+        out = true;
+        return true;
+    }
+    if (text == "0" || text == "off" || text == "no" || text == "false") {
+        out = false;
+        return true;
+    }
+    return false;
+}
+
+constexpr std::array<std::string_view, 17> kKeys = {
+    "description",        "serial",      "name",          "id",          "flash_base",
+    "flash_size",         "speed",       "latency_ms",    "erase_ms",    "announce_delay_ms",
+    "announce_repeat_ms", "max_resends", "progress_text", "command_ack", "plug_delay_ms",
+    "dump_packets",       "dump_flash"};
+
+}  // namespace
+
+bool ApplySetting(Settings& s, std::string_view key, std::string_view value) {
+    value = Trim(value);
+    std::uint32_t number = 0;
+    if (key == "description") {
+        s.description = value;
+    } else if (key == "serial") {
+        s.serial = value;
+    } else if (key == "name") {
+        s.name = value;
+    } else if (key == "id") {
+        s.id = value;
+    } else if (key == "flash_base") {
+        return ParseUnsigned(value, s.flashBase);
+    } else if (key == "flash_size") {
+        if (!ParseUnsigned(value, number) || number == 0) {
+            return false;
+        }
+        s.flashSize = number;
+    } else if (key == "speed") {
+        return ParseNumber(value, s.speed) && s.speed >= 0;
+    } else if (key == "latency_ms") {
+        return ParseNumber(value, s.latencyMs) && s.latencyMs >= 0;
+    } else if (key == "erase_ms") {
+        return ParseNumber(value, s.eraseMs) && s.eraseMs >= 0;
+    } else if (key == "announce_delay_ms") {
+        return ParseNumber(value, s.announceDelayMs) && s.announceDelayMs >= 0;
+    } else if (key == "announce_repeat_ms") {
+        return ParseNumber(value, s.announceRepeatMs) && s.announceRepeatMs >= 0;
+    } else if (key == "max_resends") {
+        if (!ParseUnsigned(value, number)) {
+            return false;
+        }
+        s.maxResends = number;
+    } else if (key == "progress_text") {
+        return ParseFlag(value, s.progressText);
+    } else if (key == "command_ack") {
+        return ParseFlag(value, s.commandAck);
+    } else if (key == "plug_delay_ms") {
+        return ParseNumber(value, s.plugDelayMs);
+    } else if (key == "dump_packets") {
+        s.dumpPackets = value;
+    } else if (key == "dump_flash") {
+        s.dumpFlash = value;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+int LoadSettingsFile(Settings& settings, const std::string& path) {
+    std::ifstream file(path);
+    if (!file) {
+        return -1;
+    }
+    std::string line;
+    int number = 0;
+    while (std::getline(file, line)) {
+        ++number;
+        std::string_view text = line;
+        text = Trim(text.substr(0, text.find('#')));
+        if (text.empty()) {
+            continue;
+        }
+        const std::size_t equals = text.find('=');
+        if (equals == std::string_view::npos ||
+            !ApplySetting(settings, Trim(text.substr(0, equals)), text.substr(equals + 1))) {
+            return number;
+        }
+    }
+    return 0;
+}
+
+int LoadSettingsFromEnvironment(Settings& settings) {
+    int result = 0;
+    if (const char* path = std::getenv("KXSIM_CONFIG"); path != nullptr && *path != '\0') {
+        result = LoadSettingsFile(settings, path);
+    }
+    for (std::string_view key : kKeys) {
+        std::string variable = "KXSIM_";
+        for (char c : key) {
+            variable += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        if (const char* value = std::getenv(variable.c_str()); value != nullptr) {
+            if (!ApplySetting(settings, key, value) && result == 0) {
+                result = -2;
+            }
+        }
+    }
+    return result;
+}
+
+}  // namespace kxsim

@@ -1,0 +1,42 @@
+// Everything about the simulated dongle that a test, a demo or a benchmark may change, and
+// the "key = value" form it takes in a configuration file and in KXSIM_* variables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kxsim {
+
+struct Settings {
+    std::string description = "KX Upgrade - Dongle";  // USB description, for FT_OpenEx
+    std::string serial = "KX000001";                  // USB serial number, for FT_ListDevices
+    std::string name = "DONGLE BOOT 1.3";             // announced as "KX " + name
+    std::string id = "KX-DONGLE-2";                   // what the S0 header must carry
+    std::uint32_t flashBase = 0x08000000;
+    std::uint32_t flashSize = 0x10000;
+    double speed = 1.0;  // 0 = unlimited
+    double latencyMs = 16.0;
+    double eraseMs = 600.0;
+    double announceDelayMs = 100.0;
+    double announceRepeatMs = 3000.0;  // 0 = announce once
+    unsigned maxResends = 3;
+    bool progressText = false;
+    bool commandAck = false;    // answer 0xA9 to good records before the switch record
+    double plugDelayMs = -1.0;  // < 0: plugged in from the start
+    std::string dumpPackets;    // files written when the port closes and when the process ends
+    std::string dumpFlash;
+};
+
+// Applies one setting by its key (see README.md); false for an unknown key or a bad value.
+bool ApplySetting(Settings& settings, std::string_view key, std::string_view value);
+
+// Applies a file of "key = value" lines ('#' starts a comment). Returns 0, the number of the
+// first line that could not be applied, or -1 when the file cannot be read.
+int LoadSettingsFile(Settings& settings, const std::string& path);
+
+// Applies the file named by KXSIM_CONFIG, then every KXSIM_<KEY> variable over it. Returns
+// what LoadSettingsFile returned (0 without a file), or -2 for a bad variable.
+int LoadSettingsFromEnvironment(Settings& settings);
+
+}  // namespace kxsim

@@ -1,0 +1,277 @@
+#include "simulator.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "dump.h"
+
+namespace kxsim {
+namespace {
+
+// Kinds of event, in the order they are handled when they fall due at the same moment: a
+// whole write reaches the device before the device's idle timer looks at the line.
+enum class EventKind { HostByte, DeviceByte, ChipFlush, Bootloader, PlugIn };
+
+void DumpAtExit() {
+    Simulator::Instance().Dump();
+}
+
+}  // namespace
+
+Simulator& Simulator::Instance() {
+    // Never destroyed: the host may still call in from its threads while the process ends.
+    static Simulator* const instance = new Simulator();
+    return *instance;
+}
+
+Simulator::Simulator() : m_boot(m_settings, m_scale, m_flash, *this) {
+    ResetState();
+    const Settings before = m_settings;
+    if (const int result = LoadSettingsFromEnvironment(m_settings); result != 0) {
+        std::fprintf(stderr, "kxsim: configuration not fully applied (%d)\n", result);
+    }
+    ApplySettings(before);
+    std::atexit(DumpAtExit);
+}
+
+std::unique_lock<std::mutex> Simulator::Lock() {
+    std::unique_lock lock(m_mutex);
+    Advance(m_clock.Now());
+    return lock;
+}
+
+std::unique_lock<std::mutex> Simulator::Enter(int entry) {
+    std::unique_lock lock = Lock();
+    ++m_calls[static_cast<std::size_t>(entry)];
+    if (m_unplugAfterCalls > 0 && --m_unplugAfterCalls == 0) {
+        UnplugNow();
+    }
+    return lock;
+}
+
+Simulator::HandleState Simulator::Lookup(FT_HANDLE handle) const {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value != 0 && value == m_openHandle) {
+        return HandleState::Open;
+    }
+    return m_staleHandles.count(value) != 0 ? HandleState::Stale : HandleState::Unknown;
+}
+
+FT_STATUS Simulator::Usable(FT_HANDLE handle) const {
+    switch (Lookup(handle)) {
+        case HandleState::Open:
+            return FT_OK;
+        case HandleState::Stale:
+            return FT_IO_ERROR;
+        default:
+            return FT_INVALID_HANDLE;
+    }
+}
+
+std::optional<Nanos> Simulator::NextEvent() const {
+    std::optional<Nanos> next;
+    for (const std::optional<Nanos>& when : {m_hostLine.NextArrival(), m_deviceLine.NextArrival(),
+                                             m_chip.NextFlush(), m_boot.NextDeadline(), m_plugAt}) {
+        if (when && (!next || *when < *next)) {
+            next = when;
+        }
+    }
+    return next;
+}
+
+void Simulator::Advance(Nanos target) {
+    for (;;) {
+        const std::array<std::optional<Nanos>, 5> due = {
+            m_hostLine.NextArrival(), m_deviceLine.NextArrival(), m_chip.NextFlush(),
+            m_boot.NextDeadline(), m_plugAt};
+        std::optional<std::size_t> first;
+        for (std::size_t i = 0; i < due.size(); ++i) {
+            if (due[i] && *due[i] <= target && (!first || *due[i] < *due[*first])) {
+                first = i;
+            }
+        }
+        if (!first) {
+            break;
+        }
+        m_now = std::max(m_now, *due[*first]);
+        switch (static_cast<EventKind>(*first)) {
+            case EventKind::HostByte:
+                HostByteArrived();
+                break;
+            case EventKind::DeviceByte:
+                DeviceByteArrived();
+                break;
+            case EventKind::ChipFlush:
+                FlushChip();
+                break;
+            case EventKind::Bootloader:
+                m_boot.OnDeadline(m_now);
+                break;
+            case EventKind::PlugIn:
+                m_plugAt.reset();
+                PlugNow();
+                break;
+        }
+    }
+    m_now = std::max(m_now, target);
+}
+
+void Simulator::HostByteArrived() {
+    const SerialLine::Frame frame = m_hostLine.PopArrived();
+    const std::uint8_t received = Receive(frame.byte, frame.link, m_deviceLink);
+    m_deviceReceived.push_back(received);
+    m_boot.OnByte(received, m_now);
+    if (m_unplugAfterBytes > 0 && --m_unplugAfterBytes == 0) {
+        UnplugNow();
+    }
+}
+
+void Simulator::DeviceByteArrived() {
+    const SerialLine::Frame frame = m_deviceLine.PopArrived();
+    const std::uint8_t received = Receive(frame.byte, frame.link, m_hostLink);
+    if (m_chip.Push(received, m_now, m_scale.Scaled(m_settings.latencyMs / 1000.0))) {
+        FlushChip();
+    }
+}
+
+void Simulator::FlushChip() {
+    Deliver(m_chip.Take());
+}
+
+void Simulator::Deliver(const std::deque<std::uint8_t>& bytes) {
+    if (bytes.empty()) {
+        return;
+    }
+    m_rx.insert(m_rx.end(), bytes.begin(), bytes.end());
+    m_eventStatus |= FT_EVENT_RXCHAR;
+#ifndef _WIN32
+    if (m_event != nullptr && (m_eventMask & FT_EVENT_RXCHAR) != 0) {
+        auto* event = static_cast<KX_EVENT_HANDLE*>(m_event);
+        pthread_mutex_lock(&event->eMutex);
+        event->iVar = 1;
+        pthread_cond_signal(&event->eCondVar);
+        pthread_mutex_unlock(&event->eMutex);
+    }
+#endif
+    m_changed.notify_all();
+}
+
+void Simulator::Send(std::span<const std::uint8_t> bytes, Nanos now) {
+    for (std::uint8_t byte : bytes) {
+        m_deviceSent.push_back(byte);
+        m_deviceLine.Push(byte, m_deviceLink, now);
+    }
+}
+
+void Simulator::PlugNow() {
+    if (m_plugged) {
+        return;
+    }
+    m_plugged = true;
+    m_boot.PowerUp();
+}
+
+void Simulator::UnplugNow() {
+    if (!m_plugged) {
+        return;
+    }
+    m_plugged = false;
+    if (m_openHandle != 0) {
+        m_staleHandles.insert(m_openHandle);
+        m_openHandle = 0;
+    }
+    ClearQueues();
+    m_boot.PowerDown();
+    m_changed.notify_all();
+}
+
+FT_STATUS Simulator::OpenPort(FT_HANDLE* handle) {
+    // Handles are opaque tokens, never null, never reused within a run.
+    m_openHandle = 0x4B580000u + 0x10u * ++m_handleCounter;
+    *handle = reinterpret_cast<FT_HANDLE>(m_openHandle);
+    m_hostLink = LinkSettings{};  // the chip's defaults: 9600 8N1
+    m_readTimeoutMs = 0;
+    m_eventMask = 0;
+    m_event = nullptr;
+    m_eventStatus = 0;
+    ClearQueues();
+    m_boot.PortOpened(m_now);
+    return FT_OK;
+}
+
+void Simulator::ClosePort() {
+    m_openHandle = 0;
+    ClearQueues();
+    m_boot.PortClosed();
+    m_changed.notify_all();
+}
+
+void Simulator::ClearQueues() {
+    m_hostLine.Clear();
+    m_deviceLine.Clear();
+    m_chip.Clear();
+    m_rx.clear();
+}
+
+void Simulator::ApplySettings(const Settings& before) {
+    m_scale.SetSpeed(m_settings.speed);
+    if (m_settings.flashBase != before.flashBase || m_settings.flashSize != before.flashSize) {
+        m_flash.Configure(m_settings.flashBase, m_settings.flashSize);
+    }
+    if (m_settings.plugDelayMs >= 0) {
+        UnplugNow();
+        m_plugAt = m_now + FromMs(m_settings.plugDelayMs);
+        m_settings.plugDelayMs = -1;  // a one-off event, not a lasting setting
+    }
+}
+
+void Simulator::ResetState() {
+    m_settings = Settings{};
+    m_scale.SetSpeed(m_settings.speed);
+    m_clock.SetManual(false);
+    m_clock.Restart();
+    m_now = 0;
+    m_flash.Configure(m_settings.flashBase, m_settings.flashSize);
+    m_plugged = false;
+    m_plugAt.reset();
+    m_openHandle = 0;
+    m_staleHandles.clear();
+    ClearQueues();
+    m_hostLine.Stall(false, m_now);
+    m_hostLink = LinkSettings{};
+    m_unplugAfterBytes = 0;
+    m_unplugAfterCalls = 0;
+    m_readIoErrorNext = false;
+    m_packets.clear();
+    m_configCalls.clear();
+    m_calls.fill(0);
+    m_deviceReceived.clear();
+    m_deviceSent.clear();
+    PlugNow();
+    m_changed.notify_all();
+}
+
+void Simulator::Log(int entry, std::array<unsigned long, 3> args, FT_STATUS status,
+                    std::string text) {
+    ConfigCall logged;
+    logged.call.entry = entry;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        logged.call.args[i] = args[i];
+    }
+    logged.call.status = status;
+    logged.text = std::move(text) + " = " + std::to_string(status);
+    m_configCalls.push_back(std::move(logged));
+}
+
+bool Simulator::WriteDumps() const {
+    bool written = true;
+    if (!m_settings.dumpPackets.empty()) {
+        written = WritePacketsFile(m_settings.dumpPackets, m_packets) && written;
+    }
+    if (!m_settings.dumpFlash.empty()) {
+        written = WriteFlashFile(m_settings.dumpFlash, m_flash.Bytes()) && written;
+    }
+    return written;
+}
+
+}  // namespace kxsim

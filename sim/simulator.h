@@ -1,0 +1,182 @@
+// The one simulated dongle of the process, behind a mutex: the host's D2XX port (handles,
+// queues, link settings), the serial line in both directions, the FTDI chip's latency
+// buffer, the bootloader and its flash. Time is advanced lazily: every call first brings the
+// model up to the current model time, handling what fell due in time order.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bootloader.h"
+#include "d2xx_api.h"
+#include "flash.h"
+#include "kxsim.h"
+#include "model_clock.h"
+#include "serial_line.h"
+#include "settings.h"
+
+namespace kxsim {
+
+struct WrittenPacket {
+    std::vector<std::uint8_t> bytes;
+    LinkSettings link;
+};
+
+struct ConfigCall {
+    kxsim_config_call call;
+    std::string text;
+};
+
+class Simulator final : private BootloaderUart {
+  public:
+    static Simulator& Instance();
+
+    // D2XX entry points (simulator_d2xx.cpp).
+    FT_STATUS Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written);
+    FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got);
+    FT_STATUS Open(int index, FT_HANDLE* handle);
+    FT_STATUS OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle);
+    FT_STATUS ListDevices(void* arg1, void* arg2, DWORD flags);
+    FT_STATUS Close(FT_HANDLE handle);
+    FT_STATUS ResetDevice(FT_HANDLE handle);
+    FT_STATUS Purge(FT_HANDLE handle, ULONG mask);
+    FT_STATUS SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs);
+    FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rx);
+    FT_STATUS GetStatus(FT_HANDLE handle, DWORD* rx, DWORD* tx, DWORD* events);
+    FT_STATUS SetBaudRate(FT_HANDLE handle, ULONG baud);
+    FT_STATUS SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
+                                     UCHAR parity);
+    FT_STATUS SetFlowControl(FT_HANDLE handle, USHORT mode, UCHAR xon, UCHAR xoff);
+    FT_STATUS SetDivisor(FT_HANDLE handle, USHORT divisor);
+    FT_STATUS SetEventNotification(FT_HANDLE handle, DWORD mask, void* event);
+
+    // Control and inspection (simulator_control.cpp); see kxsim.h.
+    void Reset();
+    void Plug();
+    void Unplug();
+    void PlugInMs(double ms);
+    bool Plugged();
+    bool PortOpen();
+    void UnplugAfterBytes(unsigned long n);
+    void UnplugAfterCalls(unsigned long k);
+    void Inject(const unsigned char* bytes, std::size_t len);
+    void ReadIoErrorNext();
+    void StallTx(bool on);
+    void DamageNextRecord();
+    // Changes settings through `change`, then applies what depends on them.
+    template <class Change>
+    void ChangeSettings(Change change) {
+        std::unique_lock lock = Lock();
+        const Settings before = m_settings;
+        change(m_settings);
+        ApplySettings(before);
+    }
+    void SetFlash(std::uint32_t base, std::uint32_t size);
+    int LoadConfig(const char* path);
+    int ApplyEnvironment();
+    bool Dump();
+    void SetManualClock(bool on);
+    void AdvanceMs(double ms);
+    double NowMs();
+
+    std::size_t PacketCount();
+    std::size_t CopyPacket(std::size_t index, unsigned char* buf, std::size_t cap,
+                           kxsim_link* link);
+    std::size_t CopyFlash(unsigned char* buf, std::size_t cap);
+    unsigned long FlashBase();
+    std::size_t ConfigCount();
+    bool CopyConfig(std::size_t index, kxsim_config_call* call);
+    std::size_t CopyConfigText(std::size_t index, char* buf, std::size_t cap);
+    unsigned long CallCount(int entry);
+    std::size_t CopyDeviceReceived(unsigned char* buf, std::size_t cap);
+    std::size_t CopyDeviceSent(unsigned char* buf, std::size_t cap);
+    int DeviceState();
+    LinkSettings HostLink();
+    LinkSettings DeviceLink();
+
+  private:
+    Simulator();
+
+    enum class HandleState { Unknown, Open, Stale };
+
+    // Locks and brings the model up to now.
+    std::unique_lock<std::mutex> Lock();
+    // The same for an FT_ call: counts it and runs a due unplug first.
+    std::unique_lock<std::mutex> Enter(int entry);
+    HandleState Lookup(FT_HANDLE handle) const;
+    // FT_OK for the open handle, FT_INVALID_HANDLE (1) for an unknown or closed one,
+    // FT_IO_ERROR (4) for one whose device was unplugged.
+    FT_STATUS Usable(FT_HANDLE handle) const;
+
+    void Advance(Nanos target);
+    std::optional<Nanos> NextEvent() const;
+    void HostByteArrived();
+    void DeviceByteArrived();
+    void FlushChip();
+    void Deliver(const std::deque<std::uint8_t>& bytes);
+
+    void PlugNow();
+    void UnplugNow();
+    FT_STATUS OpenPort(FT_HANDLE* handle);
+    void ClosePort();
+    void ClearQueues();
+    void ApplySettings(const Settings& before);
+    void ResetState();
+    void Log(int entry, std::array<unsigned long, 3> args, FT_STATUS status, std::string text);
+    bool WriteDumps() const;
+
+    // BootloaderUart.
+    void Send(std::span<const std::uint8_t> bytes, Nanos now) override;
+    void SetLink(const LinkSettings& link) override { m_deviceLink = link; }
+    const LinkSettings& Link() const override { return m_deviceLink; }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;  // bytes arrived or the port changed: wakes FT_Read
+
+    Settings m_settings;
+    TimeScale m_scale;
+    ModelClock m_clock;
+    Nanos m_now = 0;  // the model has been brought up to here
+    Flash m_flash;
+    LinkSettings m_deviceLink;
+    Bootloader m_boot;
+
+    // Device presence and the host's port.
+    bool m_plugged = true;
+    std::optional<Nanos> m_plugAt;
+    std::uintptr_t m_openHandle = 0;
+    std::set<std::uintptr_t> m_staleHandles;
+    std::uintptr_t m_handleCounter = 0;
+    LinkSettings m_hostLink;
+    ULONG m_readTimeoutMs = 0;
+    DWORD m_eventMask = 0;
+    void* m_event = nullptr;
+    DWORD m_eventStatus = 0;
+
+    // The line and the host's queues.
+    SerialLine m_hostLine{m_scale};    // host transmit queue, host to device
+    SerialLine m_deviceLine{m_scale};  // device to host
+    ChipBuffer m_chip;
+    std::deque<std::uint8_t> m_rx;  // host receive queue
+
+    // Faults.
+    unsigned long m_unplugAfterBytes = 0;
+    unsigned long m_unplugAfterCalls = 0;
+    bool m_readIoErrorNext = false;
+
+    // Records.
+    std::vector<WrittenPacket> m_packets;
+    std::vector<ConfigCall> m_configCalls;
+    std::array<unsigned long, KXSIM_FT_ENTRY_COUNT> m_calls{};
+    std::vector<std::uint8_t> m_deviceReceived;
+    std::vector<std::uint8_t> m_deviceSent;
+};
+
+}  // namespace kxsim

@@ -1,0 +1,251 @@
+// Control and inspection of the simulated dongle (kxsim.h).
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "simulator.h"
+
+namespace kxsim {
+namespace {
+
+std::size_t CopyOut(const std::vector<std::uint8_t>& bytes, unsigned char* buf, std::size_t cap) {
+    if (buf != nullptr) {
+        std::copy_n(bytes.begin(), std::min(cap, bytes.size()), buf);
+    }
+    return bytes.size();
+}
+
+kxsim_link ToC(const LinkSettings& link) {
+    return kxsim_link{link.baud, link.wordLength, link.stopBits, link.parity};
+}
+
+int StateCode(Bootloader::State state) {
+    switch (state) {
+        case Bootloader::State::Off:
+            return KXSIM_STATE_OFF;
+        case Bootloader::State::Dormant:
+            return KXSIM_STATE_DORMANT;
+        case Bootloader::State::Starting:
+            return KXSIM_STATE_STARTING;
+        case Bootloader::State::Command:
+            return KXSIM_STATE_COMMAND;
+        case Bootloader::State::Erasing:
+            return KXSIM_STATE_ERASING;
+        case Bootloader::State::Refusing:
+            return KXSIM_STATE_REFUSING;
+        case Bootloader::State::Bulk:
+            return KXSIM_STATE_BULK;
+        case Bootloader::State::Done:
+            return KXSIM_STATE_DONE;
+    }
+    return KXSIM_STATE_OFF;
+}
+
+}  // namespace
+
+void Simulator::Reset() {
+    std::unique_lock lock(m_mutex);
+    ResetState();
+}
+
+void Simulator::Plug() {
+    std::unique_lock lock = Lock();
+    m_plugAt.reset();
+    PlugNow();
+}
+
+void Simulator::Unplug() {
+    std::unique_lock lock = Lock();
+    m_plugAt.reset();
+    UnplugNow();
+}
+
+void Simulator::PlugInMs(double ms) {
+    std::unique_lock lock = Lock();
+    UnplugNow();
+    m_plugAt = m_now + FromMs(ms);
+}
+
+bool Simulator::Plugged() {
+    std::unique_lock lock = Lock();
+    return m_plugged;
+}
+
+bool Simulator::PortOpen() {
+    std::unique_lock lock = Lock();
+    return m_openHandle != 0;
+}
+
+void Simulator::UnplugAfterBytes(unsigned long n) {
+    std::unique_lock lock = Lock();
+    m_unplugAfterBytes = n;
+}
+
+void Simulator::UnplugAfterCalls(unsigned long k) {
+    std::unique_lock lock = Lock();
+    m_unplugAfterCalls = k;
+}
+
+void Simulator::Inject(const unsigned char* bytes, std::size_t len) {
+    std::unique_lock lock = Lock();
+    if (bytes != nullptr) {
+        Deliver(std::deque<std::uint8_t>(bytes, bytes + len));
+    }
+}
+
+void Simulator::ReadIoErrorNext() {
+    std::unique_lock lock = Lock();
+    m_readIoErrorNext = true;
+}
+
+void Simulator::StallTx(bool on) {
+    std::unique_lock lock = Lock();
+    m_hostLine.Stall(on, m_now);
+}
+
+void Simulator::DamageNextRecord() {
+    std::unique_lock lock = Lock();
+    m_boot.DamageNextRecord();
+}
+
+void Simulator::SetFlash(std::uint32_t base, std::uint32_t size) {
+    std::unique_lock lock = Lock();
+    m_settings.flashBase = base;
+    m_settings.flashSize = size;
+    m_flash.Configure(base, size);
+}
+
+int Simulator::LoadConfig(const char* path) {
+    std::unique_lock lock = Lock();
+    const Settings before = m_settings;
+    const int result = path != nullptr ? LoadSettingsFile(m_settings, path) : -1;
+    ApplySettings(before);
+    return result;
+}
+
+int Simulator::ApplyEnvironment() {
+    std::unique_lock lock = Lock();
+    const Settings before = m_settings;
+    const int result = LoadSettingsFromEnvironment(m_settings);
+    ApplySettings(before);
+    return result;
+}
+
+bool Simulator::Dump() {
+    std::unique_lock lock = Lock();
+    return WriteDumps();
+}
+
+void Simulator::SetManualClock(bool on) {
+    std::unique_lock lock = Lock();
+    m_clock.SetManual(on);
+}
+
+void Simulator::AdvanceMs(double ms) {
+    std::unique_lock lock = Lock();
+    if (!m_clock.Manual()) {
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
+        lock.lock();
+    } else {
+        m_clock.AdvanceTo(m_now + FromMs(ms));
+    }
+    Advance(m_clock.Now());
+    m_changed.notify_all();
+}
+
+double Simulator::NowMs() {
+    std::unique_lock lock = Lock();
+    return ToMs(m_now);
+}
+
+std::size_t Simulator::PacketCount() {
+    std::unique_lock lock = Lock();
+    return m_packets.size();
+}
+
+std::size_t Simulator::CopyPacket(std::size_t index, unsigned char* buf, std::size_t cap,
+                                  kxsim_link* link) {
+    std::unique_lock lock = Lock();
+    if (index >= m_packets.size()) {
+        return 0;
+    }
+    if (link != nullptr) {
+        *link = ToC(m_packets[index].link);
+    }
+    return CopyOut(m_packets[index].bytes, buf, cap);
+}
+
+std::size_t Simulator::CopyFlash(unsigned char* buf, std::size_t cap) {
+    std::unique_lock lock = Lock();
+    return CopyOut(m_flash.Bytes(), buf, cap);
+}
+
+unsigned long Simulator::FlashBase() {
+    std::unique_lock lock = Lock();
+    return m_flash.Base();
+}
+
+std::size_t Simulator::ConfigCount() {
+    std::unique_lock lock = Lock();
+    return m_configCalls.size();
+}
+
+bool Simulator::CopyConfig(std::size_t index, kxsim_config_call* call) {
+    std::unique_lock lock = Lock();
+    if (index >= m_configCalls.size() || call == nullptr) {
+        return false;
+    }
+    *call = m_configCalls[index].call;
+    return true;
+}
+
+std::size_t Simulator::CopyConfigText(std::size_t index, char* buf, std::size_t cap) {
+    std::unique_lock lock = Lock();
+    if (index >= m_configCalls.size()) {
+        return 0;
+    }
+    const std::string& text = m_configCalls[index].text;
+    if (buf != nullptr && cap > 0) {
+        const std::size_t n = std::min(cap - 1, text.size());
+        std::memcpy(buf, text.data(), n);
+        buf[n] = '\0';
+    }
+    return text.size();
+}
+
+unsigned long Simulator::CallCount(int entry) {
+    std::unique_lock lock = Lock();
+    if (entry < 0 || entry >= KXSIM_FT_ENTRY_COUNT) {
+        return 0;
+    }
+    return m_calls[static_cast<std::size_t>(entry)];
+}
+
+std::size_t Simulator::CopyDeviceReceived(unsigned char* buf, std::size_t cap) {
+    std::unique_lock lock = Lock();
+    return CopyOut(m_deviceReceived, buf, cap);
+}
+
+std::size_t Simulator::CopyDeviceSent(unsigned char* buf, std::size_t cap) {
+    std::unique_lock lock = Lock();
+    return CopyOut(m_deviceSent, buf, cap);
+}
+
+int Simulator::DeviceState() {
+    std::unique_lock lock = Lock();
+    return StateCode(m_boot.GetState());
+}
+
+LinkSettings Simulator::HostLink() {
+    std::unique_lock lock = Lock();
+    return m_hostLink;
+}
+
+LinkSettings Simulator::DeviceLink() {
+    std::unique_lock lock = Lock();
+    return m_deviceLink;
+}
+
+}  // namespace kxsim
