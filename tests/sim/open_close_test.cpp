@@ -1,0 +1,189 @@
+// Finding, opening and closing the device; handles after close and after unplug.
+#include <dlfcn.h>
+
+#include "sim_fixture.h"
+
+namespace {
+
+class OpenCloseTest : public SimTest {};
+
+TEST_F(OpenCloseTest, ToolBindingReachesTheLinkedInstance) {
+    // dlopen by the soname must hand back the library the test is linked against.
+    EXPECT_EQ(dlsym(D2xx::Library(), "kxsim_reset"), reinterpret_cast<void*>(&kxsim_reset));
+    kxsim_unplug();
+    FT_HANDLE h = nullptr;
+    EXPECT_NE(ft.OpenEx(const_cast<char*>(kDescription), FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+}
+
+TEST_F(OpenCloseTest, OpensOnlyByTheWholeDescription) {
+    FT_HANDLE h = nullptr;
+    for (const char* wrong :
+         {"KX Upgrade - Dongl", "KX Upgrade - Dongle ", "kx upgrade - dongle", "KX Upgrade", ""}) {
+        EXPECT_EQ(ft.OpenEx(const_cast<char*>(wrong), FT_OPEN_BY_DESCRIPTION, &h),
+                  FT_DEVICE_NOT_FOUND)
+            << wrong;
+    }
+    for (DWORD flags : {DWORD{FT_OPEN_BY_SERIAL_NUMBER}, DWORD{FT_OPEN_BY_LOCATION}}) {
+        EXPECT_NE(ft.OpenEx(const_cast<char*>(kDescription), flags, &h), FT_OK) << flags;
+    }
+    EXPECT_EQ(kxsim_is_open(), 0);
+    EXPECT_EQ(ft.OpenEx(const_cast<char*>(kDescription), FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    EXPECT_NE(h, nullptr);
+    EXPECT_EQ(kxsim_is_open(), 1);
+}
+
+TEST_F(OpenCloseTest, OnlyOneOpenAtATime) {
+    FT_HANDLE first = Open();
+    FT_HANDLE second = nullptr;
+    EXPECT_NE(ft.OpenEx(const_cast<char*>(kDescription), FT_OPEN_BY_DESCRIPTION, &second), FT_OK);
+    EXPECT_NE(ft.Open(0, &second), FT_OK);
+    EXPECT_EQ(ft.Close(first), FT_OK);
+    FT_HANDLE again = Open();
+    EXPECT_NE(again, first);
+    EXPECT_EQ(Status(again).status, FT_OK);
+}
+
+TEST_F(OpenCloseTest, ClosedAndUnknownHandlesAreRefusedAndChangeNothing) {
+    FT_HANDLE h = OpenConnected();
+    ASSERT_EQ(ft.Close(h), FT_OK);
+    const std::size_t packets = kxsim_packet_count();
+    kxsim_link before{};
+    kxsim_host_link(&before);
+
+    int dummy = 0;
+    for (FT_HANDLE bad : {h, static_cast<FT_HANDLE>(nullptr), static_cast<FT_HANDLE>(&dummy)}) {
+        DWORD n = 7, rx = 0, tx = 0, events = 0;
+        char byte = 'S';
+        EXPECT_EQ(ft.Write(bad, &byte, 1, &n), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.Read(bad, &byte, 1, &n), FT_INVALID_HANDLE);
+        EXPECT_EQ(n, 0u);
+        EXPECT_EQ(ft.Close(bad), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.ResetDevice(bad), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.Purge(bad, FT_PURGE_RX), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.SetTimeouts(bad, 1, 1), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.GetQueueStatus(bad, &rx), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.GetStatus(bad, &rx, &tx, &events), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.SetBaudRate(bad, 9600), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.SetDataCharacteristics(bad, 7, 2, 2), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.SetFlowControl(bad, 0, 0x11, 0x13), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.SetDivisor(bad, 6), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.SetEventNotification(bad, 1, nullptr), FT_INVALID_HANDLE);
+    }
+    kxsim_link after{};
+    kxsim_host_link(&after);
+    EXPECT_EQ(kxsim_packet_count(), packets);
+    EXPECT_EQ(after.baud, before.baud);
+    EXPECT_EQ(after.word_length, before.word_length);
+    EXPECT_EQ(after.stop_bits, before.stop_bits);
+    EXPECT_EQ(after.parity, before.parity);
+    EXPECT_TRUE(DeviceReceived().empty());
+}
+
+TEST_F(OpenCloseTest, UnplugFailsTheHandleUntilClosedAndReplugOpensAgain) {
+    FT_HANDLE h = OpenConnected();
+    kxsim_unplug();
+    DWORD n = 0;
+    char byte = 'S';
+    EXPECT_NE(Status(h).status, FT_OK);
+    EXPECT_NE(ft.Read(h, &byte, 1, &n), FT_OK);
+    EXPECT_NE(ft.Write(h, &byte, 1, &n), FT_OK);
+    EXPECT_EQ(n, 0u);
+    FT_HANDLE other = nullptr;
+    EXPECT_EQ(ft.OpenEx(const_cast<char*>(kDescription), FT_OPEN_BY_DESCRIPTION, &other),
+              FT_DEVICE_NOT_FOUND);
+
+    kxsim_plug();
+    EXPECT_NE(Status(h).status, FT_OK) << "a stale handle stays invalid after the replug";
+    FT_HANDLE fresh = Open();
+    EXPECT_EQ(Status(fresh).status, FT_OK);
+    EXPECT_EQ(ft.Close(h), FT_OK);
+    EXPECT_EQ(ft.Close(h), FT_INVALID_HANDLE);
+    EXPECT_EQ(Status(fresh).status, FT_OK);
+}
+
+TEST_F(OpenCloseTest, PlugInDelayAndScheduledUnplugs) {
+    kxsim_plug_in_ms(300);
+    FT_HANDLE h = nullptr;
+    EXPECT_EQ(ft.OpenEx(const_cast<char*>(kDescription), FT_OPEN_BY_DESCRIPTION, &h),
+              FT_DEVICE_NOT_FOUND);
+    kxsim_advance_ms(299);
+    EXPECT_EQ(kxsim_is_plugged(), 0);
+    kxsim_advance_ms(1);
+    EXPECT_EQ(kxsim_is_plugged(), 1);
+
+    h = OpenConnected();
+    kxsim_unplug_after_calls(3);
+    EXPECT_EQ(Status(h).status, FT_OK);
+    EXPECT_EQ(Status(h).status, FT_OK);
+    EXPECT_NE(Status(h).status, FT_OK);
+    ft.Close(h);
+
+    kxsim_plug();
+    h = OpenConnected();
+    kxsim_unplug_after_bytes(4);
+    Write(h, "S00600004844521B");
+    kxsim_advance_ms(100);
+    EXPECT_EQ(kxsim_is_plugged(), 0);
+    EXPECT_EQ(DeviceReceived().size(), 4u);
+}
+
+TEST_F(OpenCloseTest, ListDevicesAndOpenByIndex) {
+    DWORD count = 9;
+    char name[64] = {};
+    EXPECT_EQ(ft.ListDevices(&count, nullptr, 0x80000000u), FT_OK);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(ft.ListDevices(nullptr, name, 0x40000000u | FT_OPEN_BY_DESCRIPTION), FT_OK);
+    EXPECT_STREQ(name, kDescription);
+    FT_HANDLE h = nullptr;
+    EXPECT_EQ(ft.Open(1, &h), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(ft.Open(0, &h), FT_OK);
+    EXPECT_EQ(ft.Close(h), FT_OK);
+    kxsim_unplug();
+    EXPECT_EQ(ft.ListDevices(&count, nullptr, 0x80000000u), FT_OK);
+    EXPECT_EQ(count, 0u);
+}
+
+TEST_F(OpenCloseTest, ConfigurationCallsAreLoggedInOrder) {
+    FT_HANDLE h = OpenConnected();
+    BulkProfile(h);
+    ft.Close(h);
+    const std::vector<std::string> expected = {"FT_OpenEx(\"KX Upgrade - Dongle\", 2) = 0",
+                                               "FT_ResetDevice() = 0",
+                                               "FT_SetBaudRate(38400) = 0",
+                                               "FT_SetDataCharacteristics(8, 0, 0) = 0",
+                                               "FT_SetFlowControl(0, 17, 19) = 0",
+                                               "FT_SetTimeouts(60000, 60000) = 0",
+                                               "FT_Purge(1) = 0",
+                                               "FT_ResetDevice() = 0",
+                                               "FT_SetDivisor(6) = 0",
+                                               "FT_SetDataCharacteristics(8, 2, 0) = 0",
+                                               "FT_SetFlowControl(0, 17, 19) = 0",
+                                               "FT_SetTimeouts(60000, 60000) = 0",
+                                               "FT_Purge(1) = 0",
+                                               "FT_Close() = 0"};
+    EXPECT_EQ(ConfigLog(), expected);
+    kxsim_config_call call{};
+    ASSERT_EQ(kxsim_config(9, &call), 0);
+    EXPECT_EQ(call.entry, KXSIM_FT_SET_DATA_CHARACTERISTICS);
+    EXPECT_EQ(call.args[1], static_cast<unsigned long>(FT_STOP_BITS_2));
+    EXPECT_EQ(kxsim_call_count(KXSIM_FT_PURGE), 2u);
+}
+
+TEST_F(OpenCloseTest, EventNotificationSignalsArrivingBytes) {
+    FT_HANDLE h = OpenConnected();
+    KX_EVENT_HANDLE event{};
+    pthread_mutex_init(&event.eMutex, nullptr);
+    pthread_cond_init(&event.eCondVar, nullptr);
+    ASSERT_EQ(ft.SetEventNotification(h, FT_EVENT_RXCHAR, &event), FT_OK);
+    EXPECT_EQ(Status(h).events, 0u);
+    const unsigned char byte = 0xA9;
+    kxsim_inject(&byte, 1);
+    EXPECT_EQ(event.iVar, 1);
+    EXPECT_EQ(Status(h).events, static_cast<DWORD>(FT_EVENT_RXCHAR));
+    EXPECT_EQ(Status(h).events, 0u) << "the event status is reported once";
+    ft.Close(h);
+    pthread_cond_destroy(&event.eCondVar);
+    pthread_mutex_destroy(&event.eMutex);
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// Whole upgrades with the example files, driven by a host loop that behaves like the tool.
+#include <string>
+
+#include "host.h"
+#include "sim_fixture.h"
+
+namespace {
+
+const std::string kExamples = KX_EXAMPLES_DIR;
+
+std::string Example(const std::string& name) {
+    return Text(ReadFile(kExamples + "/" + name));
+}
+
+class UpgradeTest : public SimTest {
+  protected:
+    // The flash after writing `image` at its base: the image, then erased bytes.
+    static Bytes Expected(const Bytes& image) {
+        Bytes flash(0x10000, 0xFF);
+        std::copy(image.begin(), image.end(), flash.begin());
+        return flash;
+    }
+};
+
+TEST_F(UpgradeTest, ExampleImageLandsInFlash) {
+    Host host(ft, true);
+    ASSERT_TRUE(host.Connect());
+    ASSERT_TRUE(host.WaitForAnnouncement(500));
+    const UpgradeResult result = host.Upgrade(Example("firmware-2.0.dat"), 20000);
+    EXPECT_EQ(result.outcome, UpgradeResult::Outcome::Completed);
+    EXPECT_EQ(result.repeats, 0);
+    EXPECT_EQ(Flash(), Expected(ReadFile(kExamples + "/firmware-2.0.bin")));
+
+    // Header and switch record at the command link, one per write; the rest at the bulk link.
+    ASSERT_GE(kxsim_packet_count(), 3u);
+    kxsim_link link{};
+    char first[4] = {};
+    for (std::size_t i = 0; i < kxsim_packet_count(); ++i) {
+        kxsim_packet(i, reinterpret_cast<unsigned char*>(first), 2, &link);
+        SCOPED_TRACE(first);
+        const bool command = i < 2;
+        EXPECT_EQ(link.baud, command ? 38400.0 : 500000.0);
+        EXPECT_EQ(link.word_length, 8);
+        EXPECT_EQ(link.stop_bits, command ? 1 : 2);
+        EXPECT_EQ(link.parity, FT_PARITY_NONE);
+    }
+    EXPECT_EQ(kxsim_device_state(), KXSIM_STATE_DONE);
+}
+
+TEST_F(UpgradeTest, RealClockAtTwentyTimesSpeed) {
+    kxsim_set_manual_clock(0);
+    kxsim_set_speed(20);
+    Host host(ft, false);
+    ASSERT_TRUE(host.Connect());
+    ASSERT_TRUE(host.WaitForAnnouncement(2000));
+    const UpgradeResult result = host.Upgrade(Example("firmware-mini.dat"), 10000);
+    EXPECT_EQ(result.outcome, UpgradeResult::Outcome::Completed);
+    EXPECT_EQ(Flash(), Expected(ReadFile(kExamples + "/firmware-mini.bin")));
+}
+
+TEST_F(UpgradeTest, UnlimitedSpeedStillCompletes) {
+    kxsim_set_manual_clock(0);
+    kxsim_set_speed(0);
+    Host host(ft, false);
+    ASSERT_TRUE(host.Connect());
+    ASSERT_TRUE(host.WaitForAnnouncement(2000));
+    const UpgradeResult result = host.Upgrade(Example("firmware-2.0.dat"), 10000);
+    EXPECT_EQ(result.outcome, UpgradeResult::Outcome::Completed);
+    EXPECT_EQ(Flash(), Expected(ReadFile(kExamples + "/firmware-2.0.bin")));
+}
+
+TEST_F(UpgradeTest, DamagedExamplesAbortWithTheDevicesReason) {
+    const struct {
+        const char* file;
+        std::uint8_t reply;
+        int repeats;
+        bool erased;
+    } cases[] = {
+        {"wrong-id.dat", 0xD5, 0, false},
+        {"bad-checksum.dat", 0xC8, 3, true},
+        {"garbage.dat", 0xC8, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        kxsim_reset();
+        kxsim_set_manual_clock(1);
+        const Bytes before = Flash();
+        Host host(ft, true);
+        ASSERT_TRUE(host.Connect());
+        ASSERT_TRUE(host.WaitForAnnouncement(500));
+        const UpgradeResult result = host.Upgrade(Example(c.file), 20000);
+        EXPECT_EQ(result.outcome, UpgradeResult::Outcome::Aborted);
+        EXPECT_EQ(result.abortReply, c.reply);
+        EXPECT_EQ(result.repeats, c.repeats);
+        EXPECT_EQ(Flash() != before, c.erased);
+        // The device starts over and announces again, and a good file then goes through.
+        ASSERT_TRUE(host.WaitForAnnouncement(2000));
+        EXPECT_EQ(host.Upgrade(Example("firmware-mini.dat"), 20000).outcome,
+                  UpgradeResult::Outcome::Completed);
+        EXPECT_EQ(Flash(), Expected(ReadFile(kExamples + "/firmware-mini.bin")));
+    }
+}
+
+TEST_F(UpgradeTest, ResentPacketKeepsTheImageIntact) {
+    kxsim_set_progress_text(1);
+    Host host(ft, true);
+    host.afterSwitch = [] { kxsim_damage_next_record(); };  // spoils the first bulk packet
+    ASSERT_TRUE(host.Connect());
+    ASSERT_TRUE(host.WaitForAnnouncement(500));
+    const UpgradeResult result = host.Upgrade(Example("firmware-2.0.dat"), 20000);
+    EXPECT_EQ(result.outcome, UpgradeResult::Outcome::Completed);
+    EXPECT_EQ(result.repeats, 1);
+    EXPECT_EQ(Flash(), Expected(ReadFile(kExamples + "/firmware-2.0.bin")));
+    EXPECT_EQ(result.echoed.rfind("FLASH ERASED\r\nRESEND\r\nPACKET 1\r\n", 0), 0u);
+    EXPECT_NE(result.echoed.find("UPGRADE COMPLETE\r\n"), std::string::npos);
+}
+
+TEST_F(UpgradeTest, SplitRecordsFollowsTheToolsRules) {
+    const std::vector<std::string> records =
+        SplitRecords("junk S0030000FC\r\n\r\nZ0030000FC\r\nzS1\r\n");
+    EXPECT_EQ(records, (std::vector<std::string>{"S0030000FC", "Z0030000FC", "S1"}));
+}
+
+}  // namespace
