@@ -1,0 +1,260 @@
+#include "serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+
+namespace kxserial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A D2XX time-out: 0 means wait as long as it takes.
+class Deadline {
+  public:
+    explicit Deadline(ULONG timeoutMs) {
+        if (timeoutMs != 0) {
+            m_end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        }
+    }
+    // For poll(): -1 without a time-out, otherwise the milliseconds left, rounded up.
+    int RemainingMs() const {
+        if (!m_end) {
+            return -1;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*m_end - Clock::now());
+        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+
+  private:
+    std::optional<Clock::time_point> m_end;
+};
+
+// What a tty answers once its device has been unplugged (the kernel hangs it up).
+bool MeansUnplugged(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+}  // namespace
+
+FT_STATUS SerialPort::Open(const DeviceRoots& roots, const std::string& ttyName,
+                           std::shared_ptr<SerialPort>& port) {
+    const std::string node = roots.NodePath(ttyName);
+    const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
+    }
+    struct stat info {};
+    termios2 line{};
+    // One opener at a time, as with D2XX: the lock covers other processes using this
+    // library (root included); TIOCEXCL keeps out anyone else without privileges.
+    if (fstat(fd, &info) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        ioctl(fd, TCGETS2, &line) != 0) {
+        ::close(fd);
+        return FT_DEVICE_NOT_OPENED;
+    }
+    ioctl(fd, TIOCEXCL);
+    MakeRaw(line);
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (ioctl(fd, TCSETS2, &line) != 0 || wakeFd < 0) {
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        if (wakeFd >= 0) {
+            ::close(wakeFd);
+        }
+        return FT_DEVICE_NOT_OPENED;
+    }
+    // What the tty gathered before anyone had the device open is not this session's.
+    ioctl(fd, TCFLSH, TCIOFLUSH);
+    port.reset(new SerialPort(fd, wakeFd, info.st_rdev, node, roots.SysfsEntry(ttyName)));
+    return FT_OK;
+}
+
+SerialPort::SerialPort(int fd, int wakeFd, dev_t rdev, std::string node, std::string sysfsEntry)
+    : m_fd(fd),
+      m_wakeFd(wakeFd),
+      m_rdev(rdev),
+      m_node(std::move(node)),
+      m_sysfsEntry(std::move(sysfsEntry)) {}
+
+SerialPort::~SerialPort() {
+    m_events.Stop();
+    ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd);
+    ::close(m_wakeFd);
+}
+
+void SerialPort::Shutdown() {
+    eventfd_write(m_wakeFd, 1);
+    m_events.Stop();
+}
+
+FT_STATUS SerialPort::Failed(int error) {
+    if (MeansUnplugged(error)) {
+        m_lost = true;
+    }
+    return FT_IO_ERROR;
+}
+
+SerialPort::Wait SerialPort::WaitFor(short events, int timeoutMs) {
+    pollfd fds[2] = {{m_fd, events, 0}, {m_wakeFd, POLLIN, 0}};
+    const int ready = poll(fds, 2, timeoutMs);
+    if (ready == 0) {
+        return Wait::TimedOut;
+    }
+    if (ready > 0 && fds[1].revents != 0) {
+        return Wait::ShutDown;
+    }
+    return Wait::Ready;  // ready, or interrupted: the caller tries again either way
+}
+
+FT_STATUS SerialPort::Read(void* buffer, DWORD count, DWORD* got) {
+    std::lock_guard lock(m_readMutex);
+    *got = 0;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    const Deadline deadline(m_readTimeoutMs);
+    while (*got < count) {
+        if (m_lost) {
+            return FT_IO_ERROR;
+        }
+        const ssize_t n = ::read(m_fd, bytes + *got, count - *got);
+        if (n > 0) {
+            *got += static_cast<DWORD>(n);
+            continue;
+        }
+        if (n == 0) {
+            return Failed(EIO);  // a hung-up tty reads as end of file
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN) {
+            return Failed(errno);
+        }
+        switch (WaitFor(POLLIN, deadline.RemainingMs())) {
+            case Wait::Ready:
+                break;
+            case Wait::TimedOut:
+                return FT_OK;
+            case Wait::ShutDown:
+                return FT_IO_ERROR;
+        }
+    }
+    return FT_OK;
+}
+
+FT_STATUS SerialPort::Write(const void* buffer, DWORD count, DWORD* written) {
+    std::lock_guard lock(m_writeMutex);
+    *written = 0;
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    const Deadline deadline(m_writeTimeoutMs);
+    while (*written < count) {
+        if (m_lost) {
+            return FT_IO_ERROR;
+        }
+        const ssize_t n = ::write(m_fd, bytes + *written, count - *written);
+        if (n > 0) {
+            *written += static_cast<DWORD>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            return Failed(errno);
+        }
+        switch (WaitFor(POLLOUT, deadline.RemainingMs())) {
+            case Wait::Ready:
+                break;
+            case Wait::TimedOut:
+                return FT_OK;
+            case Wait::ShutDown:
+                return FT_IO_ERROR;
+        }
+    }
+    return FT_OK;
+}
+
+void SerialPort::SetTimeouts(ULONG readMs, ULONG writeMs) {
+    m_readTimeoutMs = readMs;
+    m_writeTimeoutMs = writeMs;
+}
+
+bool SerialPort::StillPlugged() const {
+    struct stat node {};
+    return stat(m_node.c_str(), &node) == 0 && node.st_rdev == m_rdev &&
+           access(m_sysfsEntry.c_str(), F_OK) == 0;
+}
+
+FT_STATUS SerialPort::QueueStatus(DWORD* rx, DWORD* tx) {
+    if (m_lost || !StillPlugged()) {
+        m_lost = true;
+        return FT_IO_ERROR;
+    }
+    int received = 0;
+    int unsent = 0;
+    if (ioctl(m_fd, FIONREAD, &received) != 0 || ioctl(m_fd, TIOCOUTQ, &unsent) != 0) {
+        return Failed(errno);
+    }
+    *rx = static_cast<DWORD>(received);
+    *tx = static_cast<DWORD>(unsent);
+    return FT_OK;
+}
+
+FT_STATUS SerialPort::Purge(ULONG mask) {
+    const bool rx = (mask & FT_PURGE_RX) != 0;
+    const bool tx = (mask & FT_PURGE_TX) != 0;
+    if (m_lost) {
+        return FT_IO_ERROR;
+    }
+    if (!rx && !tx) {
+        return FT_OK;
+    }
+    const int queues = rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH);
+    if (ioctl(m_fd, TCFLSH, queues) != 0) {
+        return Failed(errno);
+    }
+    if (rx) {
+        m_events.ClearFired();
+    }
+    return FT_OK;
+}
+
+FT_STATUS SerialPort::Reset() {
+    const FT_STATUS purged = Purge(FT_PURGE_RX | FT_PURGE_TX);
+    if (purged != FT_OK) {
+        return purged;
+    }
+    ioctl(m_fd, TCXONC, TCOON);
+    return FT_OK;
+}
+
+FT_STATUS SerialPort::ChangeLine(const std::function<FT_STATUS(termios2&)>& change) {
+    std::lock_guard lock(m_lineMutex);
+    if (m_lost) {
+        return FT_IO_ERROR;
+    }
+    termios2 line{};
+    if (ioctl(m_fd, TCGETS2, &line) != 0) {
+        return Failed(errno);
+    }
+    const FT_STATUS status = change(line);
+    if (status != FT_OK) {
+        return status;
+    }
+    if (ioctl(m_fd, TCSETS2, &line) != 0) {
+        return Failed(errno);
+    }
+    return FT_OK;
+}
+
+}  // namespace kxserial
