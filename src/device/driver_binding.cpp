@@ -1,5 +1,8 @@
 #include "driver_binding.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -38,6 +41,12 @@ std::atomic<bool> g_deviceOpen{false};
 
 std::mutex g_sinkMutex;
 MessageBoxSink g_messageBox;
+
+std::string g_boundDriverPath;
+
+bool IsDefaultName(const char* libraryName) {
+    return std::strcmp(libraryName, platform::kDriverLibraryName) == 0;
+}
 
 void ShowNotValid(EntryPoint which) {
     MessageBoxSink sink;
@@ -81,14 +90,43 @@ void SetDriverMessageBox(MessageBoxSink sink) {
     g_messageBox = std::move(sink);
 }
 
+platform::LibraryHandle LoadDriverLibrary(const char* libraryName) {
+    if (!IsDefaultName(libraryName)) {
+        return platform::LoadLibraryByName(libraryName);
+    }
+    const char* chosen = std::getenv(kDriverChoiceVariable);
+    if (chosen != nullptr && *chosen != '\0') {
+        const std::string name = std::strcmp(chosen, "serial") == 0
+                                     ? platform::InstalledSerialLibraryPath()
+                                     : std::string(chosen);
+        return name.empty() ? nullptr : platform::LoadLibraryByName(name.c_str());
+    }
+    platform::LibraryHandle library = platform::LoadLibraryByName(libraryName);
+    if (library == nullptr) {
+        const std::string installed = platform::InstalledSerialLibraryPath();
+        if (!installed.empty()) {
+            library = platform::LoadLibraryByName(installed.c_str());
+        }
+    }
+    return library;
+}
+
+const std::string& BoundDriverPath() {
+    return g_boundDriverPath;
+}
+
 bool BindDriver(const char* libraryName, platform::LibraryHandle& library,
                 const MessageBoxSink& report) {
     g_driverLoaded = true;
-    library = platform::LoadLibraryByName(libraryName);
+    library = LoadDriverLibrary(libraryName);
+    g_boundDriverPath = platform::LoadedLibraryPath(library);
     if (library == nullptr) {
         report(text::kCantLoadDriver);
         g_driverLoaded = false;
         return false;
+    }
+    if (IsDefaultName(libraryName)) {
+        std::fprintf(stderr, "KX Upgrade: driver library %s\n", g_boundDriverPath.c_str());
     }
     for (int i = 0; i < kEntryPointCount; ++i) {
         g_driver.entry[i] = platform::FindEntryPoint(library, kEntryPointNames[i]);
@@ -106,6 +144,7 @@ void UnbindDriverForTesting() {
     g_driverLoaded = false;
     g_deviceOpen = false;
     g_hDevice = nullptr;
+    g_boundDriverPath.clear();
 }
 
 bool DeviceIsOpen() {

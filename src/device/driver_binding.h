@@ -48,9 +48,23 @@ extern std::atomic<FT_HANDLE> g_hDevice;
 using MessageBoxSink = std::function<void(const std::string& text)>;
 void SetDriverMessageBox(MessageBoxSink sink);
 
-// Loads `libraryName` and resolves the entry points in order. On the first failure it
-// reports "Error: Can't Load ft8u245.dll" or "Error: Can't Find <name>" through `report`,
-// leaves the later entries empty and returns false. Sets g_driverLoaded either way.
+// Names the driver library to use instead of the default choice: a path, a name for the
+// loader's search, or "serial" for the serial-port library of the tool's installation.
+inline constexpr char kDriverChoiceVariable[] = "KX_DRIVER";
+
+// Loads the driver. The default name (kDriverLibraryName) follows KX_DRIVER when it is set;
+// otherwise it goes through the loader's search, so that FTDI's library wins where it is
+// installed, and where that fails the installation's serial-port library is loaded. Any
+// other name is loaded exactly as given.
+platform::LibraryHandle LoadDriverLibrary(const char* libraryName);
+
+// The file the bound driver library came from (empty before a load), for the front ends.
+const std::string& BoundDriverPath();
+
+// Loads `libraryName` (LoadDriverLibrary) and resolves the entry points in order. On the first
+// failure it reports "Error: Can't Load ft8u245.dll" or "Error: Can't Find <name>" through
+// `report`, leaves the later entries empty and returns false. Sets g_driverLoaded either way. A
+// load by the default name tells on stderr which file was loaded.
 bool BindDriver(const char* libraryName, platform::LibraryHandle& library,
                 const MessageBoxSink& report);
 
