@@ -39,6 +39,9 @@ KXSIM_API void kxsim_unplug(void) {
 KXSIM_API void kxsim_plug_in_ms(double ms) {
     Sim().PlugInMs(ms);
 }
+KXSIM_API void kxsim_replug_after_ms(double ms) {
+    Sim().ReplugAfterMs(ms);
+}
 KXSIM_API int kxsim_is_plugged(void) {
     return Sim().Plugged() ? 1 : 0;
 }

@@ -80,6 +80,9 @@ KXSIM_API void kxsim_plug(void);
 KXSIM_API void kxsim_unplug(void);
 /* Unplugs now and plugs in again once `ms` of model time (not scaled) have passed. */
 KXSIM_API void kxsim_plug_in_ms(double ms);
+/* After an unplug made by kxsim_unplug_after_bytes/_calls, plug in again once `ms` of model
+ * time have passed (< 0: stay unplugged, the default). */
+KXSIM_API void kxsim_replug_after_ms(double ms);
 KXSIM_API int kxsim_is_plugged(void);
 KXSIM_API int kxsim_is_open(void);
 /* Unplugs once `n` more host bytes have gone over the wire (0 cancels). */

@@ -47,11 +47,11 @@ bool ParseFlag(std::string_view text, bool& out) {
     return false;
 }
 
-constexpr std::array<std::string_view, 17> kKeys = {
-    "description",        "serial",      "name",          "id",          "flash_base",
-    "flash_size",         "speed",       "latency_ms",    "erase_ms",    "announce_delay_ms",
-    "announce_repeat_ms", "max_resends", "progress_text", "command_ack", "plug_delay_ms",
-    "dump_packets",       "dump_flash"};
+constexpr std::array<std::string_view, 19> kKeys = {
+    "description",        "serial",          "name",          "id",          "flash_base",
+    "flash_size",         "speed",           "latency_ms",    "erase_ms",    "announce_delay_ms",
+    "announce_repeat_ms", "max_resends",     "progress_text", "command_ack", "plug_delay_ms",
+    "unplug_after_bytes", "replug_after_ms", "dump_packets",  "dump_flash"};
 
 }  // namespace
 
@@ -94,6 +94,13 @@ bool ApplySetting(Settings& s, std::string_view key, std::string_view value) {
         return ParseFlag(value, s.commandAck);
     } else if (key == "plug_delay_ms") {
         return ParseNumber(value, s.plugDelayMs);
+    } else if (key == "unplug_after_bytes") {
+        if (!ParseUnsigned(value, number)) {
+            return false;
+        }
+        s.unplugAfterBytes = number;
+    } else if (key == "replug_after_ms") {
+        return ParseNumber(value, s.replugAfterMs);
     } else if (key == "dump_packets") {
         s.dumpPackets = value;
     } else if (key == "dump_flash") {

@@ -22,9 +22,11 @@ struct Settings {
     double announceRepeatMs = 3000.0;  // 0 = announce once
     unsigned maxResends = 3;
     bool progressText = false;
-    bool commandAck = false;    // answer 0xA9 to good records before the switch record
-    double plugDelayMs = -1.0;  // < 0: plugged in from the start
-    std::string dumpPackets;    // files written when the port closes and when the process ends
+    bool commandAck = false;             // answer 0xA9 to good records before the switch record
+    double plugDelayMs = -1.0;           // < 0: plugged in from the start
+    unsigned long unplugAfterBytes = 0;  // pull the plug once this many host bytes have gone
+    double replugAfterMs = -1.0;  // plug in again this long after a scheduled unplug (< 0: never)
+    std::string dumpPackets;      // files written when the port closes and when the process ends
     std::string dumpFlash;
 };
 

@@ -44,7 +44,7 @@ std::unique_lock<std::mutex> Simulator::Enter(int entry) {
     std::unique_lock lock = Lock();
     ++m_calls[static_cast<std::size_t>(entry)];
     if (m_unplugAfterCalls > 0 && --m_unplugAfterCalls == 0) {
-        UnplugNow();
+        ScheduledUnplug();
     }
     return lock;
 }
@@ -122,7 +122,7 @@ void Simulator::HostByteArrived() {
     m_deviceReceived.push_back(received);
     m_boot.OnByte(received, m_now);
     if (m_unplugAfterBytes > 0 && --m_unplugAfterBytes == 0) {
-        UnplugNow();
+        ScheduledUnplug();
     }
 }
 
@@ -185,6 +185,13 @@ void Simulator::UnplugNow() {
     m_changed.notify_all();
 }
 
+void Simulator::ScheduledUnplug() {
+    UnplugNow();
+    if (m_settings.replugAfterMs >= 0) {
+        m_plugAt = m_now + FromMs(m_settings.replugAfterMs);
+    }
+}
+
 FT_STATUS Simulator::OpenPort(FT_HANDLE* handle) {
     // Handles are opaque tokens, never null, never reused within a run.
     m_openHandle = 0x4B580000u + 0x10u * ++m_handleCounter;
@@ -222,6 +229,10 @@ void Simulator::ApplySettings(const Settings& before) {
         UnplugNow();
         m_plugAt = m_now + FromMs(m_settings.plugDelayMs);
         m_settings.plugDelayMs = -1;  // a one-off event, not a lasting setting
+    }
+    if (m_settings.unplugAfterBytes > 0) {
+        m_unplugAfterBytes = m_settings.unplugAfterBytes;
+        m_settings.unplugAfterBytes = 0;
     }
 }
 

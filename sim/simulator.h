@@ -62,6 +62,7 @@ class Simulator final : private BootloaderUart {
     void Plug();
     void Unplug();
     void PlugInMs(double ms);
+    void ReplugAfterMs(double ms);
     bool Plugged();
     bool PortOpen();
     void UnplugAfterBytes(unsigned long n);
@@ -124,6 +125,8 @@ class Simulator final : private BootloaderUart {
 
     void PlugNow();
     void UnplugNow();
+    // An unplug the host's traffic triggered: plugs in again later if so configured.
+    void ScheduledUnplug();
     FT_STATUS OpenPort(FT_HANDLE* handle);
     void ClosePort();
     void ClearQueues();

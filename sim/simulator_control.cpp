@@ -67,6 +67,11 @@ void Simulator::PlugInMs(double ms) {
     m_plugAt = m_now + FromMs(ms);
 }
 
+void Simulator::ReplugAfterMs(double ms) {
+    std::unique_lock lock = Lock();
+    m_settings.replugAfterMs = ms;
+}
+
 bool Simulator::Plugged() {
     std::unique_lock lock = Lock();
     return m_plugged;

@@ -121,10 +121,15 @@ TEST_F(OpenCloseTest, PlugInDelayAndScheduledUnplugs) {
     kxsim_plug();
     h = OpenConnected();
     kxsim_unplug_after_bytes(4);
+    kxsim_replug_after_ms(200);
     Write(h, "S00600004844521B");
     kxsim_advance_ms(100);
     EXPECT_EQ(kxsim_is_plugged(), 0);
     EXPECT_EQ(DeviceReceived().size(), 4u);
+    kxsim_advance_ms(98);
+    EXPECT_EQ(kxsim_is_plugged(), 0);
+    kxsim_advance_ms(4);  // the pull came with the 4th byte, 1.04 ms after the write
+    EXPECT_EQ(kxsim_is_plugged(), 1) << "plugged in again 200 ms after the pull";
 }
 
 TEST_F(OpenCloseTest, ListDevicesAndOpenByIndex) {
