@@ -24,7 +24,7 @@ while [ $# -gt 0 ]; do
         --out) OUT="$2"; shift 2 ;;
         --id) ID="$2"; shift 2 ;;
         --base) BASE="$2"; shift 2 ;;
-        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 0 ;;
         *) echo "make-examples.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done

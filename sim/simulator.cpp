@@ -179,6 +179,7 @@ void Simulator::UnplugNow() {
     if (m_openHandle != 0) {
         m_staleHandles.insert(m_openHandle);
         m_openHandle = 0;
+        m_event = nullptr;
     }
     ClearQueues();
     m_boot.PowerDown();
@@ -208,6 +209,7 @@ FT_STATUS Simulator::OpenPort(FT_HANDLE* handle) {
 
 void Simulator::ClosePort() {
     m_openHandle = 0;
+    m_event = nullptr;  // the host may free it once the port is closed
     ClearQueues();
     m_boot.PortClosed();
     m_changed.notify_all();

@@ -115,10 +115,4 @@ TEST_F(UpgradeTest, ResentPacketKeepsTheImageIntact) {
     EXPECT_NE(result.echoed.find("UPGRADE COMPLETE\r\n"), std::string::npos);
 }
 
-TEST_F(UpgradeTest, SplitRecordsFollowsTheToolsRules) {
-    const std::vector<std::string> records =
-        SplitRecords("junk S0030000FC\r\n\r\nZ0030000FC\r\nzS1\r\n");
-    EXPECT_EQ(records, (std::vector<std::string>{"S0030000FC", "Z0030000FC", "S1"}));
-}
-
 }  // namespace
