@@ -1,0 +1,99 @@
+// Any bytes as a firmware file: the record reader and the packet builder must end, keep
+// every packet inside its buffer, send only bytes taken from the file in their order, and
+// keep the stage rules. The first two bytes choose where the file stops being readable.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "byte_source.h"
+#include "fuzz_check.h"
+#include "packet_builder.h"
+
+namespace {
+
+using namespace kx;
+
+// A file that fails to read once `failAt` bytes have been consumed.
+class FuzzFile : public ByteSource {
+  public:
+    FuzzFile(std::string_view bytes, std::uint64_t failAt) : m_bytes(bytes), m_failAt(failAt) {}
+    int Next() override {
+        if (m_bytes.Consumed() == m_failAt) {
+            return kError;
+        }
+        return m_bytes.Next();
+    }
+    std::uint64_t Consumed() const override { return m_bytes.Consumed(); }
+
+  private:
+    MemoryByteSource m_bytes;
+    std::uint64_t m_failAt;
+};
+
+// The packet's bytes occur, in order, among the file bytes consumed to build it.
+bool TakenFrom(const std::uint8_t* packet, std::size_t length, std::string_view consumed) {
+    std::size_t next = 0;
+    for (const char c : consumed) {
+        if (next < length && static_cast<std::uint8_t>(c) == packet[next]) {
+            ++next;
+        }
+    }
+    return next == length;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) {
+        return 0;
+    }
+    const std::uint64_t failAt = data[0] == 0xFF ? data[1] : UINT64_MAX;
+    const std::string_view text(reinterpret_cast<const char*>(data) + 2, size - 2);
+    FuzzFile file(text, failAt);
+
+    std::uint8_t packet[kPacketCapacity];
+    std::uint16_t packetLen = 0;
+    bool firstStage = true;
+    bool lastWasSwitch = false;
+    PacketBuilder builder(packet, packetLen, firstStage, lastWasSwitch);
+    builder.Restart();
+
+    // Every packet consumes at least its first byte, so the file runs out in time.
+    for (std::size_t builds = 0;; ++builds) {
+        KX_FUZZ_CHECK(builds <= text.size() + 1);
+        const std::uint64_t before = file.Consumed();
+        const bool firstStageBefore = firstStage;
+        const bool lastWasSwitchBefore = lastWasSwitch;
+        const BuildResult result = builder.Build(file);
+        const std::uint64_t after = file.Consumed();
+        KX_FUZZ_CHECK(after >= before && after <= text.size());
+
+        switch (result.outcome) {
+            case BuildOutcome::Packet: {
+                KX_FUZZ_CHECK(packetLen >= 1 && packetLen <= kPacketCapacity);
+                KX_FUZZ_CHECK(packet[0] == 'S' || packet[0] == 'Z');
+                KX_FUZZ_CHECK(TakenFrom(packet, packetLen, text.substr(before, after - before)));
+                KX_FUZZ_CHECK(result.recordOffset >= before && result.recordOffset < after);
+                KX_FUZZ_CHECK(text[result.recordOffset] == static_cast<char>(packet[0]));
+                // The switch record: the first Z of the first stage, alone in its packet.
+                const bool isSwitch = firstStageBefore && packet[0] == 'Z';
+                KX_FUZZ_CHECK(result.switchAfter == isSwitch);
+                KX_FUZZ_CHECK(firstStage == (firstStageBefore && !isSwitch));
+                KX_FUZZ_CHECK(!isSwitch || lastWasSwitch);
+                KX_FUZZ_CHECK(firstStageBefore || !lastWasSwitch);
+                break;
+            }
+            case BuildOutcome::EndOfFile:
+                KX_FUZZ_CHECK(packetLen == 0 && after == text.size());
+                KX_FUZZ_CHECK(builder.Build(file).outcome == BuildOutcome::EndOfFile);
+                return 0;
+            case BuildOutcome::ReadError:
+            case BuildOutcome::RecordTooLong:
+                KX_FUZZ_CHECK(result.outcome != BuildOutcome::ReadError || after == failAt);
+                KX_FUZZ_CHECK(packetLen == 0);
+                KX_FUZZ_CHECK(firstStage == firstStageBefore);
+                KX_FUZZ_CHECK(lastWasSwitch == lastWasSwitchBefore);
+                return 0;
+        }
+    }
+}

@@ -1,0 +1,210 @@
+// Any device behaviour against the dialog's poll passes: bytes in any split across passes
+// (announcements, replies, echoes, noise), a device pulled out before a status query,
+// failed reads, a full transmit queue, reconnections and a cancelled chooser. Checked:
+// no byte is read that the device did not send; the packets go out in the file's order,
+// each possibly repeated, never skipped; the progress counter matches what went out; a
+// "Transfer completed" comes only after the whole file; EXIT is enabled once a transfer
+// ends.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/headless_window.h"
+#include "app/upgrade_dlg.h"
+#include "device/driver_binding.h"
+#include "device/poll_thread.h"
+#include "fake_dongle.h"
+#include "fuzz_check.h"
+#include "string_table.h"
+
+namespace {
+
+using namespace kx;
+using fuzz::g_fake;
+
+// Op bytes; any other byte b delivers the next (b % 64) + 1 input bytes from the device.
+enum : std::uint8_t {
+    kOpUnplug = 0xF0,
+    kOpTimerTick = 0xF1,
+    kOpFailRead = 0xF2,
+    kOpFillTxQueue = 0xF3,
+    kOpCancelChooser = 0xF4,
+    kOpFirst = kOpUnplug,
+};
+
+struct Firmware {
+    std::string path;
+    std::vector<std::string> packets;  // what must go out, in order
+};
+
+std::string Hex4(unsigned v) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", v);
+    return text;
+}
+
+// S0, three S3, the switch record, 35 S3 and an S7: single-record packets first, then a
+// full packet of 32 S3 records and one of 3 S3 records ending with the S7.
+Firmware MakeFirmware() {
+    Firmware fw;
+    std::string file;
+    const auto line = [&](const std::string& record) { file += record + "\r\n"; };
+    for (const std::string first : {"S00F0000", "S3A000", "S3A001", "S3A002", "Z0000001"}) {
+        line(first);
+        fw.packets.push_back(first);
+    }
+    std::string packet;
+    for (unsigned i = 0; i < 35; ++i) {
+        const std::string record = "S3B" + Hex4(i);
+        line(record);
+        packet += record;
+        if (i == 31) {
+            fw.packets.push_back(packet);
+            packet.clear();
+        }
+    }
+    line("S70500000000FA");
+    fw.packets.push_back(packet + "S70500000000FA");
+
+    fw.path = (std::filesystem::temp_directory_path() /
+               ("kx-fuzz-firmware-" + std::to_string(::getpid()) + ".dat"))
+                  .string();
+    std::ofstream(fw.path, std::ios::binary) << file;
+    return fw;
+}
+
+const Firmware& TheFirmware() {
+    static const Firmware fw = MakeFirmware();
+    return fw;
+}
+
+// Posted messages are kept for the harness to dispatch; polls are the harness's to make.
+class FuzzWindow : public HeadlessWindow {
+  public:
+    void PostToWindow(UINT message) override {
+        if (message == WM_START_TRANSFER) {
+            std::lock_guard lock(m_mutex);
+            ++m_startRequests;
+        }
+    }
+    unsigned TakeStartRequests() {
+        std::lock_guard lock(m_mutex);
+        const unsigned n = m_startRequests;
+        m_startRequests = 0;
+        return n;
+    }
+
+  private:
+    std::mutex m_mutex;
+    unsigned m_startRequests = 0;
+};
+
+// Follows the writes of each transfer against the file's packets.
+class Oracle {
+  public:
+    explicit Oracle(const Firmware& fw) : m_fw(fw) {}
+
+    // Called by the chooser: whatever went before has been written and has ended.
+    void TransferStarting(const CUpgradeDlg& dlg, const FuzzWindow& window) {
+        Check(dlg, window);
+        m_started = m_active = true;
+        m_next = 0;
+        m_bytesSent = 0;
+    }
+
+    void Check(const CUpgradeDlg& dlg, const FuzzWindow& window) {
+        for (; m_seenWrites < g_fake.writes.size(); ++m_seenWrites) {
+            const std::string& w = g_fake.writes[m_seenWrites];
+            KX_FUZZ_CHECK(m_active);
+            const bool repeat = m_next > 0 && w == m_fw.packets[m_next - 1];
+            if (!repeat) {
+                KX_FUZZ_CHECK(m_next < m_fw.packets.size());
+                KX_FUZZ_CHECK(w == m_fw.packets[m_next]);
+                m_bytesSent += static_cast<std::uint32_t>(w.size()) + 2;
+                ++m_next;
+            }
+        }
+        if (m_started) {
+            KX_FUZZ_CHECK(dlg.BytesSent() == m_bytesSent);
+        }
+        if (m_active && !dlg.Transferring()) {
+            m_active = false;
+            KX_FUZZ_CHECK(window.ExitEnabled());
+            if (dlg.TransferText() == text::kCompleted) {
+                KX_FUZZ_CHECK(m_next == m_fw.packets.size());
+            } else {
+                KX_FUZZ_CHECK(dlg.TransferText() == text::kAborted);
+            }
+        }
+    }
+
+  private:
+    const Firmware& m_fw;
+    bool m_started = false;  // a transfer has begun during this input
+    bool m_active = false;   // and has not been seen to end
+    std::size_t m_next = 0;  // index of the next new packet
+    std::size_t m_seenWrites = 0;
+    std::uint32_t m_bytesSent = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const Firmware& fw = TheFirmware();
+    g_fake = fuzz::FakeDongle{};
+    FuzzWindow window;
+    bool cancelNext = false;
+    Oracle oracle(fw);
+    {
+        // A library that cannot be there: start-up runs as usual, then the fake takes over.
+        CUpgradeDlg dlg(window, "/nonexistent/kx-fuzz/libftd2xx.so");
+        window.chooser = [&](const FileChooserRequest&) -> std::optional<std::string> {
+            if (cancelNext) {
+                cancelNext = false;
+                return std::nullopt;
+            }
+            oracle.TransferStarting(dlg, window);
+            return fw.path;
+        };
+        window.Attach(&dlg);
+        dlg.OnInitDialog();
+        fuzz::InstallFakeDriver();
+        dlg.OnTimer(RECONNECT_TIMER);
+
+        std::size_t i = 0;
+        while (i < size) {
+            const std::uint8_t op = data[i++];
+            if (op < kOpFirst) {
+                const std::size_t n = std::min<std::size_t>(op % 64u + 1u, size - i);
+                g_fake.received.insert(g_fake.received.end(), data + i, data + i + n);
+                i += n;
+            } else if (op == kOpUnplug) {
+                g_fake.failNextStatus = true;
+            } else if (op == kOpTimerTick) {
+                dlg.OnTimer(RECONNECT_TIMER);
+            } else if (op == kOpFailRead) {
+                g_fake.failNextRead = true;
+            } else if (op == kOpFillTxQueue) {
+                g_fake.txQueue += 64;
+            } else if (op == kOpCancelChooser) {
+                cancelNext = true;
+            }
+            dlg.OnPollDevice(0, 0);
+            for (unsigned n = window.TakeStartRequests(); n > 0; --n) {
+                dlg.OnStartTransfer(0, 0);
+            }
+            KX_FUZZ_CHECK(g_fake.readsWithNothingPending == 0);
+            oracle.Check(dlg, window);
+        }
+        dlg.OnEndDialog();
+        window.Attach(nullptr);
+        window.chooser = nullptr;
+    }
+    UnbindDriverForTesting();
+    return 0;
+}
