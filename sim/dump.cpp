@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <fstream>
 
-#include "simulator.h"
-
 namespace kxsim {
 
 std::string LinkName(const LinkSettings& link) {

@@ -9,7 +9,11 @@
 
 namespace kxsim {
 
-struct WrittenPacket;
+// What one FT_Write handed over, with the host link in force.
+struct WrittenPacket {
+    std::vector<std::uint8_t> bytes;
+    LinkSettings link;
+};
 
 // "8N1", "7E2", ...
 std::string LinkName(const LinkSettings& link);

@@ -16,6 +16,7 @@
 
 #include "bootloader.h"
 #include "d2xx_api.h"
+#include "dump.h"
 #include "flash.h"
 #include "kxsim.h"
 #include "model_clock.h"
@@ -23,11 +24,6 @@
 #include "settings.h"
 
 namespace kxsim {
-
-struct WrittenPacket {
-    std::vector<std::uint8_t> bytes;
-    LinkSettings link;
-};
 
 struct ConfigCall {
     kxsim_config_call call;
