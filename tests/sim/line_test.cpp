@@ -1,5 +1,8 @@
 // The serial line: queue counts, drain rate, latency, garbling, purge, read time-out.
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "sim_fixture.h"
 
@@ -194,6 +197,33 @@ TEST_F(LineTest, ReadOnTheRealClockReturnsAfterItsTimeOut) {
     char byte = 0;
     DWORD got = 99;
     EXPECT_EQ(ft.Read(h, &byte, 1, &got), FT_OK);
+    EXPECT_EQ(got, 0u);
+}
+
+TEST_F(LineTest, BlockingReadWakesForOtherThreads) {
+    kxsim_set_manual_clock(0);
+    kxsim_set_announce(60000, 0);  // nothing else will arrive
+    FT_HANDLE h = OpenConnected();
+    ASSERT_EQ(ft.SetTimeouts(h, 0, 0), FT_OK);  // the read waits for ever
+    unsigned char byte = 0;
+    DWORD got = 0;
+    auto reader = std::async(std::launch::async, [&] { return ft.Read(h, &byte, 1, &got); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const unsigned char reply = 0xA9;
+    kxsim_inject(&reply, 1);
+    if (reader.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        kxsim_unplug();  // release the reader before failing
+        reader.wait();
+        FAIL() << "the injected byte did not end the read";
+    }
+    EXPECT_EQ(reader.get(), FT_OK);
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(byte, 0xA9);
+
+    auto blocked = std::async(std::launch::async, [&] { return ft.Read(h, &byte, 1, &got); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kxsim_unplug();
+    EXPECT_EQ(blocked.get(), FT_IO_ERROR) << "unplugging ends a blocked read";
     EXPECT_EQ(got, 0u);
 }
 
