@@ -67,20 +67,32 @@ TEST_F(DiscoveryTest, NoDongleAmongSeveralTtysIsNotFound) {
 }
 
 // Only the kernel's one trailing newline is dropped; everything else must match exactly.
-class NearMiss : public DiscoveryTest, public ::testing::WithParamInterface<const char*> {};
+struct ProductFile {
+    const char* name;
+    const char* text;
+};
+
+class NearMiss : public DiscoveryTest, public ::testing::WithParamInterface<ProductFile> {};
 
 TEST_P(NearMiss, IsNotTheDongle) {
-    devices.AddUsbTty("ttyUSB0", GetParam());
+    devices.AddUsbTty("ttyUSB0", GetParam().text);
     Node("ttyUSB0");
     FT_HANDLE handle = nullptr;
     EXPECT_EQ(driver.OpenDongle(&handle), FT_DEVICE_NOT_FOUND);
 }
 
 INSTANTIATE_TEST_SUITE_P(ProductStrings, NearMiss,
-                         ::testing::Values("KX Upgrade - Dongle \n", "KX Upgrade - Dongle2\n",
-                                           "kx upgrade - dongle\n", "KX Upgrade - Dongl\n",
-                                           " KX Upgrade - Dongle\n", "KX Upgrade - Dongle\n\n",
-                                           "KX Upgrade - Dongle\r\n", "KX Upgrade\n"));
+                         ::testing::Values(ProductFile{"TrailingSpace", "KX Upgrade - Dongle \n"},
+                                           ProductFile{"LeadingSpace", " KX Upgrade - Dongle\n"},
+                                           ProductFile{"LongerName", "KX Upgrade - Dongle2\n"},
+                                           ProductFile{"Shorter", "KX Upgrade - Dongl\n"},
+                                           ProductFile{"OtherCase", "kx upgrade - dongle\n"},
+                                           ProductFile{"TwoNewlines", "KX Upgrade - Dongle\n\n"},
+                                           ProductFile{"CarriageReturn", "KX Upgrade - Dongle\r\n"},
+                                           ProductFile{"Prefix", "KX Upgrade\n"}),
+                         [](const ::testing::TestParamInfo<ProductFile>& product) {
+                             return product.param.name;
+                         });
 
 TEST_F(DiscoveryTest, AProductStringWithoutNewlineStillMatches) {
     devices.AddUsbTty("ttyUSB0", "KX Upgrade - Dongle");
