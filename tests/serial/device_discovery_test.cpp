@@ -188,12 +188,5 @@ TEST_F(DiscoveryTest, ListsUsbTtysInNumberOrder) {
     EXPECT_STREQ(names[2], "Ten");
 }
 
-TEST_F(DiscoveryTest, AMissingSysfsTreeFindsNothing) {
-    setenv("KXSERIAL_SYSFS_ROOT", (devices.Sysfs() + "/absent").c_str(), 1);
-    EXPECT_TRUE(FindUsbTtys(DeviceRoots::FromEnvironment()).empty());
-    FT_HANDLE handle = nullptr;
-    EXPECT_EQ(driver.OpenDongle(&handle), FT_DEVICE_NOT_FOUND);
-}
-
 }  // namespace
 }  // namespace kxserial::test
