@@ -9,8 +9,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
