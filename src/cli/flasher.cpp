@@ -8,6 +8,7 @@
 #include "device/dynamic_library.h"
 #include "exit_codes.h"
 #include "firmware_file.h"
+#include "restart_watch.h"
 #include "string_table.h"
 
 namespace kx::cli {
@@ -121,15 +122,28 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
                       : " (it was not found: plug it in)\n"));
         return kExitNoAnnouncement;
     }
+    // A lost dongle pauses the transfer until it answers again; one that started afresh
+    // never will.
+    RestartWatch restart(dlg.LogTextValue().size());
+    bool restarted = false;
+    const auto ended = [&] {
+        restarted = restarted || restart.Seen(dlg.LogTextValue());
+        return !dlg.Transferring() || stopped() || restarted;
+    };
     if (!stopped() && dlg.Transferring()) {
-        RunUntil(
-            window, [&] { return !dlg.Transferring() || stopped(); }, std::nullopt);
+        RunUntil(window, ended, std::nullopt);
     }
     if (stopped()) {
         errors(dlg.Transferring() ? "kxupgrade: interrupted during the transfer; the dongle "
                                     "holds a partial image\n"
                                   : "kxupgrade: interrupted\n");
         return kExitInterrupted;
+    }
+    if (dlg.Transferring() && restarted) {
+        errors(
+            "kxupgrade: Transfer aborted: the dongle started afresh during the transfer and "
+            "cannot go on with it; run kxupgrade again\n");
+        return kExitAborted;
     }
     if (dlg.TransferText() == text::kCompleted) {
         return kExitCompleted;

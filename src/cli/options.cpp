@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "device/dynamic_library.h"
+
 namespace kx::cli {
 
 namespace {
@@ -92,7 +94,8 @@ announces itself, sends the file, and exits when the dongle has taken it or refu
 The link line, the transfer line and the dongle's log go to standard output as they
 change; a progress bar with rate and time left goes to standard error when that is a
 terminal. If the dongle is unplugged during the transfer, the transfer pauses and goes
-on once it is plugged in again.
+on when the dongle asks for the next packet; if it starts afresh instead (it announces
+itself again), the transfer cannot go on and kxupgrade ends with status 1.
 
 Options:
   --wait SECONDS  give up when no announcement has come within SECONDS
@@ -104,7 +107,9 @@ Exit status:
   1  Transfer aborted (the reason is printed)
   2  bad usage, or FILE cannot be read
   3  no announcement from the dongle within --wait
-  4  the driver library (libftd2xx.so) cannot be loaded or lacks an entry point;
+  4  the driver library ()";
+    text += platform::kDriverLibraryName;
+    text += R"() cannot be loaded or lacks an entry point;
      install the driver or point LD_LIBRARY_PATH at its folder
   130  interrupted
 )";
