@@ -1,9 +1,12 @@
 #include "main_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -14,9 +17,14 @@
 #include <QThread>
 #include <QTimer>
 #include <limits>
+#include <memory>
 
+#include "about_dlg.h"
+#include "app_icon.h"
+#include "dialog_layouts.h"
 #include "dialog_units.h"
 #include "string_table.h"
+#include "system_menu.h"
 
 namespace kx {
 
@@ -72,6 +80,10 @@ QString QtFilterFromPairs(const std::string& filter) {
 MainWindow::MainWindow(const char* driverLibrary, QWidget* parent)
     : QDialog(parent), m_dlg(*this, driverLibrary) {
     BuildControls();
+    // The big and the small icon both come from this one set of sizes. A minimized
+    // window's icon is painted by Qt and the system, so there is no paint code for it here.
+    setWindowIcon(AppIcon());
+    InstallAboutEntry();
 }
 
 MainWindow::~MainWindow() {
@@ -86,18 +98,18 @@ void MainWindow::BuildControls() {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const DialogUnits units(font());
-    setFixedSize(units.X(414), units.Y(253));
+    setFixedSize(units.ToPixels(layout::main::kFrame).size());
 
     m_exit = new QPushButton(QString::fromUtf8(text::kExitButton), this);
     m_exit->setObjectName(QStringLiteral("IDOK"));
-    m_exit->setGeometry(units.ToPixels(14, 13, 69, 25));
+    m_exit->setGeometry(units.ToPixels(layout::main::kExit));
     m_exit->setDefault(true);
     m_exit->setFocusPolicy(Qt::StrongFocus);
     connect(m_exit, &QPushButton::clicked, this, &QDialog::accept);
 
     m_log = new QPlainTextEdit(this);
     m_log->setObjectName(QStringLiteral("IDC_LOG"));
-    m_log->setGeometry(units.ToPixels(13, 87, 385, 129));
+    m_log->setGeometry(units.ToPixels(layout::main::kLog));
     m_log->setReadOnly(true);
     m_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -106,19 +118,19 @@ void MainWindow::BuildControls() {
 
     m_connection = new QLabel(this);
     m_connection->setObjectName(QStringLiteral("IDC_CONNECTION_TEXT"));
-    m_connection->setGeometry(units.ToPixels(15, 46, 383, 15));
+    m_connection->setGeometry(units.ToPixels(layout::main::kConnectionText));
     m_connection->setTextFormat(Qt::PlainText);
 
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("IDC_PROGRESS"));
-    m_progressBar->setGeometry(units.ToPixels(13, 225, 386, 15));
+    m_progressBar->setGeometry(units.ToPixels(layout::main::kProgress));
     m_progressBar->setTextVisible(false);
     m_progressBar->setRange(0, 100);
     m_progressBar->setValue(0);
 
     m_transfer = new QLabel(this);
     m_transfer->setObjectName(QStringLiteral("IDC_TRANSFER_TEXT"));
-    m_transfer->setGeometry(units.ToPixels(15, 65, 383, 15));
+    m_transfer->setGeometry(units.ToPixels(layout::main::kTransferText));
     m_transfer->setTextFormat(Qt::PlainText);
 
     for (QWidget* passive :
@@ -128,6 +140,42 @@ void MainWindow::BuildControls() {
     }
     setTabOrder(m_exit, m_log);
     m_exit->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::InstallAboutEntry() {
+    if (AppendAboutToSystemMenu(*this, text::kAboutMenuEntry)) {
+        return;
+    }
+    m_aboutAction = new QAction(QString::fromUtf8(text::kAboutMenuEntry), this);
+    m_aboutAction->setObjectName(QStringLiteral("IDM_ABOUTBOX"));
+    m_aboutAction->setShortcut(QKeySequence(Qt::Key_F1));
+    m_aboutAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_aboutAction, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    addAction(m_aboutAction);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    // The log keeps its own menu (copy, select all) and gains the entry below it.
+    m_log->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_log, &QWidget::customContextMenuRequested, this, &MainWindow::ShowLogContextMenu);
+}
+
+void MainWindow::ShowLogContextMenu(const QPoint& position) {
+    std::unique_ptr<QMenu> menu(m_log->createStandardContextMenu(position));
+    menu->addSeparator();
+    menu->addAction(m_aboutAction);
+    menu->exec(m_log->viewport()->mapToGlobal(position));
+}
+
+bool MainWindow::OnSysCommand(UINT id) {
+    if (!IsAboutCommand(id)) {
+        return false;
+    }
+    ShowAboutBox();
+    return true;
+}
+
+void MainWindow::ShowAboutBox() {
+    CAboutDlg about(this);
+    about.RunModal();
 }
 
 bool MainWindow::Start() {
@@ -178,6 +226,14 @@ bool MainWindow::event(QEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     m_dlg.OnClose();
     QDialog::closeEvent(event);
+}
+
+bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    if (const auto command = SysCommandOf(eventType, message); command && OnSysCommand(*command)) {
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
 }
 
 void MainWindow::PullTexts(std::string& connection, std::string& log, std::string& transfer) {

@@ -11,6 +11,7 @@
 #include "app/upgrade_dlg.h"
 #include "app/window_surface.h"
 
+class QAction;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -39,6 +40,16 @@ class MainWindow : public QDialog, public WindowSurface {
     QLabel* ConnectionLabel() const { return m_connection; }
     QLabel* TransferLabel() const { return m_transfer; }
     QProgressBar* Progress() const { return m_progressBar; }
+    // The about entry where the platform gives the window no system menu: the window's
+    // context menu and F1. Null where it is in the system menu.
+    QAction* AboutAction() const { return m_aboutAction; }
+
+    // A system command from the window's system menu: true when it was the about entry
+    // and the box has run; false hands the command on to the system's default processing
+    // (Close becomes a close event, the move and size commands do their work).
+    bool OnSysCommand(UINT id);
+    // Runs the about box modally, centred over this window.
+    void ShowAboutBox();
 
     // WindowSurface
     void PullTexts(std::string& connection, std::string& log, std::string& transfer) override;
@@ -65,9 +76,12 @@ class MainWindow : public QDialog, public WindowSurface {
   protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
   private:
     void BuildControls();
+    void InstallAboutEntry();
+    void ShowLogContextMenu(const QPoint& position);
     void ShowMessageBoxNow(const QString& text);
 
     QPushButton* m_exit = nullptr;
@@ -75,6 +89,7 @@ class MainWindow : public QDialog, public WindowSurface {
     QLabel* m_connection = nullptr;
     QProgressBar* m_progressBar = nullptr;
     QLabel* m_transfer = nullptr;
+    QAction* m_aboutAction = nullptr;
     std::map<UINT, QTimer*> m_timers;
 
     // The controls' texts as the logic sees them: 8-bit, CR LF line ends.
