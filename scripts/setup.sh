@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev
   binutils srecord
+  dpkg-dev desktop-file-utils binutils-mingw-w64-x86-64 fonts-dejavu-core
 )
 missing=()
 for package in "${packages[@]}"; do
