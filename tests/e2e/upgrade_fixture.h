@@ -1,0 +1,151 @@
+// One process: the dialog's logic on a headless window with a real poll thread, the
+// driver bound at run time by its plain name, and the simulated dongle behind it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/upgrade_dlg.h"
+#include "device/driver_binding.h"
+#include "kxsim.h"
+#include "recording_window.h"
+#include "srecord_writer.h"
+
+namespace kx::test {
+
+inline constexpr char kDeviceId[] = "KX-DONGLE-2";
+inline constexpr char kDeviceName[] = "DONGLE BOOT 1.3";
+inline constexpr std::uint32_t kFlashBase = 0x08000000;
+
+struct WirePacket {
+    std::string bytes;
+    kxsim_link link;
+};
+
+class UpgradeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        UnbindDriverForTesting();
+        kxsim_reset();
+        kxsim_set_speed(20);
+        char pattern[] = "/tmp/kx-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_folder = pattern;
+        window.chooser = [this](const FileChooserRequest& request) {
+            requests.push_back(request);
+            return chooserAnswer;
+        };
+        dlg = std::make_unique<CUpgradeDlg>(window);
+        window.Attach(dlg.get());
+        ASSERT_TRUE(dlg->OnInitDialog());
+        ASSERT_TRUE(g_driverLoaded);
+    }
+
+    void TearDown() override {
+        dlg->OnEndDialog();
+        window.Attach(nullptr);
+        dlg.reset();
+        UnbindDriverForTesting();
+        std::filesystem::remove_all(m_folder);
+    }
+
+    bool RunUntil(const std::function<bool()>& done, int ms = 15000) {
+        return window.RunUntil(done, std::chrono::milliseconds(ms));
+    }
+
+    std::string WriteFile(const std::string& name, const std::string& content) {
+        const std::string path = m_folder + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    static std::vector<WirePacket> Packets() {
+        std::vector<WirePacket> packets(kxsim_packet_count());
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            std::string bytes(kxsim_packet(i, nullptr, 0, nullptr), '\0');
+            kxsim_packet(i, reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(),
+                         &packets[i].link);
+            packets[i].bytes = std::move(bytes);
+        }
+        return packets;
+    }
+
+    static std::vector<std::uint8_t> Flash() {
+        std::vector<std::uint8_t> flash(kxsim_flash(nullptr, 0));
+        kxsim_flash(flash.data(), flash.size());
+        return flash;
+    }
+
+    // The host's configuration calls in order, without the poll thread's event
+    // registration, whose place among them depends on thread timing.
+    static std::vector<std::string> ConfigCalls() {
+        std::vector<std::string> calls;
+        for (std::size_t i = 0; i < kxsim_config_count(); ++i) {
+            kxsim_config_call call{};
+            kxsim_config(i, &call);
+            if (call.entry == KXSIM_FT_SET_EVENT_NOTIFICATION) {
+                continue;
+            }
+            char text[128];
+            kxsim_config_text(i, text, sizeof text);
+            calls.emplace_back(text);
+        }
+        return calls;
+    }
+
+    bool Connected() const { return window.Connection() == "KX Upgrade - Dongle connected"; }
+    bool NotResponding() const {
+        return window.Connection() == "KX Upgrade - Dongle not responding";
+    }
+
+    RecordingWindow window;
+    std::unique_ptr<CUpgradeDlg> dlg;
+    std::optional<std::string> chooserAnswer;
+    std::vector<FileChooserRequest> requests;
+
+  private:
+    std::string m_folder;
+};
+
+// What the wire must carry for a file of CR LF lines with no stray text: one line per
+// packet up to and including the Z line, then runs of up to 32 S3 lines, a run ended
+// early by (and including) any other line.
+inline std::vector<std::string> ExpectedPackets(const std::string& file) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < file.size();) {
+        const std::size_t end = file.find("\r\n", start);
+        lines.push_back(file.substr(start, end - start));
+        start = end + 2;
+    }
+    std::vector<std::string> packets;
+    std::size_t i = 0;
+    for (; i < lines.size(); ++i) {
+        packets.push_back(lines[i]);
+        if (lines[i][0] == 'Z') {
+            ++i;
+            break;
+        }
+    }
+    while (i < lines.size()) {
+        std::string packet;
+        int s3 = 0;
+        while (i < lines.size()) {
+            const std::string& line = lines[i++];
+            packet += line;
+            if (line.compare(0, 2, "S3") != 0 || ++s3 == 32) {
+                break;
+            }
+        }
+        packets.push_back(packet);
+    }
+    return packets;
+}
+
+}  // namespace kx::test
