@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QLabel>
@@ -349,8 +350,13 @@ void MainWindow::EndDialog(int result) {
 }
 
 std::optional<std::string> MainWindow::ChooseFile(const FileChooserRequest& request) {
-    QFileDialog chooser(this, QString(), QString::fromUtf8(request.initialFolder),
-                        QtFilterFromPairs(request.filter));
+    // A stored folder that is no folder here (the default is a Windows path) would end up
+    // in the file name box: open in the user's home instead, and keep the stored value.
+    QString folder = QString::fromUtf8(request.initialFolder);
+    if (!QDir(folder).exists()) {
+        folder = QDir::homePath();
+    }
+    QFileDialog chooser(this, QString(), folder, QtFilterFromPairs(request.filter));
     chooser.setObjectName(QStringLiteral("FileChooser"));
     chooser.setAcceptMode(request.openMode ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     chooser.setFileMode((request.flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile
