@@ -29,6 +29,13 @@ class FirmwareFile : public ByteSource {
 
     int Next() override;  // kError while closed, and from a failed read until SeekToBegin
     std::uint64_t Consumed() const override { return m_consumed; }
+    std::span<const std::uint8_t> Buffered() const override {
+        return {m_buffer.data() + m_pos, m_filled - m_pos};
+    }
+    void Skip(std::size_t count) override {
+        m_pos += count;
+        m_consumed += count;
+    }
 
   private:
     static constexpr std::intptr_t kNoHandle = -1;

@@ -1,5 +1,8 @@
 #include "packet_builder.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace kx {
 namespace {
 
@@ -118,6 +121,11 @@ PacketBuilder::Take PacketBuilder::TakeRest(ByteSource& file, Gather& gather) {
     }
 
     for (;;) {
+        // The body up to the CR, taken from the file's buffer in one piece where it can
+        // be: the same bytes, lines and limits as byte by byte, at a fraction of the cost.
+        if (TakeBuffered(file) > 0) {
+            continue;
+        }
         const int b = Read(file);
         if (b == ByteSource::kError) {
             return Take::Failed;
@@ -135,6 +143,26 @@ PacketBuilder::Take PacketBuilder::TakeRest(ByteSource& file, Gather& gather) {
     }
     // The byte after the CR, normally the LF, is dropped whatever it is.
     return Read(file) == ByteSource::kError ? Take::Failed : Take::Record;
+}
+
+// Copies the buffered bytes before the next CR, as far as the packet has room; the CR
+// and a byte that does not fit are left to the byte-by-byte path. Returns the count.
+std::size_t PacketBuilder::TakeBuffered(ByteSource& file) {
+    const std::span<const std::uint8_t> buffered = file.Buffered();
+    const std::size_t room = kPacketCapacity - m_packetLen;
+    const std::size_t limit = std::min(buffered.size(), room);
+    if (limit == 0) {
+        return 0;
+    }
+    const auto* cr = static_cast<const std::uint8_t*>(std::memchr(buffered.data(), kCR, limit));
+    const std::size_t count =
+        cr != nullptr ? static_cast<std::size_t>(cr - buffered.data()) : limit;
+    std::memcpy(m_packet + m_packetLen, buffered.data(), count);
+    m_packetLen = static_cast<std::uint16_t>(m_packetLen + count);
+    m_line += static_cast<std::uint32_t>(
+        std::count(buffered.data(), buffered.data() + count, static_cast<std::uint8_t>(kLF)));
+    file.Skip(count);
+    return count;
 }
 
 int PacketBuilder::Read(ByteSource& file) {

@@ -51,6 +51,7 @@ class PacketBuilder {
 
     Take TakeRecord(ByteSource& file, Gather& gather);
     Take TakeRest(ByteSource& file, Gather& gather);
+    std::size_t TakeBuffered(ByteSource& file);
     int Read(ByteSource& file);
     bool Append(int b);
 
