@@ -1,5 +1,6 @@
 // Finding and opening the dongle, noticing its loss, and draining the transmit queue.
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "app/upgrade_dlg.h"
@@ -14,6 +15,10 @@ namespace {
 void SleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
+
+// A transmit queue that has not shrunk for this long will not drain: the device has
+// stopped taking bytes. A full packet leaves in about a second even at 38400 baud.
+constexpr auto kDrainStall = std::chrono::seconds(3);
 
 }  // namespace
 
@@ -67,11 +72,21 @@ void CUpgradeDlg::LoseDevice() {
 void CUpgradeDlg::WaitTransmitDrained() {
     SleepMs(2);
     DWORD tx = 1;
+    std::optional<DWORD> smallest;
+    auto lastProgress = std::chrono::steady_clock::now();
     while (tx != 0) {
         DWORD rx = 0;
         DWORD events = 0;
         if (DrvGetStatus(&rx, &tx, &events) != FT_OK) {
             // Polling stays on: the next pass finds the device closed and reconnects.
+            MarkDeviceLost();
+            break;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!smallest || tx < *smallest) {
+            smallest = tx;
+            lastProgress = now;
+        } else if (now - lastProgress > kDrainStall) {
             MarkDeviceLost();
             break;
         }
