@@ -1,0 +1,124 @@
+// One poll pass at a time against a scripted driver: what gets interpreted, when the log
+// is refreshed, and how a driver that will not deliver is bounded.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/upgrade_dlg.h"
+#include "fake_driver.h"
+#include "recording_window.h"
+#include "srecord_writer.h"
+
+namespace kx::test {
+namespace {
+
+// Counts how often the dialog refreshes the log (each refresh invalidates it twice).
+class CountingWindow : public RecordingWindow {
+  public:
+    void InvalidateLog() override { ++invalidations; }
+    int invalidations = 0;
+};
+
+class PollPassTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        InstallFakeDriver();
+        g_connected = 0;
+        g_polling = false;
+        m_path = std::filesystem::temp_directory_path() / "kx-poll-pass.dat";
+        std::ofstream(m_path, std::ios::binary)
+            << FirmwareFile(TestImage(4096), 0x08000000, "KX-DONGLE-2");
+        window.chooser = [this](const FileChooserRequest&) { return m_path.string(); };
+        dlg.OnTimer(RECONNECT_TIMER);  // opens the fake device and starts polling
+        ASSERT_EQ(window.Connection(), "KX Upgrade - Dongle connected");
+    }
+    void TearDown() override {
+        dlg.OnEndDialog();
+        UnbindDriverForTesting();
+        std::filesystem::remove(m_path);
+    }
+
+    void StartTransfer() {
+        dlg.OnStartTransfer(0, 0);
+        ASSERT_TRUE(dlg.Transferring());
+        Fake().tx = 100;  // a full transmit queue holds the first stage back
+    }
+
+    CountingWindow window;
+    CUpgradeDlg dlg{window};
+
+  private:
+    std::filesystem::path m_path;
+};
+
+TEST_F(PollPassTest, ReadsThatKeepFailingWhileBytesAreReportedEndInLoss) {
+    Fake().failingReads = 1000;
+    dlg.OnPollDevice(0, 0);
+    EXPECT_LT(Fake().reads, 1000);
+    EXPECT_EQ(window.Connection(), "KX Upgrade - Dongle not responding");
+    EXPECT_FALSE(g_polling.load());
+}
+
+TEST_F(PollPassTest, AFewFailedReadsAreSkippedAndTheNextByteStillCounts) {
+    StartTransfer();
+    Fake().failingReads = 3;
+    Fake().rx = {'O', 'K'};
+    dlg.OnPollDevice(0, 0);
+    EXPECT_EQ(window.Connection(), "KX Upgrade - Dongle connected");
+    EXPECT_TRUE(dlg.Transferring());  // the stale 0xC8 of the failed reads was not taken
+    EXPECT_EQ(window.Log().substr(window.Log().size() - 2), "OK");
+}
+
+TEST_F(PollPassTest, AReadWithoutAByteInterpretsNothing) {
+    StartTransfer();
+    Fake().failingReads = 1;
+    Fake().failingStatus = FT_OK;  // status 0, no byte, a stale 0xC8 in the buffer
+    dlg.OnPollDevice(0, 0);
+    EXPECT_TRUE(dlg.Transferring());
+    EXPECT_EQ(window.Transfer(), "Transfer in Progress...");
+}
+
+TEST_F(PollPassTest, OnlyChangingBytesAndWhatFollowsThemInThePassRefreshTheLog) {
+    StartTransfer();
+    const std::size_t packetsBefore = Fake().writes.size();
+    window.invalidations = 0;
+    Fake().rx = {0xA9, 0xA9};
+    dlg.OnPollDevice(0, 0);
+    EXPECT_EQ(Fake().writes.size(), packetsBefore + 2);
+    EXPECT_EQ(window.invalidations, 0);
+
+    // An echoed byte refreshes, and so does every byte after it in the same pass.
+    Fake().rx = {0xA9, 'A', 0xA9, 0x01};
+    dlg.OnPollDevice(0, 0);
+    EXPECT_EQ(window.invalidations, 3 * 2);
+}
+
+TEST_F(PollPassTest, TheFirstStageSendsWheneverTheTransmitQueueRunsLowTheSecondOnReplies) {
+    StartTransfer();  // the S0 header went out with the start
+    const std::size_t before = Fake().writes.size();
+    dlg.OnPollDevice(0, 0);  // queue full: nothing
+    EXPECT_EQ(Fake().writes.size(), before);
+    Fake().tx = 15;
+    dlg.OnPollDevice(0, 0);  // the switch record
+    ASSERT_EQ(Fake().writes.size(), before + 1);
+    EXPECT_EQ(Fake().writes.back().substr(0, 2), "Z0");
+    EXPECT_FALSE(dlg.FirstStage());
+    dlg.OnPollDevice(0, 0);  // the second stage waits for the device
+    EXPECT_EQ(Fake().writes.size(), before + 1);
+    Fake().rx = {0xA9};
+    dlg.OnPollDevice(0, 0);
+    EXPECT_EQ(Fake().writes.size(), before + 2);
+}
+
+TEST_F(PollPassTest, ATransmitQueueThatStopsDrainingIsTakenForALostDevice) {
+    StartTransfer();
+    Fake().tx = 0;
+    Fake().stickAtNextWrite = true;  // the device stops taking bytes with the switch record
+    dlg.OnPollDevice(0, 0);          // the switch record, then the wait for the queue to drain
+    EXPECT_EQ(window.Connection(), "KX Upgrade - Dongle not responding");
+    EXPECT_TRUE(dlg.Transferring());  // paused, as on any loss of the device
+}
+
+}  // namespace
+}  // namespace kx::test
