@@ -2,6 +2,8 @@
 // is refreshed, and how a driver that will not deliver is bounded.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -26,7 +28,9 @@ class PollPassTest : public ::testing::Test {
         InstallFakeDriver();
         g_connected = 0;
         g_polling = false;
-        m_path = std::filesystem::temp_directory_path() / "kx-poll-pass.dat";
+        // One file per test process: ctest runs the tests of this suite side by side.
+        m_path = std::filesystem::temp_directory_path() /
+                 ("kx-poll-pass-" + std::to_string(::getpid()) + ".dat");
         std::ofstream(m_path, std::ios::binary)
             << FirmwareFile(TestImage(4096), 0x08000000, "KX-DONGLE-2");
         window.chooser = [this](const FileChooserRequest&) { return m_path.string(); };
