@@ -77,63 +77,12 @@ std::string LastLogLine(const std::string& log) {
     return std::string(start == std::string_view::npos ? text : text.substr(start + 1));
 }
 
-int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport::Sink& errors,
-                const std::atomic<bool>* stop) {
-    if (const auto problem = CheckReadable(job.file)) {
-        errors("kxupgrade: " + job.file + ": " + *problem + "\n");
-        return kExitUsage;
-    }
-    const char* library = job.driverLibrary ? job.driverLibrary : platform::kDriverLibraryName;
-    bool asked = false;
-    window.chooser = [&](const FileChooserRequest&) -> std::optional<std::string> {
-        if (asked) {
-            return std::nullopt;  // one transfer per run
-        }
-        asked = true;
-        return job.file;
-    };
-    window.messageBox = [&errors](const std::string& text) { errors("kxupgrade: " + text + "\n"); };
+namespace {
 
-    CUpgradeDlg dlg(window, library);
-    window.Attach(&dlg);
-    struct Detach {
-        ConsoleWindow& window;
-        CUpgradeDlg& dlg;
-        ~Detach() {
-            dlg.OnEndDialog();
-            window.Attach(nullptr);
-        }
-    } detach{window, dlg};
-
-    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
-    dlg.OnInitDialog();
-    if (window.Ended()) {
-        errors(std::string("kxupgrade: the driver library ") + library +
-               " is missing or incomplete; install the D2XX driver or put its folder on "
-               "LD_LIBRARY_PATH\n");
-        return kExitNoDriver;
-    }
-
-    if (!RunUntil(
-            window, [&] { return asked || stopped(); }, job.wait)) {
-        const bool found = dlg.ConnectionText() == text::kConnected;
-        errors("kxupgrade: no announcement from the dongle within " + Seconds(*job.wait) +
-               (found ? " (it is connected: restart it into its bootloader)\n"
-                      : " (it was not found: plug it in)\n"));
-        return kExitNoAnnouncement;
-    }
-    // A lost dongle pauses the transfer until it answers again; one that started afresh
-    // never will.
-    RestartWatch restart(dlg.LogTextValue().size());
-    bool restarted = false;
-    const auto ended = [&] {
-        restarted = restarted || restart.Seen(dlg.LogTextValue());
-        return !dlg.Transferring() || stopped() || restarted;
-    };
-    if (!stopped() && dlg.Transferring()) {
-        RunUntil(window, ended, std::nullopt);
-    }
-    if (stopped()) {
+// How the transfer ended, as an exit status, with its reason told to `errors`.
+int Verdict(const CUpgradeDlg& dlg, bool stopped, bool restarted, const FlashJob& job,
+            const ConsoleReport::Sink& errors) {
+    if (stopped) {
         errors(dlg.Transferring() ? "kxupgrade: interrupted during the transfer; the dongle "
                                     "holds a partial image\n"
                                   : "kxupgrade: interrupted\n");
@@ -154,6 +103,69 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
     }
     errors("kxupgrade: " + job.file + ": could not be opened when the dongle asked for it\n");
     return kExitUsage;
+}
+
+}  // namespace
+
+int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport::Sink& errors,
+                const std::atomic<bool>* stop) {
+    if (const auto problem = CheckReadable(job.file)) {
+        errors("kxupgrade: " + job.file + ": " + *problem + "\n");
+        return kExitUsage;
+    }
+    const char* library = job.driverLibrary ? job.driverLibrary : platform::kDriverLibraryName;
+    bool asked = false;
+    window.chooser = [&](const FileChooserRequest&) -> std::optional<std::string> {
+        if (asked) {
+            return std::nullopt;  // one transfer per run
+        }
+        asked = true;
+        return job.file;
+    };
+    window.messageBox = [&errors](const std::string& text) { errors("kxupgrade: " + text + "\n"); };
+
+    CUpgradeDlg dlg(window, library);
+    window.Attach(&dlg);
+    // The device closed, the poll threads stopped and the hooks gone before this returns.
+    struct Detach {
+        ConsoleWindow& window;
+        CUpgradeDlg& dlg;
+        ~Detach() {
+            dlg.OnEndDialog();
+            window.Attach(nullptr);
+            window.chooser = nullptr;
+            window.messageBox = nullptr;
+        }
+    } detach{window, dlg};
+
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    dlg.OnInitDialog();
+    if (window.Ended()) {
+        errors(std::string("kxupgrade: the driver library ") + library +
+               " is missing or incomplete; install the D2XX driver or put its folder on "
+               "LD_LIBRARY_PATH\n");
+        return kExitNoDriver;
+    }
+    if (!RunUntil(
+            window, [&] { return asked || stopped(); }, job.wait)) {
+        const bool found = dlg.ConnectionText() == text::kConnected;
+        errors("kxupgrade: no announcement from the dongle within " + Seconds(*job.wait) +
+               (found ? " (it is connected: restart it into its bootloader)\n"
+                      : " (it was not found: plug it in)\n"));
+        return kExitNoAnnouncement;
+    }
+    // A lost dongle pauses the transfer until it answers again; one that started afresh
+    // never will.
+    RestartWatch restart(dlg.LogTextValue().size());
+    bool restarted = false;
+    const auto ended = [&] {
+        restarted = restarted || restart.Seen(dlg.LogTextValue());
+        return !dlg.Transferring() || stopped() || restarted;
+    };
+    if (!stopped() && dlg.Transferring()) {
+        RunUntil(window, ended, std::nullopt);
+    }
+    return Verdict(dlg, stopped(), restarted, job, errors);
 }
 
 }  // namespace kx::cli

@@ -103,15 +103,15 @@ Options:
   -h, --help      show this text
 
 Exit status:
-  0  Transfer completed
-  1  Transfer aborted (the reason is printed)
-  2  bad usage, or FILE cannot be read
-  3  no announcement from the dongle within --wait
-  4  the driver library ()";
+    0  Transfer completed
+    1  Transfer aborted (the reason is printed)
+    2  bad usage, or FILE cannot be read
+    3  no announcement from the dongle within --wait
+    4  the driver library ()";
     text += platform::kDriverLibraryName;
     text += R"() cannot be loaded or lacks an entry point;
-     install the driver or point LD_LIBRARY_PATH at its folder
-  130  interrupted
+       install the driver or point LD_LIBRARY_PATH at its folder
+  130  interrupted (SIGINT, SIGTERM)
 )";
     return text;
 }
