@@ -79,6 +79,12 @@ KXSIM_API void kxsim_set_flash(unsigned long base, unsigned long size) {
 KXSIM_API void kxsim_set_latency_ms(double ms) {
     Sim().ChangeSettings([&](Settings& s) { s.latencyMs = ms < 0 ? 0 : ms; });
 }
+KXSIM_API double kxsim_latency_timer_ms(void) {
+    return Sim().LatencyTimerMs();
+}
+KXSIM_API void kxsim_set_tx_fifo(unsigned bytes) {
+    Sim().ChangeSettings([&](Settings& s) { s.txFifoBytes = bytes; });
+}
 KXSIM_API void kxsim_set_speed(double factor) {
     Sim().ChangeSettings([&](Settings& s) { s.speed = factor < 0 ? 0 : factor; });
 }

@@ -1,4 +1,4 @@
-// The sixteen D2XX entry points, with the vendor library's C names and signatures.
+// The D2XX entry points, with the vendor library's C names and signatures.
 #include <type_traits>
 
 #include "d2xx_api.h"
@@ -79,6 +79,14 @@ KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetEventNotification(FT_HANDLE handle, DWORD
     return Simulator::Instance().SetEventNotification(handle, mask, event);
 }
 
+KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetLatencyTimer(FT_HANDLE handle, UCHAR ms) {
+    return Simulator::Instance().SetLatencyTimer(handle, ms);
+}
+
+KXSIM_API FT_STATUS KX_D2XX_CALL FT_GetLatencyTimer(FT_HANDLE handle, UCHAR* ms) {
+    return Simulator::Instance().GetLatencyTimer(handle, ms);
+}
+
 }  // extern "C"
 
 // The tool binds these through the pointer types it declares: keep them identical.
@@ -98,3 +106,5 @@ static_assert(std::is_same_v<decltype(&FT_SetDataCharacteristics), PFN_FT_SetDat
 static_assert(std::is_same_v<decltype(&FT_SetFlowControl), PFN_FT_SetFlowControl>);
 static_assert(std::is_same_v<decltype(&FT_SetDivisor), PFN_FT_SetDivisor>);
 static_assert(std::is_same_v<decltype(&FT_SetEventNotification), PFN_FT_SetEventNotification>);
+static_assert(std::is_same_v<decltype(&FT_SetLatencyTimer), PFN_FT_SetLatencyTimer>);
+static_assert(std::is_same_v<decltype(&FT_GetLatencyTimer), PFN_FT_GetLatencyTimer>);

@@ -26,7 +26,7 @@ typedef struct kxsim_link {
     int parity;      /* FT_PARITY_NONE (0) .. FT_PARITY_SPACE (4) */
 } kxsim_link;
 
-/* The sixteen entry points, in the order the tool binds them; also the `entry` of a
+/* The entry points, in the order the tool binds them; also the `entry` of a
  * configuration call and the argument of kxsim_call_count(). */
 enum {
     KXSIM_FT_WRITE,
@@ -45,6 +45,8 @@ enum {
     KXSIM_FT_SET_FLOW_CONTROL,
     KXSIM_FT_SET_DIVISOR,
     KXSIM_FT_SET_EVENT_NOTIFICATION,
+    KXSIM_FT_SET_LATENCY_TIMER, /* also exported; the tool binds these two if present */
+    KXSIM_FT_GET_LATENCY_TIMER,
     KXSIM_FT_ENTRY_COUNT
 };
 
@@ -103,7 +105,14 @@ KXSIM_API void kxsim_set_name(const char* name);
 KXSIM_API void kxsim_set_id(const char* id);
 /* A new flash holding the previous firmware. */
 KXSIM_API void kxsim_set_flash(unsigned long base, unsigned long size);
+/* The chip's latency timer after power-up and on every open (FT_SetLatencyTimer changes
+ * it for the open port); also the port's timer now. */
 KXSIM_API void kxsim_set_latency_ms(double ms);
+/* The port's latency timer now, in ms. */
+KXSIM_API double kxsim_latency_timer_ms(void);
+/* Bytes the chip's transmit FIFO holds apart from the driver's queue (FT_GetStatus leaves
+ * them out); 0 counts every byte until it has left. */
+KXSIM_API void kxsim_set_tx_fifo(unsigned bytes);
 /* Divides every device time; 0 = unlimited (no line time, no latency; the pauses the host
  * must outlast keep their floors). */
 KXSIM_API void kxsim_set_speed(double factor);

@@ -47,11 +47,11 @@ bool ParseFlag(std::string_view text, bool& out) {
     return false;
 }
 
-constexpr std::array<std::string_view, 19> kKeys = {
+constexpr std::array<std::string_view, 20> kKeys = {
     "description",        "serial",          "name",          "id",          "flash_base",
     "flash_size",         "speed",           "latency_ms",    "erase_ms",    "announce_delay_ms",
     "announce_repeat_ms", "max_resends",     "progress_text", "command_ack", "plug_delay_ms",
-    "unplug_after_bytes", "replug_after_ms", "dump_packets",  "dump_flash"};
+    "unplug_after_bytes", "replug_after_ms", "dump_packets",  "dump_flash",  "tx_fifo"};
 
 }  // namespace
 
@@ -101,6 +101,8 @@ bool ApplySetting(Settings& s, std::string_view key, std::string_view value) {
         s.unplugAfterBytes = number;
     } else if (key == "replug_after_ms") {
         return ParseNumber(value, s.replugAfterMs);
+    } else if (key == "tx_fifo") {
+        return ParseUnsigned(value, s.txFifoBytes);
     } else if (key == "dump_packets") {
         s.dumpPackets = value;
     } else if (key == "dump_flash") {

@@ -15,8 +15,11 @@ struct Settings {
     std::string id = "KX-DONGLE-2";                   // what the S0 header must carry
     std::uint32_t flashBase = 0x08000000;
     std::uint32_t flashSize = 0x10000;
-    double speed = 1.0;  // 0 = unlimited
-    double latencyMs = 16.0;
+    double speed = 1.0;       // 0 = unlimited
+    double latencyMs = 16.0;  // the chip's latency timer after power-up and on every open
+    // Bytes the chip's own transmit FIFO holds beyond the driver's queue; FT_GetStatus does
+    // not count them. 0: the status counts every byte until its stop bit has left.
+    unsigned txFifoBytes = 256;
     double eraseMs = 600.0;
     double announceDelayMs = 100.0;
     double announceRepeatMs = 3000.0;  // 0 = announce once

@@ -37,7 +37,44 @@ Simulator::Simulator() : m_boot(m_settings, m_scale, m_flash, *this) {
 std::unique_lock<std::mutex> Simulator::Lock() {
     std::unique_lock lock(m_mutex);
     Advance(m_clock.Now());
+    m_tick.notify_one();  // what the caller changes may move the next delivery
     return lock;
+}
+
+void Simulator::RunChipClock() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        Advance(m_clock.Now());
+        const std::optional<Nanos> wake = NextWake();
+        if (!wake || m_clock.Manual()) {
+            m_tick.wait(lock);
+        } else {
+            m_tick.wait_until(lock, m_clock.WallTimeAt(*wake));
+        }
+    }
+}
+
+std::optional<Nanos> Simulator::NextWake() const {
+    if (m_event == nullptr) {
+        return std::nullopt;  // nobody waits: the host's next call brings the model up to date
+    }
+    // Only a flush of the chip's buffer reaches the host. Whatever leads up to one (bytes on
+    // the line, the bootloader's timers) is handled in model time order whenever the model
+    // is advanced, so it need not be woken for exactly: at most every half millisecond.
+    constexpr Nanos kCoarse = 500'000;
+    std::optional<Nanos> other;
+    for (const std::optional<Nanos>& when :
+         {m_hostLine.NextArrival(), m_deviceLine.NextArrival(), m_boot.NextDeadline(), m_plugAt}) {
+        if (when && (!other || *when < *other)) {
+            other = when;
+        }
+    }
+    std::optional<Nanos> wake = m_chip.NextFlush();
+    if (other) {
+        const Nanos coarse = std::max(*other, m_now + kCoarse);
+        wake = wake ? std::min(*wake, coarse) : coarse;
+    }
+    return wake;
 }
 
 std::unique_lock<std::mutex> Simulator::Enter(int entry) {
@@ -129,7 +166,7 @@ void Simulator::HostByteArrived() {
 void Simulator::DeviceByteArrived() {
     const SerialLine::Frame frame = m_deviceLine.PopArrived();
     const std::uint8_t received = Receive(frame.byte, frame.link, m_hostLink);
-    if (m_chip.Push(received, m_now, m_scale.Scaled(m_settings.latencyMs / 1000.0))) {
+    if (m_chip.Push(received, m_now, m_scale.Scaled(m_latencyMs / 1000.0))) {
         FlushChip();
     }
 }
@@ -156,6 +193,14 @@ void Simulator::Deliver(const std::deque<std::uint8_t>& bytes) {
     m_changed.notify_all();
 }
 
+DWORD Simulator::DriverTxCount() const {
+    // The chip takes bytes from the driver as soon as its FIFO has room; the frame on the
+    // wire is still in the FIFO until its stop bit has left.
+    const std::size_t queued = m_hostLine.Size();
+    const std::size_t fifo = m_settings.txFifoBytes;
+    return static_cast<DWORD>(queued > fifo ? queued - fifo : 0);
+}
+
 void Simulator::Send(std::span<const std::uint8_t> bytes, Nanos now) {
     for (std::uint8_t byte : bytes) {
         m_deviceSent.push_back(byte);
@@ -168,6 +213,7 @@ void Simulator::PlugNow() {
         return;
     }
     m_plugged = true;
+    m_latencyMs = m_settings.latencyMs;
     m_boot.PowerUp();
 }
 
@@ -198,6 +244,7 @@ FT_STATUS Simulator::OpenPort(FT_HANDLE* handle) {
     m_openHandle = 0x4B580000u + 0x10u * ++m_handleCounter;
     *handle = reinterpret_cast<FT_HANDLE>(m_openHandle);
     m_hostLink = LinkSettings{};  // the chip's defaults: 9600 8N1
+    m_latencyMs = m_settings.latencyMs;
     m_readTimeoutMs = 0;
     m_eventMask = 0;
     m_event = nullptr;
@@ -224,6 +271,9 @@ void Simulator::ClearQueues() {
 
 void Simulator::ApplySettings(const Settings& before) {
     m_scale.SetSpeed(m_settings.speed);
+    if (m_settings.latencyMs != before.latencyMs) {
+        m_latencyMs = m_settings.latencyMs;
+    }
     if (m_settings.flashBase != before.flashBase || m_settings.flashSize != before.flashSize) {
         m_flash.Configure(m_settings.flashBase, m_settings.flashSize);
     }
@@ -252,6 +302,7 @@ void Simulator::ResetState() {
     ClearQueues();
     m_hostLine.Stall(false, m_now);
     m_hostLink = LinkSettings{};
+    m_latencyMs = m_settings.latencyMs;
     m_unplugAfterBytes = 0;
     m_unplugAfterCalls = 0;
     m_readIoErrorNext = false;

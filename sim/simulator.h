@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bootloader.h"
@@ -52,6 +53,8 @@ class Simulator final : private BootloaderUart {
     FT_STATUS SetFlowControl(FT_HANDLE handle, USHORT mode, UCHAR xon, UCHAR xoff);
     FT_STATUS SetDivisor(FT_HANDLE handle, USHORT divisor);
     FT_STATUS SetEventNotification(FT_HANDLE handle, DWORD mask, void* event);
+    FT_STATUS SetLatencyTimer(FT_HANDLE handle, UCHAR ms);
+    FT_STATUS GetLatencyTimer(FT_HANDLE handle, UCHAR* ms);
 
     // Control and inspection (simulator_control.cpp); see kxsim.h.
     void Reset();
@@ -97,6 +100,7 @@ class Simulator final : private BootloaderUart {
     int DeviceState();
     LinkSettings HostLink();
     LinkSettings DeviceLink();
+    double LatencyTimerMs();
 
   private:
     Simulator();
@@ -114,10 +118,16 @@ class Simulator final : private BootloaderUart {
 
     void Advance(Nanos target);
     std::optional<Nanos> NextEvent() const;
+    // The chip's own USB side: while the host has an event registered, bytes reach its
+    // receive queue (and signal the event) when they fall due, not at the host's next call.
+    void RunChipClock();
+    std::optional<Nanos> NextWake() const;
     void HostByteArrived();
     void DeviceByteArrived();
     void FlushChip();
     void Deliver(const std::deque<std::uint8_t>& bytes);
+    // What FT_GetStatus reports as the transmit queue: the driver's part only.
+    DWORD DriverTxCount() const;
 
     void PlugNow();
     void UnplugNow();
@@ -138,6 +148,8 @@ class Simulator final : private BootloaderUart {
 
     std::mutex m_mutex;
     std::condition_variable m_changed;  // bytes arrived or the port changed: wakes FT_Read
+    std::condition_variable m_tick;     // the host called in: the chip clock looks again
+    bool m_chipClockRunning = false;    // started by the first event registration
 
     Settings m_settings;
     TimeScale m_scale;
@@ -154,6 +166,7 @@ class Simulator final : private BootloaderUart {
     std::set<std::uintptr_t> m_staleHandles;
     std::uintptr_t m_handleCounter = 0;
     LinkSettings m_hostLink;
+    double m_latencyMs = 16.0;  // the chip's latency timer now
     ULONG m_readTimeoutMs = 0;
     DWORD m_eventMask = 0;
     void* m_event = nullptr;

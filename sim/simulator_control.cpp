@@ -253,4 +253,9 @@ LinkSettings Simulator::DeviceLink() {
     return m_deviceLink;
 }
 
+double Simulator::LatencyTimerMs() {
+    std::unique_lock lock = Lock();
+    return m_latencyMs;
+}
+
 }  // namespace kxsim

@@ -262,7 +262,7 @@ FT_STATUS Simulator::GetStatus(FT_HANDLE handle, DWORD* rx, DWORD* tx, DWORD* ev
     }
     if (status == FT_OK) {
         *rx = static_cast<DWORD>(m_rx.size());
-        *tx = static_cast<DWORD>(m_hostLine.Size());
+        *tx = DriverTxCount();
         *events = m_eventStatus;
         m_eventStatus = 0;
     }
@@ -330,9 +330,40 @@ FT_STATUS Simulator::SetEventNotification(FT_HANDLE handle, DWORD mask, void* ev
     if (status == FT_OK) {
         m_eventMask = mask;
         m_event = event;
+        if (!m_chipClockRunning) {
+            m_chipClockRunning = true;
+            std::thread([this] { RunChipClock(); }).detach();
+        }
     }
     Log(KXSIM_FT_SET_EVENT_NOTIFICATION, {mask, 0, 0}, status,
         Call("FT_SetEventNotification", {mask}));
+    return status;
+}
+
+FT_STATUS Simulator::SetLatencyTimer(FT_HANDLE handle, UCHAR ms) {
+    std::unique_lock lock = Enter(KXSIM_FT_SET_LATENCY_TIMER);
+    FT_STATUS status = Usable(handle);
+    if (status == FT_OK && ms == 0) {
+        status = FT_INVALID_PARAMETER;
+    }
+    if (status == FT_OK) {
+        // Bytes already waiting in the chip keep the flush time they were given.
+        m_latencyMs = ms;
+    }
+    Log(KXSIM_FT_SET_LATENCY_TIMER, {ms, 0, 0}, status, Call("FT_SetLatencyTimer", {ms}));
+    return status;
+}
+
+FT_STATUS Simulator::GetLatencyTimer(FT_HANDLE handle, UCHAR* ms) {
+    std::unique_lock lock = Enter(KXSIM_FT_GET_LATENCY_TIMER);
+    FT_STATUS status = Usable(handle);
+    if (status == FT_OK && ms == nullptr) {
+        status = FT_INVALID_PARAMETER;
+    }
+    if (status == FT_OK) {
+        *ms = static_cast<UCHAR>(std::clamp(m_latencyMs, 0.0, 255.0));
+    }
+    Log(KXSIM_FT_GET_LATENCY_TIMER, {0, 0, 0}, status, "FT_GetLatencyTimer()");
     return status;
 }
 

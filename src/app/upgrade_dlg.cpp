@@ -59,6 +59,7 @@ bool CUpgradeDlg::OnInitDialog() {
 
 void CUpgradeDlg::OnEndDialog() {
     if (DeviceIsOpen()) {
+        RestoreLatencyTimer();
         DrvClose();
     }
     m_pollThreads.StopAll();

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "device/dynamic_library.h"
+#include "device/link_profile.h"
 #include "device/poll_thread.h"
 #include "firmware_file.h"
 #include "log_text.h"
@@ -94,6 +96,13 @@ class CUpgradeDlg {
     void WaitTransmitDrained();
     void MarkDeviceLost();
     void LoseDevice();
+    // Sets the chip's latency timer low, remembering the value it had; puts it back
+    // before the device is closed. Both do nothing on a driver without the calls.
+    void LowerLatencyTimer();
+    void RestoreLatencyTimer();
+    // Tells the poll threads how often to wake: every millisecond while the first
+    // stage's pacing rule needs it.
+    void UpdatePacing() { g_pacing = m_transferring && m_firstStage; }
 
     // Upgrade protocol
     void SendNextPacket(bool repeat);
@@ -106,6 +115,7 @@ class CUpgradeDlg {
     const char* m_driverLibrary;
     PollThreads m_pollThreads;
     bool m_choosingFile = false;
+    std::optional<UCHAR> m_chipLatencyMs;  // the timer's value before the tool lowered it
 
     std::uint8_t m_matchIndex = 0;
     std::uint8_t m_matchState = 0;
@@ -123,6 +133,10 @@ class CUpgradeDlg {
     bool m_firstStage = true;
     bool m_transferring = false;
     bool m_lastWasSwitch = false;
+    // The link in force, and what was written on it since its queue last drained: bytes
+    // the chip's own transmit FIFO may still hold when the driver's queue reads empty.
+    LinkProfile m_link = kCommandProfile;
+    std::size_t m_writtenSinceDrain = 0;
 
     PacketBuilder m_builder{m_packet, m_packetLen, m_firstStage, m_lastWasSwitch};
 };

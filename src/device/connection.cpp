@@ -1,4 +1,5 @@
 // Finding and opening the dongle, noticing its loss, and draining the transmit queue.
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -19,6 +20,8 @@ void SleepMs(int ms) {
 // A transmit queue that has not shrunk for this long will not drain: the device has
 // stopped taking bytes. A full packet leaves in about a second even at 38400 baud.
 constexpr auto kDrainStall = std::chrono::seconds(3);
+// Between two status queries while the queue drains.
+constexpr auto kDrainQueryPause = std::chrono::microseconds(200);
 
 }  // namespace
 
@@ -34,6 +37,9 @@ void CUpgradeDlg::ConnectDevice() {
         m_strConnection = text::kConnected;
         g_connected = 1;
         ApplyLinkProfile(kCommandProfile);
+        m_link = kCommandProfile;
+        m_writtenSinceDrain = 0;
+        LowerLatencyTimer();
         g_polling = true;
         m_pollThreads.Start(m_window);
     }
@@ -48,9 +54,29 @@ void CUpgradeDlg::OnTimer(UINT /*id*/) {
     }
 }
 
+void CUpgradeDlg::LowerLatencyTimer() {
+    UCHAR before = 0;
+    m_chipLatencyMs.reset();
+    if (DrvGetLatencyTimer(&before) == FT_OK) {
+        m_chipLatencyMs = before;
+    }
+    DrvSetLatencyTimer(kLowLatencyMs);
+}
+
+void CUpgradeDlg::RestoreLatencyTimer() {
+    if (m_chipLatencyMs && *m_chipLatencyMs != kLowLatencyMs) {
+        DrvSetLatencyTimer(*m_chipLatencyMs);
+    }
+    m_chipLatencyMs.reset();
+}
+
 void CUpgradeDlg::OnClose() {
+    if (DeviceIsOpen()) {
+        RestoreLatencyTimer();
+    }
     DrvClose();
     g_polling = false;
+    g_pacing = false;
 }
 
 // The device is gone: the link line says so and the handle is closed.
@@ -58,6 +84,7 @@ void CUpgradeDlg::MarkDeviceLost() {
     UpdateData(true);
     m_strConnection = text::kNotResponding;
     DrvClose();
+    m_chipLatencyMs.reset();  // a lost chip starts again at its default
     g_connected = 0;
     UpdateData(false);
     ScrollLogToEnd();
@@ -72,6 +99,7 @@ void CUpgradeDlg::LoseDevice() {
 void CUpgradeDlg::WaitTransmitDrained() {
     SleepMs(2);
     DWORD tx = 1;
+    bool lost = false;
     std::optional<DWORD> smallest;
     auto lastProgress = std::chrono::steady_clock::now();
     while (tx != 0) {
@@ -80,6 +108,7 @@ void CUpgradeDlg::WaitTransmitDrained() {
         if (DrvGetStatus(&rx, &tx, &events) != FT_OK) {
             // Polling stays on: the next pass finds the device closed and reconnects.
             MarkDeviceLost();
+            lost = true;
             break;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -88,10 +117,21 @@ void CUpgradeDlg::WaitTransmitDrained() {
             lastProgress = now;
         } else if (now - lastProgress > kDrainStall) {
             MarkDeviceLost();
+            lost = true;
             break;
         }
+        if (tx != 0) {
+            // A byte takes at least 20 us even at 500000 baud: no need to ask faster.
+            std::this_thread::sleep_for(kDrainQueryPause);
+        }
     }
-    SleepMs(2);
+    // The driver's queue is empty, but the chip's own FIFO may still be sending: the
+    // link must not change under its last bytes.
+    const auto hold =
+        lost ? std::chrono::microseconds(0) : ChipHoldTime(m_link, m_writtenSinceDrain);
+    m_writtenSinceDrain = 0;
+    std::this_thread::sleep_for(
+        std::max<std::chrono::microseconds>(hold, std::chrono::milliseconds(2)));
 }
 
 }  // namespace kx

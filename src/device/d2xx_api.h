@@ -39,6 +39,7 @@ enum {
     FT_INSUFFICIENT_RESOURCES = 5,
     FT_INVALID_PARAMETER = 6,
     FT_INVALID_BAUD_RATE = 7,
+    FT_NOT_SUPPORTED = 17,
     FT_OTHER_ERROR = 18
 };
 
@@ -88,6 +89,9 @@ typedef FT_STATUS(KX_D2XX_CALL* PFN_FT_SetDataCharacteristics)(FT_HANDLE, UCHAR,
 typedef FT_STATUS(KX_D2XX_CALL* PFN_FT_SetFlowControl)(FT_HANDLE, USHORT, UCHAR, UCHAR);
 typedef FT_STATUS(KX_D2XX_CALL* PFN_FT_SetDivisor)(FT_HANDLE, USHORT);
 typedef FT_STATUS(KX_D2XX_CALL* PFN_FT_SetEventNotification)(FT_HANDLE, DWORD, PVOID);
+// Optional: not every driver has them.
+typedef FT_STATUS(KX_D2XX_CALL* PFN_FT_SetLatencyTimer)(FT_HANDLE, UCHAR);
+typedef FT_STATUS(KX_D2XX_CALL* PFN_FT_GetLatencyTimer)(FT_HANDLE, UCHAR*);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -29,6 +29,11 @@ const char* const kEntryPointNames[kEntryPointCount] = {
     "FT_SetEventNotification",
 };
 
+const char* const kOptionalEntryPointNames[kOptionalEntryPointCount] = {
+    "FT_SetLatencyTimer",
+    "FT_GetLatencyTimer",
+};
+
 DriverTable g_driver{};
 bool g_driverLoaded = false;
 std::atomic<FT_HANDLE> g_hDevice{nullptr};
@@ -83,6 +88,20 @@ FT_STATUS CallWithDevice(EntryPoint which, Args... args) {
     return fn(g_hDevice.load(), args...);
 }
 
+// An optional entry point, called with the device handle first; FT_NOT_SUPPORTED when
+// the driver lacks it.
+template <typename Fn, typename... Args>
+FT_STATUS CallOptional(OptionalEntryPoint which, Args... args) {
+    void* address = g_driver.optional[which];
+    if (address == nullptr) {
+        return FT_NOT_SUPPORTED;
+    }
+    if (!g_deviceOpen.load()) {
+        return FT_DEVICE_NOT_OPENED;
+    }
+    return reinterpret_cast<Fn>(address)(g_hDevice.load(), args...);
+}
+
 }  // namespace
 
 void SetDriverMessageBox(MessageBoxSink sink) {
@@ -135,6 +154,9 @@ bool BindDriver(const char* libraryName, platform::LibraryHandle& library,
             g_driverLoaded = false;
             return false;
         }
+    }
+    for (int i = 0; i < kOptionalEntryPointCount; ++i) {
+        g_driver.optional[i] = platform::FindEntryPoint(library, kOptionalEntryPointNames[i]);
     }
     return true;
 }
@@ -214,6 +236,14 @@ FT_STATUS DrvSetDivisor(USHORT divisor) {
 
 FT_STATUS DrvSetEventNotification(DWORD mask, PVOID event) {
     return CallWithDevice<PFN_FT_SetEventNotification>(kFT_SetEventNotification, mask, event);
+}
+
+FT_STATUS DrvSetLatencyTimer(UCHAR ms) {
+    return CallOptional<PFN_FT_SetLatencyTimer>(kFT_SetLatencyTimer, ms);
+}
+
+FT_STATUS DrvGetLatencyTimer(UCHAR* ms) {
+    return CallOptional<PFN_FT_GetLatencyTimer>(kFT_GetLatencyTimer, ms);
 }
 
 }  // namespace kx

@@ -34,8 +34,18 @@ enum EntryPoint : int {
 
 extern const char* const kEntryPointNames[kEntryPointCount];
 
+// Entry points a driver may lack: their absence is no error and shows nothing.
+enum OptionalEntryPoint : int {
+    kFT_SetLatencyTimer,
+    kFT_GetLatencyTimer,
+    kOptionalEntryPointCount
+};
+
+extern const char* const kOptionalEntryPointNames[kOptionalEntryPointCount];
+
 struct DriverTable {
     void* entry[kEntryPointCount];
+    void* optional[kOptionalEntryPointCount];
 };
 
 // Written only while binding (on the window's thread, before any poll thread exists).
@@ -87,6 +97,11 @@ FT_STATUS DrvSetDataCharacteristics(UCHAR bits, UCHAR stop, UCHAR parity);
 FT_STATUS DrvSetFlowControl(USHORT mode, UCHAR xon, UCHAR xoff);
 FT_STATUS DrvSetDivisor(USHORT divisor);
 FT_STATUS DrvSetEventNotification(DWORD mask, PVOID event);
+
+// The chip's latency timer, in milliseconds (FTDI chips take 2 to 255; some also 1). A driver
+// without the entry point gives FT_NOT_SUPPORTED and shows no message.
+FT_STATUS DrvSetLatencyTimer(UCHAR ms);
+FT_STATUS DrvGetLatencyTimer(UCHAR* ms);
 
 bool DeviceIsOpen();
 

@@ -11,16 +11,29 @@ namespace kx {
 
 std::int32_t g_connected = 0;
 std::atomic<bool> g_polling{false};
+std::atomic<bool> g_pacing{false};
 
-unsigned PollThreadProc(WindowSurface& window) {
+unsigned PollThreadProc(WindowSurface& window, std::atomic<void*>* eventOut) {
     platform::SetCurrentThreadPriorityNormal();
     void* event = platform::CreateDriverEvent();
+    if (eventOut != nullptr) {
+        eventOut->store(event);
+    }
     if (DrvSetEventNotification(FT_EVENT_RXCHAR, event) == FT_INVALID_HANDLE) {
         window.MessageBox("FT_Read is not valid!");
     }
+    bool fineTimer = false;
     while (g_polling.load()) {
         window.PostToWindow(WM_POLL_DEVICE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const bool pacing = g_pacing.load();
+        if (pacing != fineTimer) {
+            platform::HoldFineTimer(pacing);
+            fineTimer = pacing;
+        }
+        platform::WaitDriverEvent(event, pacing ? kPacingPollPeriod : kIdlePollPeriod);
+    }
+    if (fineTimer) {
+        platform::HoldFineTimer(false);
     }
     return 0;
 }
@@ -33,11 +46,12 @@ void PollThreads::Start(WindowSurface& window) {
     std::lock_guard lock(m_mutex);
     ReapFinished();
     auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([&window, done] {
-        PollThreadProc(window);
+    auto event = std::make_shared<std::atomic<void*>>(nullptr);
+    std::thread thread([&window, done, event] {
+        PollThreadProc(window, event.get());
         done->store(true);
     });
-    m_workers.push_back(Worker{std::move(thread), std::move(done)});
+    m_workers.push_back(Worker{std::move(thread), std::move(done), std::move(event)});
 }
 
 void PollThreads::StopAll() {
@@ -48,6 +62,7 @@ void PollThreads::StopAll() {
         workers.swap(m_workers);
     }
     for (Worker& worker : workers) {
+        platform::SignalDriverEvent(worker.event->load());  // end its wait now
         worker.thread.join();
     }
 }

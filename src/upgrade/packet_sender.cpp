@@ -37,6 +37,7 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     // request right after it is answered with the next packet.
     if (repeat && !m_lastWasSwitch) {
         DrvWrite(m_packet, m_packetLen, &written);
+        m_writtenSinceDrain += written;
         return;
     }
     const BuildResult result = m_builder.Build(m_file);
@@ -54,11 +55,13 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
             break;
     }
     DrvWrite(m_packet, m_packetLen, &written);
+    m_writtenSinceDrain += written;
     m_bytesSent += m_packetLen + kLineEndLength;
     m_progress.SetPos(m_bytesSent);
     if (result.switchAfter) {
         WaitTransmitDrained();
         ApplyLinkProfile(kBulkProfile);
+        m_link = kBulkProfile;
     }
 }
 
@@ -67,6 +70,8 @@ void CUpgradeDlg::CompleteTransfer() {
     m_firstStage = true;
     WaitTransmitDrained();
     DrvSetBaudRate(kCommandBaudRate);
+    m_link.baudRate = kCommandBaudRate;
+    m_link.divisor = 0;
     DrvPurge(FT_PURGE_RX);
     m_file.Close();
     EnableExit(true);

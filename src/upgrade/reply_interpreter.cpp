@@ -60,6 +60,7 @@ long CUpgradeDlg::OnPollDevice(UINT /*wParam*/, long /*lParam*/) {
     if (m_firstStage && tx < kPacingThreshold && m_transferring) {
         SendNextPacket(false);
     }
+    UpdatePacing();
     return 0;
 }
 
@@ -118,6 +119,8 @@ void CUpgradeDlg::AbortTransfer(std::string_view text) {
     m_strLog.Append("\r\n");
     WaitTransmitDrained();
     DrvSetBaudRate(kCommandBaudRate);
+    m_link.baudRate = kCommandBaudRate;
+    m_link.divisor = 0;
     DrvPurge(FT_PURGE_RX);
     m_file.Close();
     EnableExit(true);

@@ -48,6 +48,7 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     m_window.RepaintNow();
     ScrollLogToEnd();
     SendNextPacket(false);
+    UpdatePacing();
     return 0;
 }
 

@@ -35,6 +35,13 @@ TEST_F(BindingTest, CompleteLibraryFoundByPlainNameArmsTheReconnectTimer) {
     for (int i = 0; i < kEntryPointCount; ++i) {
         EXPECT_NE(g_driver.entry[i], nullptr) << kEntryPointNames[i];
     }
+    // The stub has no latency-timer calls: that is no error, and their calls show nothing.
+    EXPECT_EQ(g_driver.optional[kFT_SetLatencyTimer], nullptr);
+    EXPECT_EQ(g_driver.optional[kFT_GetLatencyTimer], nullptr);
+    UCHAR latency = 0;
+    EXPECT_EQ(DrvGetLatencyTimer(&latency), static_cast<FT_STATUS>(FT_NOT_SUPPORTED));
+    EXPECT_EQ(DrvSetLatencyTimer(kLowLatencyMs), static_cast<FT_STATUS>(FT_NOT_SUPPORTED));
+    EXPECT_TRUE(window.Boxes().empty());
     // Start-up leaves the texts empty and the link line to the first timer tick.
     EXPECT_EQ(window.Connection(), "");
     EXPECT_EQ(window.Transfer(), "");

@@ -49,10 +49,15 @@ TEST_F(UpgradeTest, WholeUpgradeWritesTheImageExactlyAsThePacketRulesSay) {
                                                      "FT_SetFlowControl(0, 17, 19) = 0",
                                                      "FT_SetTimeouts(60000, 60000) = 0",
                                                      "FT_Purge(1) = 0"};
-    const std::vector<std::string> calls = ConfigCalls();
-    ASSERT_EQ(calls.size(), 16u);
+    std::vector<std::string> calls = ConfigCalls();
+    ASSERT_EQ(calls.size(), 18u);
     EXPECT_EQ(calls[0].rfind("FT_OpenEx(", 0), 0u) << calls[0];
     EXPECT_EQ(std::vector<std::string>(calls.begin() + 1, calls.begin() + 7), commandProfile);
+    // The chip's latency timer, read and then lowered, so that one-byte replies come quickly.
+    EXPECT_EQ(calls[7], "FT_GetLatencyTimer() = 0");
+    EXPECT_EQ(calls[8], "FT_SetLatencyTimer(2) = 0");
+    EXPECT_EQ(kxsim_latency_timer_ms(), 2.0);
+    calls.erase(calls.begin() + 7, calls.begin() + 9);
     EXPECT_EQ(calls[7], "FT_Purge(1) = 0");  // transfer start
     const std::vector<std::string> bulkSwitch = {"FT_ResetDevice() = 0",
                                                  "FT_SetDivisor(6) = 0",
@@ -203,6 +208,35 @@ TEST_F(UpgradeTest, AReadEndingInAnIoErrorStillDeliversItsByte) {
     kxsim_read_io_error_next();
     ASSERT_TRUE(RunUntil([&] { return requests.size() == 1; }));
     EXPECT_EQ(window.Log(), std::string(kDeviceName) + "\r\n");
+}
+
+// At the real line rate the chip's transmit FIFO still holds the switch record and the last
+// packet when the driver's queue reads empty: the link may change only once they have left.
+TEST_F(UpgradeTest, AtLineRateTheLinkChangesOnlyOnceTheChipHasSentItsLastBytes) {
+    kxsim_set_speed(1);
+    kxsim_set_erase_ms(50);
+    const std::vector<std::uint8_t> image = TestImage(1024, 3);
+    chooserAnswer = WriteFile("firmware.dat", FirmwareFile(image, kFlashBase, kDeviceId));
+    ASSERT_TRUE(RunUntil([&] { return window.Transfer() == "Transfer completed"; }, 20000))
+        << window.Transfer();
+    const std::vector<std::uint8_t> flash = Flash();
+    ASSERT_GE(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    const std::string file = FirmwareFile(image, kFlashBase, kDeviceId);
+    std::string received(kxsim_device_received(nullptr, 0), '\0');
+    kxsim_device_received(reinterpret_cast<unsigned char*>(received.data()), received.size());
+    std::string sent;
+    for (const WirePacket& packet : Packets()) {
+        sent += packet.bytes;
+    }
+    EXPECT_EQ(received, sent) << "every byte reached the device as written";
+
+    // Closing the window gives the chip back its own latency timer.
+    dlg->OnClose();
+    const std::vector<std::string> calls = ConfigCalls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[calls.size() - 2], "FT_SetLatencyTimer(16) = 0");
+    EXPECT_EQ(calls.back(), "FT_Close() = 0");
 }
 
 }  // namespace

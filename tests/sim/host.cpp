@@ -1,5 +1,7 @@
 #include "host.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <thread>
 
@@ -64,6 +66,14 @@ bool Host::WaitForAnnouncement(double limitMs) {
     return false;
 }
 
+namespace {
+
+double FrameBits(const kxsim_link& link) {
+    return 1 + link.word_length + (link.parity != 0 ? 1 : 0) + link.stop_bits;
+}
+
+}  // namespace
+
 void Host::WaitTransmitDrained() {
     DWORD rx = 0, tx = 1, events = 0;
     Wait(2);
@@ -72,7 +82,12 @@ void Host::WaitTransmitDrained() {
             kxsim_advance_ms(0.05);
         }
     }
-    Wait(2);
+    // The chip's own FIFO may still be sending what the driver's queue gave it.
+    kxsim_link link{};
+    kxsim_host_link(&link);
+    const double held = static_cast<double>(std::min<std::size_t>(m_writtenSinceDrain, 256));
+    m_writtenSinceDrain = 0;
+    Wait(std::max(2.0, held * FrameBits(link) / link.baud * 1000.0));
 }
 
 void Host::Complete() {
@@ -96,6 +111,7 @@ void Host::SendNext(bool repeat) {
     DWORD written = 0;
     if (repeat && !m_lastWasSwitch) {
         m_ft.Write(m_handle, m_packet.data(), static_cast<DWORD>(m_packet.size()), &written);
+        m_writtenSinceDrain += written;
         return;
     }
     m_packet.clear();
@@ -121,6 +137,7 @@ void Host::SendNext(bool repeat) {
         }
     }
     m_ft.Write(m_handle, m_packet.data(), static_cast<DWORD>(m_packet.size()), &written);
+    m_writtenSinceDrain += written;
     if (switchAfter) {
         WaitTransmitDrained();
         m_ft.ResetDevice(m_handle);

@@ -51,6 +51,7 @@ class Host {
     std::string m_packet;
     bool m_firstStage = true;
     bool m_lastWasSwitch = false;
+    std::size_t m_writtenSinceDrain = 0;
     bool m_transferring = false;
     UpgradeResult m_result;
 };

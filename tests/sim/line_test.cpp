@@ -28,6 +28,7 @@ TEST_F(LineTest, TransmitQueueDrainsAtTheLineRate) {
         SCOPED_TRACE(p.name);
         kxsim_reset();
         kxsim_set_manual_clock(1);
+        kxsim_set_tx_fifo(0);  // the status counts every byte until it has left
         FT_HANDLE h = Open();
         if (p.divisor) {
             ft.SetDivisor(h, static_cast<USHORT>(p.speed));
@@ -52,7 +53,29 @@ TEST_F(LineTest, TransmitQueueDrainsAtTheLineRate) {
     }
 }
 
+// Like a real chip, the simulated one takes bytes into its own transmit FIFO, which the
+// driver's transmit count leaves out; they go out with the settings in force as they leave.
+TEST_F(LineTest, TheChipsTransmitFifoIsNotInTheStatusAndSendsWithTheLinkInForce) {
+    kxsim_set_manual_clock(1);
+    FT_HANDLE h = Open();
+    ft.SetBaudRate(h, 38400);
+    ft.SetDataCharacteristics(h, 8, FT_STOP_BITS_1, FT_PARITY_NONE);
+    Write(h, std::string(300, 'U'));
+    EXPECT_EQ(Status(h).tx, 300u - 256u) << "the chip took what its FIFO holds";
+    kxsim_advance_ms(44 / 3.84 + 0.1);  // the driver's 44 bytes have moved into the chip
+    EXPECT_EQ(Status(h).tx, 0u);
+    EXPECT_LT(DeviceReceived().size(), 50u) << "most of the bytes are still in the chip";
+    // A link change now reaches the bytes still in the chip: their tail arrives garbled.
+    ft.SetBaudRate(h, 500000);
+    kxsim_advance_ms(100);
+    const Bytes received = DeviceReceived();
+    ASSERT_EQ(received.size(), 300u);
+    EXPECT_EQ(Text(Bytes(received.begin(), received.begin() + 40)), std::string(40, 'U'));
+    EXPECT_NE(Text(Bytes(received.end() - 40, received.end())), std::string(40, 'U'));
+}
+
 TEST_F(LineTest, StalledQueueHoldsItsBytes) {
+    kxsim_set_tx_fifo(0);
     FT_HANDLE h = OpenConnected();
     kxsim_stall_tx(1);
     Write(h, std::string(100, 'U'));
@@ -146,6 +169,7 @@ TEST_F(LineTest, MismatchedHostLinkGarblesWhatTheDeviceReceives) {
 }
 
 TEST_F(LineTest, PurgeAndResetEmptyTheQueuesAndKeepTheLink) {
+    kxsim_set_tx_fifo(0);
     FT_HANDLE h = OpenConnected();
     kxsim_advance_ms(200);
     kxsim_stall_tx(1);

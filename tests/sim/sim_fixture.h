@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -90,9 +91,18 @@ class SimTest : public ::testing::Test {
             FT_OK);
         ASSERT_EQ(written, text.size());
     }
+    // Until the driver's queue is empty and the chip's FIFO (which the status leaves out)
+    // has sent its last byte.
     void WaitDrained(FT_HANDLE h) {
         for (int i = 0; i < 1000000 && Status(h).tx > 0; ++i) {
             kxsim_advance_ms(0.05);
+        }
+        kxsim_link link{};
+        kxsim_host_link(&link);
+        const double twoFrames = 2 * 12 / link.baud * 1000.0;
+        for (std::size_t before = SIZE_MAX; before != kxsim_device_received(nullptr, 0);) {
+            before = kxsim_device_received(nullptr, 0);
+            kxsim_advance_ms(twoFrames);
         }
     }
     // Opens, sets the command profile and reads the announcement.
