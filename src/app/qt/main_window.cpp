@@ -255,19 +255,58 @@ void MainWindow::PushTexts(std::string_view connection, const LogUpdate& log,
     }
     if (log.replace) {
         m_logText = log.text;
-        m_log->setPlainText(LogForDisplay(log.text));
+        m_logPending.clear();
+        m_logReplacePending = true;
+        QueueLogFlush();
     } else if (!log.text.empty()) {
         m_logText.append(log.text);
-        const QString shown = LogForDisplay(log.text);
+        m_logPending.append(log.text);
+        QueueLogFlush();
+    }
+}
+
+void MainWindow::QueueLogFlush() {
+    if (m_logFlushQueued) {
+        return;
+    }
+    m_logFlushQueued = true;
+    QMetaObject::invokeMethod(
+        this, [this] { FlushLog(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::FlushLog() {
+    if (!m_logFlushQueued) {
+        return;
+    }
+    m_logFlushQueued = false;
+    if (m_logReplacePending) {
+        // The whole text, including whatever was appended after the replacement.
+        m_log->setPlainText(LogForDisplay(m_logText));
+    } else {
+        const QString shown = LogForDisplay(m_logPending);
         if (!shown.isEmpty()) {
             QTextCursor end(m_log->document());
             end.movePosition(QTextCursor::End);
             end.insertText(shown);
         }
     }
+    m_logReplacePending = false;
+    m_logPending.clear();
+    if (m_logScrollPending) {
+        m_logScrollPending = false;
+        ScrollLogNow();
+    }
 }
 
 void MainWindow::ScrollLogToEnd() {
+    if (m_logFlushQueued) {
+        m_logScrollPending = true;  // once the text is drawn
+        return;
+    }
+    ScrollLogNow();
+}
+
+void MainWindow::ScrollLogNow() {
     QTextCursor cursor = m_log->textCursor();
     cursor.movePosition(QTextCursor::End);
     m_log->setTextCursor(cursor);

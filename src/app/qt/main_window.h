@@ -37,6 +37,11 @@ class MainWindow : public QDialog, public WindowSurface {
     CUpgradeDlg& Dialog() { return m_dlg; }
     QPushButton* ExitButton() const { return m_exit; }
     QPlainTextEdit* LogView() const { return m_log; }
+    // The log control with everything pushed so far drawn into it.
+    QPlainTextEdit* LogView() {
+        FlushLog();
+        return m_log;
+    }
     QLabel* ConnectionLabel() const { return m_connection; }
     QLabel* TransferLabel() const { return m_transfer; }
     QProgressBar* Progress() const { return m_progressBar; }
@@ -83,6 +88,11 @@ class MainWindow : public QDialog, public WindowSurface {
     void InstallAboutEntry();
     void ShowLogContextMenu(const QPoint& position);
     void ShowMessageBoxNow(const QString& text);
+    // The log control takes what was pushed since it last drew in one piece, once per turn
+    // of the event loop: a pass that echoes 200 bytes lays the text out once, not 200 times.
+    void QueueLogFlush();
+    void FlushLog();
+    void ScrollLogNow();
 
     QPushButton* m_exit = nullptr;
     QPlainTextEdit* m_log = nullptr;
@@ -96,6 +106,10 @@ class MainWindow : public QDialog, public WindowSurface {
     std::string m_connectionText;
     std::string m_logText;
     std::string m_transferText;
+    std::string m_logPending;  // pushed, not yet in the control
+    bool m_logReplacePending = false;
+    bool m_logScrollPending = false;
+    bool m_logFlushQueued = false;
     int m_progressScale = 1;
 
     std::atomic<bool> m_pollPosted{false};
