@@ -1,5 +1,6 @@
 #include "flasher.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -158,9 +159,19 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
     // never will.
     RestartWatch restart(dlg.LogTextValue().size());
     bool restarted = false;
+    std::chrono::steady_clock::time_point restartSeen;
+    // The announcement may come in several pieces: the log gets its whole line first.
+    const auto announcementShown = [&] {
+        const std::string& log = dlg.LogTextValue();
+        return (log.size() >= 2 && log.compare(log.size() - 2, 2, "\r\n") == 0) ||
+               std::chrono::steady_clock::now() - restartSeen > std::chrono::milliseconds(200);
+    };
     const auto ended = [&] {
-        restarted = restarted || restart.Seen(dlg.LogTextValue());
-        return !dlg.Transferring() || stopped() || restarted;
+        if (!restarted && restart.Seen(dlg.LogTextValue())) {
+            restarted = true;
+            restartSeen = std::chrono::steady_clock::now();
+        }
+        return !dlg.Transferring() || stopped() || (restarted && announcementShown());
     };
     if (!stopped() && dlg.Transferring()) {
         RunUntil(window, ended, std::nullopt);
