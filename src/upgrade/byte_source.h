@@ -18,6 +18,8 @@ class ByteSource {
     virtual int Next() = 0;
     // Offset of the next byte to be consumed.
     virtual std::uint64_t Consumed() const = 0;
+    // What Next() would return, without consuming it.
+    virtual int Peek() const = 0;
 
     // The bytes Next() would return next, as far as they are at hand without reading;
     // empty when none are (Next() then reads on). Skip(n) consumes n of them. A source
@@ -38,6 +40,9 @@ class MemoryByteSource : public ByteSource {
         return static_cast<unsigned char>(m_bytes[m_next++]);
     }
     std::uint64_t Consumed() const override { return m_next; }
+    int Peek() const override {
+        return m_next == m_bytes.size() ? kEnd : static_cast<unsigned char>(m_bytes[m_next]);
+    }
     std::span<const std::uint8_t> Buffered() const override {
         return {reinterpret_cast<const std::uint8_t*>(m_bytes.data()) + m_next,
                 m_bytes.size() - m_next};

@@ -42,19 +42,24 @@ std::wstring Widen(const std::string& utf8) {
     return wide;
 }
 
-std::optional<std::intptr_t> OpenUnshared(const std::string& utf8Path) {
+// The one place a firmware file is opened: shared with other readers, closed to writers.
+std::optional<std::intptr_t> OpenShared(const std::string& utf8Path, std::string& problem) {
     const std::wstring path = Widen(utf8Path);
     if (path.empty()) {
+        problem = "cannot be opened for reading";
         return std::nullopt;
     }
-    // Share mode 0: no other opener, of ours or anyone's, until the transfer closes it.
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        problem = GetLastError() == ERROR_SHARING_VIOLATION
+                      ? "in use by a program that writes to it"
+                      : "cannot be opened for reading";
         return std::nullopt;
     }
     if (GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
+        problem = "not a regular file";
         return std::nullopt;
     }
     return reinterpret_cast<std::intptr_t>(h);
@@ -73,32 +78,28 @@ long long ReadRaw(std::intptr_t h, std::uint8_t* into, std::size_t size) {
     return static_cast<long long>(got);
 }
 
-bool RewindRaw(std::intptr_t h) {
-    LARGE_INTEGER zero{};
-    return SetFilePointerEx(AsHandle(h), zero, nullptr, FILE_BEGIN) != 0;
-}
-
-std::uint64_t SizeRaw(std::intptr_t h) {
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(AsHandle(h), &size) || size.QuadPart < 0) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(size.QuadPart);
-}
-
 #else
 
-std::optional<std::intptr_t> OpenUnshared(const std::string& utf8Path) {
+// The one place a firmware file is opened: shared with other readers, closed to writers.
+std::optional<std::intptr_t> OpenShared(const std::string& utf8Path, std::string& problem) {
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
     const int fd = ::open(utf8Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
+        problem = "cannot be opened for reading";
         return std::nullopt;
     }
     struct stat st {};
-    // Only a regular file ends: a device or a FIFO could feed the builder for ever.
-    // The lock is advisory: it keeps a second opener of ours out, as share mode 0 does.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Only a regular file ends: a device or a FIFO could feed the reader for ever.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
+        problem = "not a regular file";
+        return std::nullopt;
+    }
+    // A shared lock: other flashers may read the file at once, a writer that takes the
+    // (advisory) exclusive lock may not change it meanwhile.
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        ::close(fd);
+        problem = "in use by a program that writes to it";
         return std::nullopt;
     }
     return fd;
@@ -117,18 +118,6 @@ long long ReadRaw(std::intptr_t h, std::uint8_t* into, std::size_t size) {
     }
 }
 
-bool RewindRaw(std::intptr_t h) {
-    return ::lseek(static_cast<int>(h), 0, SEEK_SET) == 0;
-}
-
-std::uint64_t SizeRaw(std::intptr_t h) {
-    struct stat st {};
-    if (::fstat(static_cast<int>(h), &st) != 0 || st.st_size < 0) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(st.st_size);
-}
-
 #endif
 
 }  // namespace
@@ -139,15 +128,43 @@ FirmwareFile::~FirmwareFile() {
 
 bool FirmwareFile::Open(const std::string& utf8Path) {
     if (IsOpen()) {
+        m_problem = "another firmware file is open";
         return false;
     }
-    const std::optional<std::intptr_t> handle = OpenUnshared(utf8Path);
+    std::string problem;
+    const std::optional<std::intptr_t> handle = OpenShared(utf8Path, problem);
     if (!handle) {
+        m_problem = problem;
         return false;
     }
+    // Read to the end rather than to the size found at the open: what is sent is what was
+    // read, whatever the size said.
+    std::vector<std::uint8_t> image;
+    constexpr std::size_t kChunk = 64 * 1024;
+    for (;;) {
+        const std::size_t at = image.size();
+        image.resize(at + kChunk);
+        const long long got = ReadRaw(*handle, image.data() + at, kChunk);
+        if (got < 0) {
+            CloseRaw(*handle);
+            m_problem = "cannot be read";
+            return false;
+        }
+        image.resize(at + static_cast<std::size_t>(got));
+        if (image.size() > kMaxFirmwareFileSize) {
+            CloseRaw(*handle);
+            m_problem = "larger than 64 MiB: not a firmware image";
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+    }
+    image.shrink_to_fit();
     m_handle = *handle;
-    m_buffer.resize(kBufferSize);
-    ResetBuffer();
+    m_image = std::move(image);
+    m_pos = 0;
+    m_problem.clear();
     return true;
 }
 
@@ -156,51 +173,27 @@ void FirmwareFile::Close() {
         CloseRaw(m_handle);
         m_handle = kNoHandle;
     }
-    ResetBuffer();
+    m_image.clear();
+    m_image.shrink_to_fit();
+    m_pos = 0;
 }
 
 bool FirmwareFile::SeekToBegin() {
-    if (!IsOpen() || !RewindRaw(m_handle)) {
-        return false;
-    }
-    ResetBuffer();
-    return true;
-}
-
-std::uint64_t FirmwareFile::Length() const {
-    return IsOpen() ? SizeRaw(m_handle) : 0;
-}
-
-int FirmwareFile::Next() {
-    if (m_pos == m_filled && !Refill()) {
-        return m_failed ? kError : kEnd;
-    }
-    ++m_consumed;
-    return m_buffer[m_pos++];
-}
-
-bool FirmwareFile::Refill() {
-    if (m_failed) {
-        return false;
-    }
     if (!IsOpen()) {
-        m_failed = true;
-        return false;
-    }
-    const long long got = ReadRaw(m_handle, m_buffer.data(), m_buffer.size());
-    if (got < 0) {
-        m_failed = true;
         return false;
     }
     m_pos = 0;
-    m_filled = static_cast<std::size_t>(got);
-    return got > 0;
+    return true;
 }
 
-void FirmwareFile::ResetBuffer() {
-    m_pos = m_filled = 0;
-    m_consumed = 0;
-    m_failed = false;
+int FirmwareFile::Next() {
+    if (!IsOpen()) {
+        return kError;
+    }
+    if (m_pos == m_image.size()) {
+        return kEnd;
+    }
+    return m_image[m_pos++];
 }
 
 }  // namespace kx

@@ -11,6 +11,12 @@
 
 #include "packet_run.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 namespace kx::test {
 namespace {
 
@@ -46,7 +52,7 @@ class FirmwareFileTest : public ::testing::Test {
     std::filesystem::path m_path;
 };
 
-// Spans several 64 KiB buffer fills and ends part-way into one.
+// Bytes of no pattern, several 64 KiB chunks long.
 std::string RandomBytes(std::size_t size) {
     std::mt19937 gen(4711);
     std::uniform_int_distribution<int> byte(0, 255);
@@ -57,7 +63,7 @@ std::string RandomBytes(std::size_t size) {
     return out;
 }
 
-TEST_F(FirmwareFileTest, ReadsTheFileByteForByteAcrossBufferFills) {
+TEST_F(FirmwareFileTest, ReadsTheFileByteForByte) {
     const std::string bytes = RandomBytes(3 * 65536 + 1234);
     Write(bytes);
     FirmwareFile f;
@@ -101,17 +107,59 @@ TEST_F(FirmwareFileTest, EmptyFileEndsAtOnce) {
     EXPECT_EQ(f.Next(), ByteSource::kEnd);
 }
 
-TEST_F(FirmwareFileTest, SecondOpenWhileInUseFails) {
+#ifndef _WIN32
+// Several flashers may read one file at once; a writer that takes the lock may not, and
+// a file a writer holds locked is not opened.
+TEST_F(FirmwareFileTest, SharedWithReadersClosedToWriters) {
     Write("S00F\r\n");
     FirmwareFile first;
     FirmwareFile second;
     ASSERT_TRUE(first.Open(Path()));
-    EXPECT_FALSE(second.Open(Path()));
-    EXPECT_FALSE(second.IsOpen());
-
+    ASSERT_TRUE(second.Open(Path()));
+    const int writer = ::open(Path().c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    EXPECT_NE(::flock(writer, LOCK_EX | LOCK_NB), 0);
     first.Close();
-    EXPECT_FALSE(first.IsOpen());
-    EXPECT_TRUE(second.Open(Path()));
+    EXPECT_NE(::flock(writer, LOCK_EX | LOCK_NB), 0);
+    second.Close();
+    ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
+
+    FirmwareFile third;
+    EXPECT_FALSE(third.Open(Path()));
+    EXPECT_EQ(third.Problem(), "in use by a program that writes to it");
+    ::close(writer);
+    EXPECT_TRUE(third.Open(Path()));
+}
+#endif
+
+// What is sent is the copy read at the open: the file shortened or rewritten on disk
+// afterwards changes nothing, and a rewind starts over on the same copy.
+TEST_F(FirmwareFileTest, ChangesOnDiskAfterTheOpenChangeNothing) {
+    const std::string bytes = RandomBytes(100000);
+    Write(bytes);
+    FirmwareFile f;
+    ASSERT_TRUE(f.Open(Path()));
+    for (int i = 0; i < 1000; ++i) {
+        f.Next();
+    }
+    std::filesystem::resize_file(m_path, 10);
+    EXPECT_EQ(f.Length(), bytes.size());
+    EXPECT_EQ(ReadAll(f), bytes.substr(1000));
+    { std::ofstream(m_path, std::ios::binary | std::ios::trunc) << "S9030000FC\r\n"; }
+    ASSERT_TRUE(f.SeekToBegin());
+    EXPECT_EQ(ReadAll(f), bytes);
+}
+
+TEST_F(FirmwareFileTest, RefusesAFileTooLargeToBeAnImage) {
+    Write("S0");
+    std::filesystem::resize_file(m_path, kMaxFirmwareFileSize + 1);
+    FirmwareFile f;
+    EXPECT_FALSE(f.Open(Path()));
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_EQ(f.Problem(), "larger than 64 MiB: not a firmware image");
+    std::filesystem::resize_file(m_path, kMaxFirmwareFileSize);
+    EXPECT_TRUE(f.Open(Path()));
+    EXPECT_EQ(f.Length(), kMaxFirmwareFileSize);
 }
 
 // An open file is never replaced by another; a failed open changes nothing.
@@ -138,7 +186,9 @@ TEST_F(FirmwareFileTest, OpenKeepsTheFileInUse) {
 TEST_F(FirmwareFileTest, RefusesWhatIsNotARegularFile) {
     FirmwareFile f;
     EXPECT_FALSE(f.Open(m_path.parent_path().string()));
+    EXPECT_EQ(f.Problem(), "not a regular file");
     EXPECT_FALSE(f.Open((m_path.parent_path() / "kx_no_such_file.dat").string()));
+    EXPECT_EQ(f.Problem(), "cannot be opened for reading");
     EXPECT_FALSE(f.IsOpen());
     EXPECT_EQ(f.Length(), 0u);
     EXPECT_EQ(f.Next(), ByteSource::kError);

@@ -66,6 +66,7 @@ class FailingByteSource : public ByteSource {
         return m_bytes.Next();
     }
     std::uint64_t Consumed() const override { return m_bytes.Consumed(); }
+    int Peek() const override { return m_bytes.Consumed() == m_failAt ? kError : m_bytes.Peek(); }
 
   private:
     MemoryByteSource m_bytes;
