@@ -50,7 +50,11 @@ namespace kx::text {
 
 // Log lines written when the firmware file cannot be sent faithfully
 inline constexpr char kRecordTooLongFormat[] =
-    "PACKET TOO LONG: RECORD AT LINE %u DOES NOT FIT IN %u BYTES";
+    "PACKET TOO LONG: THE RECORD AT LINE %u DOES NOT FIT IN A PACKET OF %u BYTES";
+inline constexpr char kPacketTooLongFormat[] =
+    "PACKET TOO LONG: THE PACKET OF %u RECORDS FROM LINE %u TO LINE %u DOES NOT FIT IN %u BYTES";
+// Before "PATH:LINE: problem" when the firmware file is refused before anything is sent
+inline constexpr char kFileRefused[] = "FILE REFUSED: ";
 inline constexpr char kReadErrorFormat[] = "CANNOT READ FIRMWARE FILE AT BYTE %llu";
 
 }  // namespace kx::text

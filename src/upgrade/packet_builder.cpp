@@ -21,6 +21,7 @@ struct PacketBuilder::Gather {
     bool switchAfter = false;
     std::uint64_t offset = 0;
     std::uint32_t line = 0;
+    std::uint32_t records = 0;
 };
 
 PacketBuilder::PacketBuilder(std::uint8_t (&packet)[kPacketCapacity], std::uint16_t& packetLen,
@@ -32,6 +33,7 @@ PacketBuilder::PacketBuilder(std::uint8_t (&packet)[kPacketCapacity], std::uint1
 
 void PacketBuilder::Restart() {
     m_line = 1;
+    m_afterCR = false;
     m_packetLen = 0;
     m_lastWasSwitch = false;
 }
@@ -53,9 +55,15 @@ BuildResult PacketBuilder::Build(ByteSource& file) {
             m_packetLen = 0;
             m_firstStage = firstStageBefore;
             m_lastWasSwitch = lastWasSwitchBefore;
-            const BuildOutcome outcome =
-                take == Take::TooLong ? BuildOutcome::RecordTooLong : BuildOutcome::ReadError;
-            return {outcome, false, gather.offset, gather.line};
+            if (take == Take::TooLong) {
+                return {BuildOutcome::RecordTooLong,
+                        false,
+                        gather.offset,
+                        gather.line,
+                        firstLine == 0 ? gather.line : firstLine,
+                        gather.records};
+            }
+            return {BuildOutcome::ReadError, false, gather.offset, gather.line};
         }
         if (firstLine == 0) {
             firstOffset = gather.offset;
@@ -83,6 +91,7 @@ PacketBuilder::Take PacketBuilder::TakeRecord(ByteSource& file, Gather& gather) 
     }
     gather.offset = file.Consumed() - 1;
     gather.line = m_line;
+    ++gather.records;
 
     if (m_firstStage) {
         if (b == kSwitchStart) {
@@ -100,8 +109,8 @@ PacketBuilder::Take PacketBuilder::TakeRecord(ByteSource& file, Gather& gather) 
     return TakeRest(file, gather);
 }
 
-// The type byte, taken whatever it is, then everything up to the CR. End of file ends
-// the record as read.
+// The type byte, taken whatever it is, then everything up to the line end: a CR, an LF,
+// or a CR and the LF after it. End of file ends the record as read.
 PacketBuilder::Take PacketBuilder::TakeRest(ByteSource& file, Gather& gather) {
     const int type = Read(file);
     if (type == ByteSource::kError) {
@@ -121,8 +130,8 @@ PacketBuilder::Take PacketBuilder::TakeRest(ByteSource& file, Gather& gather) {
     }
 
     for (;;) {
-        // The body up to the CR, taken from the file's buffer in one piece where it can
-        // be: the same bytes, lines and limits as byte by byte, at a fraction of the cost.
+        // The body up to the line end, taken from the file's buffer in one piece where it
+        // can be: the same bytes, lines and limits as byte by byte, at a fraction of the cost.
         if (TakeBuffered(file) > 0) {
             continue;
         }
@@ -134,6 +143,9 @@ PacketBuilder::Take PacketBuilder::TakeRest(ByteSource& file, Gather& gather) {
             gather.more = false;
             return Take::Record;
         }
+        if (b == kLF) {
+            return Take::Record;
+        }
         if (b == kCR) {
             break;
         }
@@ -141,12 +153,16 @@ PacketBuilder::Take PacketBuilder::TakeRest(ByteSource& file, Gather& gather) {
             return Take::TooLong;
         }
     }
-    // The byte after the CR, normally the LF, is dropped whatever it is.
-    return Read(file) == ByteSource::kError ? Take::Failed : Take::Record;
+    // An LF right after the CR belongs to the same line end; any other byte is the next
+    // line's (and a read error there is the next packet's).
+    if (file.Peek() == kLF) {
+        Read(file);
+    }
+    return Take::Record;
 }
 
-// Copies the buffered bytes before the next CR, as far as the packet has room; the CR
-// and a byte that does not fit are left to the byte-by-byte path. Returns the count.
+// Copies the buffered bytes before the next CR or LF, as far as the packet has room; the
+// line end and a byte that does not fit are left to the byte-by-byte path. Returns the count.
 std::size_t PacketBuilder::TakeBuffered(ByteSource& file) {
     const std::span<const std::uint8_t> buffered = file.Buffered();
     const std::size_t room = kPacketCapacity - m_packetLen;
@@ -154,22 +170,25 @@ std::size_t PacketBuilder::TakeBuffered(ByteSource& file) {
     if (limit == 0) {
         return 0;
     }
-    const auto* cr = static_cast<const std::uint8_t*>(std::memchr(buffered.data(), kCR, limit));
-    const std::size_t count =
-        cr != nullptr ? static_cast<std::size_t>(cr - buffered.data()) : limit;
+    const std::uint8_t* end = std::find_if(buffered.data(), buffered.data() + limit,
+                                           [](std::uint8_t b) { return b == kCR || b == kLF; });
+    const auto count = static_cast<std::size_t>(end - buffered.data());
+    if (count == 0) {
+        return 0;
+    }
     std::memcpy(m_packet + m_packetLen, buffered.data(), count);
     m_packetLen = static_cast<std::uint16_t>(m_packetLen + count);
-    m_line += static_cast<std::uint32_t>(
-        std::count(buffered.data(), buffered.data() + count, static_cast<std::uint8_t>(kLF)));
+    m_afterCR = false;
     file.Skip(count);
     return count;
 }
 
 int PacketBuilder::Read(ByteSource& file) {
     const int b = file.Next();
-    if (b == kLF) {
+    if (b == kCR || (b == kLF && !m_afterCR)) {
         ++m_line;
     }
+    m_afterCR = b == kCR;
     return b;
 }
 

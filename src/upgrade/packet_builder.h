@@ -1,5 +1,6 @@
 // Turns the firmware file into packets, one packet per Build: records of the form
-// first byte `S` or `Z`, a type byte, then everything up to the next CR. In the first
+// first byte `S` or `Z`, a type byte, then everything up to the line end (CR LF, LF alone
+// or CR alone; the line end is not sent). In the first
 // stage every packet holds one record; the first `Z` there is the switch record, which
 // ends the first stage. In the second stage consecutive `S3` records share a packet, up
 // to 32 of them.
@@ -26,9 +27,13 @@ struct BuildResult {
     bool switchAfter;  // the packet holds the switch record: move to the bulk link
     // Where the record began: the packet's first record for Packet, the failing one for
     // RecordTooLong and ReadError (for a read error between records, where the read
-    // failed). The line is 1-based and counts the LF bytes consumed since Restart.
+    // failed). The line is 1-based and counts the line ends consumed since Restart.
     std::uint64_t recordOffset;
     std::uint32_t recordLine;
+    // For RecordTooLong: the line of the packet's first record, and the records it held
+    // when it outgrew the buffer (the failing one included).
+    std::uint32_t packetLine = 0;
+    std::uint32_t packetRecords = 0;
 };
 
 class PacketBuilder {
@@ -60,6 +65,7 @@ class PacketBuilder {
     bool& m_firstStage;
     bool& m_lastWasSwitch;
     std::uint32_t m_line = 1;
+    bool m_afterCR = false;  // the last byte read was a CR: an LF now ends no further line
 };
 
 }  // namespace kx

@@ -10,12 +10,14 @@ namespace kx {
 
 namespace {
 
-// Each packet adds its length plus the CR LF that a single-record packet dropped.
-constexpr std::uint32_t kLineEndLength = 2;
-
 std::string DescribeBuildFailure(const BuildResult& result) {
-    char text[128];
-    if (result.outcome == BuildOutcome::RecordTooLong) {
+    char text[160];
+    if (result.outcome == BuildOutcome::RecordTooLong && result.packetRecords > 1) {
+        std::snprintf(
+            text, sizeof text, text::kPacketTooLongFormat,
+            static_cast<unsigned>(result.packetRecords), static_cast<unsigned>(result.packetLine),
+            static_cast<unsigned>(result.recordLine), static_cast<unsigned>(kPacketCapacity));
+    } else if (result.outcome == BuildOutcome::RecordTooLong) {
         std::snprintf(text, sizeof text, text::kRecordTooLongFormat,
                       static_cast<unsigned>(result.recordLine),
                       static_cast<unsigned>(kPacketCapacity));
@@ -56,7 +58,8 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     }
     DrvWrite(m_packet, m_packetLen, &written);
     m_writtenSinceDrain += written;
-    m_bytesSent += m_packetLen + kLineEndLength;
+    // Progress counts the file bytes consumed: it reaches the file length at the end.
+    m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);
     if (result.switchAfter) {
         WaitTransmitDrained();
@@ -68,6 +71,9 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
 void CUpgradeDlg::CompleteTransfer() {
     m_transferring = false;
     m_firstStage = true;
+    // Whatever followed the last record (blank lines, text) has been read too.
+    m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
+    m_progress.SetPos(m_bytesSent);
     WaitTransmitDrained();
     DrvSetBaudRate(kCommandBaudRate);
     m_link.baudRate = kCommandBaudRate;

@@ -31,6 +31,7 @@ class FuzzFile : public ByteSource {
         return m_bytes.Next();
     }
     std::uint64_t Consumed() const override { return m_bytes.Consumed(); }
+    int Peek() const override { return m_bytes.Consumed() == m_failAt ? kError : m_bytes.Peek(); }
     std::span<const std::uint8_t> Buffered() const override {
         if (!m_buffered) {
             return {};

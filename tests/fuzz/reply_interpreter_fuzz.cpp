@@ -20,6 +20,7 @@
 #include "device/poll_thread.h"
 #include "fake_dongle.h"
 #include "fuzz_check.h"
+#include "srecord_writer.h"
 #include "string_table.h"
 
 namespace {
@@ -39,13 +40,20 @@ enum : std::uint8_t {
 
 struct Firmware {
     std::string path;
-    std::vector<std::string> packets;  // what must go out, in order
+    std::vector<std::string> packets;     // what must go out, in order
+    std::vector<std::uint32_t> consumed;  // file bytes read once each packet has gone out
 };
 
-std::string Hex4(unsigned v) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", v);
-    return text;
+// A record as the dongle's tools write it, without its line end.
+std::string Record(char lead, char type, std::uint32_t address, int addressBytes,
+                   const std::uint8_t* data, std::size_t size) {
+    std::string line = test::RecordLine(lead, type, address, addressBytes, data, size);
+    line.resize(line.size() - 2);
+    return line;
+}
+std::string Record(char lead, char type, std::uint32_t address, int addressBytes,
+                   std::uint8_t value) {
+    return Record(lead, type, address, addressBytes, &value, 1);
 }
 
 // S0, three S3, the switch record, 35 S3 and an S7: single-record packets first, then a
@@ -54,22 +62,29 @@ Firmware MakeFirmware() {
     Firmware fw;
     std::string file;
     const auto line = [&](const std::string& record) { file += record + "\r\n"; };
-    for (const std::string first : {"S00F0000", "S3A000", "S3A001", "S3A002", "Z0000001"}) {
-        line(first);
-        fw.packets.push_back(first);
+    const std::string first[] = {Record('S', '0', 0, 2, 'K'), Record('S', '3', 0xA000, 4, 0),
+                                 Record('S', '3', 0xA001, 4, 1), Record('S', '3', 0xA002, 4, 2),
+                                 Record('Z', '0', 0, 2, nullptr, 0)};
+    for (const std::string& record : first) {
+        line(record);
+        fw.packets.push_back(record);
+        fw.consumed.push_back(static_cast<std::uint32_t>(file.size()));
     }
     std::string packet;
     for (unsigned i = 0; i < 35; ++i) {
-        const std::string record = "S3B" + Hex4(i);
+        const std::string record = Record('S', '3', 0xB000 + i, 4, static_cast<std::uint8_t>(i));
         line(record);
         packet += record;
         if (i == 31) {
             fw.packets.push_back(packet);
+            fw.consumed.push_back(static_cast<std::uint32_t>(file.size()));
             packet.clear();
         }
     }
-    line("S70500000000FA");
-    fw.packets.push_back(packet + "S70500000000FA");
+    const std::string end = Record('S', '7', 0, 4, nullptr, 0);
+    line(end);
+    fw.packets.push_back(packet + end);
+    fw.consumed.push_back(static_cast<std::uint32_t>(file.size()));
 
     fw.path = (std::filesystem::temp_directory_path() /
                ("kx-fuzz-firmware-" + std::to_string(::getpid()) + ".dat"))
@@ -125,7 +140,7 @@ class Oracle {
             if (!repeat) {
                 KX_FUZZ_CHECK(m_next < m_fw.packets.size());
                 KX_FUZZ_CHECK(w == m_fw.packets[m_next]);
-                m_bytesSent += static_cast<std::uint32_t>(w.size()) + 2;
+                m_bytesSent = m_fw.consumed[m_next];
                 ++m_next;
             }
         }

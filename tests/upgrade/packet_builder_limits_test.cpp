@@ -78,6 +78,9 @@ TEST(PacketBuilderLimits, SecondStagePacketOutgrowingTheBuffer) {
     EXPECT_EQ(r.outcome, BuildOutcome::RecordTooLong);
     EXPECT_EQ(r.recordOffset, offsets[28]);
     EXPECT_EQ(r.recordLine, 30u);
+    // The packet that outgrew the buffer: 29 records from line 2.
+    EXPECT_EQ(r.packetLine, 2u);
+    EXPECT_EQ(r.packetRecords, 29u);
     EXPECT_EQ(t.packetLen, 0);
     // The flags stay as the switch packet left them.
     EXPECT_TRUE(t.lastWasSwitch);
@@ -124,9 +127,24 @@ TEST_P(PacketBuilderReadError, RefusesThePacketAndKeepsTheStage) {
 INSTANTIATE_TEST_SUITE_P(AnyPlace, PacketBuilderReadError,
                          ::testing::Values(ReadErrorCase{"BetweenRecords", 8, 8, 2},
                                            ReadErrorCase{"AtTheTypeByte", 11, 10, 3},
-                                           ReadErrorCase{"InsideTheRecord", 13, 10, 3},
-                                           ReadErrorCase{"AtTheByteAfterTheCr", 15, 10, 3}),
+                                           ReadErrorCase{"InsideTheRecord", 13, 10, 3}),
                          CaseName<ReadErrorCase>);
+
+// The record ends at its CR: a read that fails on the byte after it fails the search for
+// the next record, after the record has gone out.
+TEST(PacketBuilderReadErrorAfterCr, FailsTheNextPacket) {
+    const std::string text = "S00F\r\nxx\r\nZ1AB\r\nS3AA\r\n";
+    FailingByteSource file(text, 15);
+    Transfer t;
+    ASSERT_EQ(t.builder.Build(file).outcome, BuildOutcome::Packet);
+    const BuildResult sw = t.builder.Build(file);
+    ASSERT_EQ(sw.outcome, BuildOutcome::Packet);
+    EXPECT_EQ(t.Packet(), "Z1AB");
+    const BuildResult r = t.builder.Build(file);
+    EXPECT_EQ(r.outcome, BuildOutcome::ReadError);
+    EXPECT_EQ(r.recordOffset, 15u);
+    EXPECT_EQ(r.recordLine, 4u);
+}
 
 }  // namespace
 }  // namespace kx::test

@@ -65,12 +65,15 @@ const FileCase kFirstStageCases[] = {
     {"LowerCaseStartsNothing", "s00f\r\nz1\r\nS3AB\r\n", {{"S3AB"}}},
     {"UpperSInsideTextStartsRecord", "see S-record\r\nS3AB\r\n", {{"S-record"}, {"S3AB"}}},
     {"UpperZInsideTextIsTheSwitch", "a Zone\r\nS3AB\r\nS3CD\r\n", {{"Zone", true}, {"S3ABS3CD"}}},
-    {"CrOnlyLinesLoseEverySecondLine", "S0AA\rS1BB\rS2CC\rS3DD\r", {{"S0AA"}, {"S2CC"}}},
-    {"LfOnlyLinesRunOnToTheCr", "S0AA\nS1BB\nS2CC\r\n", {{"S0AA\nS1BB\nS2CC"}}},
-    {"LineOfOnlyS", "S\r\nS1BB\r\nS2CC\r\n", {{"S\r\nS1BB"}, {"S2CC"}}},
+    {"CrOnlyLinesEndRecords", "S0AA\rS1BB\rS2CC\rS3DD\r", {{"S0AA"}, {"S1BB"}, {"S2CC"}, {"S3DD"}}},
+    {"LfOnlyLinesEndRecords", "S0AA\nS1BB\nS2CC\r\n", {{"S0AA"}, {"S1BB"}, {"S2CC"}}},
+    {"MixedLineEnds", "S0AA\r\r\nS1BB\n\rS2CC\n\nS3DD", {{"S0AA"}, {"S1BB"}, {"S2CC"}, {"S3DD"}}},
+    // The byte after the CR goes with the next line unless it is the LF.
+    {"RecordRightAfterCr", "S0AA\rS1BB\rZ1\r", {{"S0AA"}, {"S1BB"}, {"Z1", true}}},
+    {"LineOfOnlyS", "S\r\nS1BB\r\nS2CC\r\n", {{"S\r"}, {"S1BB"}, {"S2CC"}}},
     {"LineOfOnlyZ",
      "S00F\r\nZ\r\nS3AA\r\nS3BB\r\nS705\r\n",
-     {{"S00F"}, {"Z\r\nS3AA", true}, {"S3BBS705"}}},
+     {{"S00F"}, {"Z\r", true}, {"S3AAS3BBS705"}}},
     {"LastLineWithoutLineEnd", "S00F\r\nS3AB", {{"S00F"}, {"S3AB"}}},
     {"EndOfFileRightAfterS", "S00F\r\nS", {{"S00F"}, {"S"}}},
     {"EndOfFileRightAfterType", "S00F\r\nS3", {{"S00F"}, {"S3"}}},
@@ -95,7 +98,7 @@ const FileCase kSecondStageCases[] = {
      {{"Z1", true}, {"S3AAZ3BBS3CCZ2"}, {"S3DD"}}},
     {"CrAsTypeEndsThePacket",
      "Z1\r\nS3AA\r\nS\r\nS3BB\r\nS3CC\r\n",
-     {{"Z1", true}, {"S3AAS\r\nS3BB"}, {"S3CC"}}},
+     {{"Z1", true}, {"S3AAS\r"}, {"S3BBS3CC"}}},
     {"FortyS3ThenS7",
      "S00F\r\nZ1\r\n" + S3Lines(0, 40) + "S705\r\n",
      {{"S00F"}, {"Z1", true}, {S3Packet(0, 32)}, {S3Packet(32, 8) + "S705"}}},
@@ -111,20 +114,57 @@ INSTANTIATE_TEST_SUITE_P(SecondStage, PacketsFromFile, ::testing::ValuesIn(kSeco
                          CaseName<FileCase>);
 
 // With CR LF lines, no stray bytes and no switch record, every packet is one line less
-// its two-byte line end, so the dialog's progress (length + 2 per packet) ends at the
-// file's length.
+// its two-byte line end: the bytes consumed after each packet (the dialog's progress) are
+// the lengths sent so far plus 2 per packet, and end at the file's length.
 TEST(PacketBuilder, SingleLinePacketsAccountForEveryByte) {
     const std::string text = "S00F0000\r\n" + S3Lines(0, 50) + "S70500000000FA\r\n";
     MemoryByteSource file(text);
     Transfer t;
-    std::vector<Sent> sent;
-    ASSERT_EQ(t.BuildAll(file, sent).outcome, BuildOutcome::EndOfFile);
     std::size_t total = 0;
-    for (const Sent& s : sent) {
-        total += s.bytes.size() + 2;
+    std::size_t packets = 0;
+    while (t.builder.Build(file).outcome == BuildOutcome::Packet) {
+        total += t.packetLen + 2u;
+        ++packets;
+        EXPECT_EQ(file.Consumed(), total);
     }
-    EXPECT_EQ(sent.size(), 52u);
+    EXPECT_EQ(packets, 52u);
     EXPECT_EQ(total, text.size());
+}
+
+// A file whose lines end in LF alone, or in CR alone, goes out exactly as its CR LF twin,
+// and its lines are counted the same.
+TEST(PacketBuilder, LineEndTwinsSendTheSameBytes) {
+    const std::string crlf = "S00F\r\nS3AB\r\n\r\nnote\r\nZ1\r\n" + S3Lines(0, 40) + "S705\r\n";
+    std::vector<Sent> expected;
+    std::vector<std::uint32_t> expectedLines;
+    for (const char* lineEnd : {"\r\n", "\n", "\r"}) {
+        std::string text;
+        for (const char c : crlf) {
+            if (c == '\r') {
+                text += lineEnd;
+            } else if (c != '\n') {
+                text += c;
+            }
+        }
+        MemoryByteSource file(text);
+        Transfer t;
+        std::vector<Sent> sent;
+        std::vector<std::uint32_t> lines;
+        for (BuildResult r = t.builder.Build(file); r.outcome == BuildOutcome::Packet;
+             r = t.builder.Build(file)) {
+            sent.push_back({t.Packet(), r.switchAfter});
+            lines.push_back(r.recordLine);
+        }
+        EXPECT_EQ(file.Consumed(), text.size());
+        if (expected.empty()) {
+            expected = sent;
+            expectedLines = lines;
+            ASSERT_EQ(sent.size(), 5u);
+        }
+        EXPECT_EQ(sent, expected) << ::testing::PrintToString(lineEnd);
+        EXPECT_EQ(lines, expectedLines) << ::testing::PrintToString(lineEnd);
+    }
+    EXPECT_EQ(expectedLines, (std::vector<std::uint32_t>{1, 2, 5, 6, 38}));
 }
 
 TEST(PacketBuilder, LastWasSwitchFollowsTheSwitchRecord) {
@@ -166,18 +206,23 @@ TEST(PacketBuilder, LastWasSwitchSurvivesFirstStageUntilRestart) {
 }
 
 TEST(PacketBuilder, ReportsWhereEachPacketBegins) {
-    const std::string text = "\r\nnote\r\nS00F\r\nS3AA\nS3BB\r\n";
+    const std::string text = "\r\nnote\r\nS00F\r\nS3AA\nS3BB\rS3CC\r\n";
     MemoryByteSource file(text);
     Transfer t;
 
     const BuildResult first = t.builder.Build(file);
     EXPECT_EQ(first.recordOffset, 8u);
     EXPECT_EQ(first.recordLine, 3u);
-    // An LF inside a record still counts as a line.
+    // An LF alone and a CR alone each end a line.
     const BuildResult second = t.builder.Build(file);
-    EXPECT_EQ(t.Packet(), "S3AA\nS3BB");
+    EXPECT_EQ(t.Packet(), "S3AA");
     EXPECT_EQ(second.recordOffset, 14u);
     EXPECT_EQ(second.recordLine, 4u);
+    const BuildResult third = t.builder.Build(file);
+    EXPECT_EQ(t.Packet(), "S3BB");
+    EXPECT_EQ(third.recordOffset, 19u);
+    EXPECT_EQ(third.recordLine, 5u);
+    EXPECT_EQ(t.builder.Build(file).recordLine, 6u);
 
     MemoryByteSource again(text);
     t.builder.Restart();
