@@ -12,7 +12,7 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_packet_builder fuzz_reply_interpreter)
+  targets=(fuzz_packet_builder fuzz_reply_interpreter fuzz_firmware_check)
 fi
 
 "$root/scripts/setup.sh"
@@ -47,7 +47,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$work" "$artifacts"
   # Records longer than a packet only show with inputs past 4 KiB.
   max_len=4096
-  [ "$target" = fuzz_packet_builder ] && max_len=12288
+  case "$target" in fuzz_packet_builder | fuzz_firmware_check) max_len=12288 ;; esac
   echo "== $target: ${seconds}s"
   if ! "$build/bin/$target" -max_total_time="$seconds" -max_len="$max_len" \
        -dict="$root/tests/fuzz/$name.dict" -artifact_prefix="$artifacts/" \

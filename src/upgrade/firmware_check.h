@@ -1,0 +1,44 @@
+// Checks a firmware image before anything of it is sent: bytes in, findings out. It frames
+// records exactly as the packet builder does (a record starts at the next `S` or `Z`,
+// takes the byte after it as its type and runs to the line end), so every record it passes
+// is one the dongle will receive, and it groups them into the packets the builder will
+// send. `Z` records are the dongle's own and are not parsed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kx {
+
+struct CheckFinding {
+    std::uint32_t line;  // 1-based; 0 for the file as a whole
+    std::string problem;
+};
+
+struct AddressRange {
+    std::uint32_t first;
+    std::uint32_t last;  // inclusive
+};
+
+struct ImageCheck {
+    std::vector<CheckFinding> findings;  // in line order; empty when the file can be sent
+
+    // What the file holds, as far as it could be read.
+    std::string header;                        // the data of the first `S0` record, as text
+    std::array<std::uint32_t, 10> sRecords{};  // well-formed `S` records per type digit
+    std::uint32_t zRecords = 0;
+    std::vector<AddressRange> ranges;  // the addresses the data records cover, merged
+    std::uint64_t imageBytes = 0;      // distinct addresses written
+    // The packets each stage sends and their bytes on the wire.
+    std::uint32_t firstStagePackets = 0, secondStagePackets = 0;
+    std::uint64_t firstStageBytes = 0, secondStageBytes = 0;
+
+    bool Sendable() const { return findings.empty(); }
+};
+
+ImageCheck CheckImage(std::span<const std::uint8_t> image);
+
+}  // namespace kx

@@ -1,0 +1,213 @@
+#include "firmware_check.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "packet_builder.h"
+#include "packet_run.h"
+
+namespace kx::test {
+namespace {
+
+// A well-formed S record of `type` at `address` holding `data`, without its line end;
+// `checksumOffBy` spoils its checksum.
+std::string SRec(char type, std::uint32_t address, const std::vector<std::uint8_t>& data = {},
+                 int checksumOffBy = 0) {
+    const int addressBytes = type == '2' || type == '6' || type == '8' ? 3
+                             : type == '3' || type == '7'              ? 4
+                                                                       : 2;
+    std::vector<std::uint8_t> bytes;
+    bytes.push_back(static_cast<std::uint8_t>(addressBytes + data.size() + 1));
+    for (int i = addressBytes - 1; i >= 0; --i) {
+        bytes.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+    }
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (const std::uint8_t b : bytes) {
+        sum += b;
+    }
+    bytes.push_back(static_cast<std::uint8_t>(~sum + static_cast<unsigned>(checksumOffBy)));
+    std::string out = "S";
+    out += type;
+    for (const std::uint8_t b : bytes) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        out += hex;
+    }
+    return out;
+}
+
+std::span<const std::uint8_t> Bytes(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+const std::string kHeader = SRec('0', 0, {'K', 'X', ' ', '1'});
+const std::string kEnd = SRec('7', 0);
+
+struct CheckCase {
+    const char* name;
+    std::string text;
+    std::vector<std::pair<std::uint32_t, std::string>> findings;
+};
+
+void PrintTo(const CheckCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FirmwareCheck : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(FirmwareCheck, FindsEachProblemOnItsLine) {
+    const CheckCase& c = GetParam();
+    const ImageCheck check = CheckImage(Bytes(c.text));
+    std::vector<std::pair<std::uint32_t, std::string>> found;
+    for (const CheckFinding& f : check.findings) {
+        found.emplace_back(f.line, f.problem);
+    }
+    EXPECT_EQ(found, c.findings);
+    EXPECT_EQ(check.Sendable(), c.findings.empty());
+}
+
+const CheckCase kCases[] = {
+    {"WellFormedFile",
+     kHeader + "\r\n" + SRec('3', 0x100, {1, 2, 3}) + "\r\nZ1\r\n" + SRec('3', 0x103, {4}) +
+         "\r\n" + SRec('5', 2) + "\r\n" + kEnd + "\r\n",
+     {}},
+    // What the sender has always passed over, or sent as it stands, still goes.
+    {"BlankLinesAndStrayTextWithoutRecordStarts",
+     "\r\n# built 1.0\r\n" + kHeader + "\r\n\r\nnotes: abc\r\n" + kEnd + "\r\n",
+     {}},
+    {"NoSwitchRecord", kHeader + "\r\n" + SRec('1', 0, {1}) + "\r\n" + kEnd, {}},
+    {"SecondZLine", "Z1\r\n" + SRec('3', 0, {1}) + "\r\nZ2\r\n" + kEnd + "\r\n", {}},
+    {"LowerCaseHexDigits", "S1030000fc\r\n", {}},
+    {"LfAndCrLineEnds", kHeader + "\n" + SRec('1', 0, {1}) + "\r" + kEnd + "\n", {}},
+    {"IdenticalBytesWrittenTwice",
+     SRec('1', 0x10, {1, 2, 3}) + "\r\n" + SRec('1', 0x11, {2, 3, 4}) + "\r\n",
+     {}},
+
+    {"EmptyFile", "", {{0, "no records"}}},
+    {"TextWithoutRecords", "hello world\r\nlower s and z\r\n", {{0, "no records"}}},
+    {"ChecksumMismatch",
+     kHeader + "\r\n" + SRec('1', 0, {0xAA}, 1) + "\r\n",
+     {{2, "checksum mismatch: the record says 0x52, its bytes give 0x51"}}},
+    {"NotAHexDigit", "S1030000GC\r\n", {{1, "'G' is not a hexadecimal digit"}}},
+    {"TrailingBlankIsNotHex", "S1030000FC \r\n", {{1, "' ' is not a hexadecimal digit"}}},
+    {"OddDigitCount", "S1030000FC0\r\n", {{1, "odd number of hexadecimal digits"}}},
+    {"CountTooLarge",
+     "S1050000FC\r\n",
+     {{1, "byte count 5 does not match the 3 bytes that follow it"}}},
+    {"CountTooSmallForAddress",
+     "S1020000\r\n",
+     {{1, "byte count 2 is too small for a 2-byte address and the checksum"}}},
+    {"NoCount", "S1\r\n", {{1, "no byte count"}}},
+    {"UnknownTypeDigit", "S4030000FC\r\n", {{1, "unknown record type '4'"}}},
+    {"UpperSInTextIsARecord", "See notes\r\n" + kEnd + "\r\n", {{1, "unknown record type 'e'"}}},
+    {"LineOfOnlyS", "S\r\n" + kEnd + "\r\n", {{1, "unknown record type 0x0D"}}},
+    {"SAtEndOfFile", kEnd + "\r\nS", {{2, "record ends after its 'S'"}}},
+    {"ZInsideALineBeforeTheSwitch",
+     "# Zone 2\r\nZ1\r\n" + kEnd + "\r\n",
+     {{1, "a 'Z' inside a line would be sent as the switch record"}}},
+    {"DataRecordCountMismatch",
+     SRec('1', 0, {1}) + "\r\n" + SRec('1', 1, {2}) + "\r\n" + SRec('5', 3) + "\r\n",
+     {{3,
+       "data record count mismatch: the record says 3, the file has 2 data records before "
+       "it"}}},
+    {"OverlapWithDifferentBytes",
+     SRec('3', 0x1000, {1, 2, 3, 4}) + "\r\n" + kHeader + "\r\n" + SRec('3', 0x1002, {3, 9}) +
+         "\r\n",
+     {{3,
+       "data overlaps line 1 with different bytes: address 0x00001003 gets 0x09 here and "
+       "0x04 there"}}},
+    {"OverlapFoundWhenTheLaterRecordHasTheLowerAddress",
+     SRec('2', 0x20, {7, 7}) + "\r\n" + SRec('2', 0x1F, {7, 8}) + "\r\n",
+     {{2,
+       "data overlaps line 1 with different bytes: address 0x00000020 gets 0x08 here and "
+       "0x07 there"}}},
+    // Every problem is reported, in line order, with the line counted across line ends of
+    // every kind.
+    {"SeveralProblems",
+     "S1030000FD\nS1030000FC\rS1030000FB\r\n",
+     {{1, "checksum mismatch: the record says 0xFD, its bytes give 0xFC"},
+      {3, "checksum mismatch: the record says 0xFB, its bytes give 0xFC"}}},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, FirmwareCheck, ::testing::ValuesIn(kCases), CaseName<CheckCase>);
+
+// 32 records of 132 bytes make a packet of 4224 bytes: the packet is named, not a record.
+TEST(FirmwareCheckPackets, PacketOutgrowingTheBufferIsNamed) {
+    std::string text = "Z1\r\n";
+    for (std::uint32_t i = 0; i < 32; ++i) {
+        text += SRec('3', i * 59, std::vector<std::uint8_t>(59, 0x5A)) + "\r\n";
+    }
+    ASSERT_EQ(SRec('3', 0, std::vector<std::uint8_t>(59, 0)).size(), 132u);
+    const ImageCheck check = CheckImage(Bytes(text));
+    ASSERT_EQ(check.findings.size(), 1u);
+    EXPECT_EQ(check.findings[0].line, 2u);
+    EXPECT_EQ(check.findings[0].problem,
+              "packet of 32 records (lines 2 to 33) is 4224 bytes, more than the 4096-byte "
+              "packet buffer");
+
+    // The builder refuses that same packet when it is not checked first.
+    MemoryByteSource file(text);
+    Transfer t;
+    std::vector<Sent> sent;
+    const BuildResult r = t.BuildAll(file, sent);
+    EXPECT_EQ(r.outcome, BuildOutcome::RecordTooLong);
+    EXPECT_EQ(r.packetLine, 2u);
+}
+
+TEST(FirmwareCheckPackets, RecordLongerThanThePacketBuffer) {
+    const std::string text = "S00F" + std::string(kPacketCapacity, 'F') + "\r\n";
+    const ImageCheck check = CheckImage(Bytes(text));
+    ASSERT_EQ(check.findings.size(), 2u);
+    EXPECT_EQ(check.findings[0].problem,
+              "record of 4100 bytes does not fit in the 4096-byte packet buffer");
+    EXPECT_EQ(check.findings[1].problem,
+              "byte count 15 does not match the 2048 bytes that follow it");
+}
+
+// The summary: header, records per type, merged ranges, image size, and the packets each
+// stage sends, counted as the builder sends them.
+TEST(FirmwareCheckSummary, DescribesTheImage) {
+    std::string text = kHeader + "\r\n" + SRec('3', 0x8000, {1, 2}) + "\r\nZ1\r\n";
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        text += SRec('3', 0x10000 + 4 * i, {1, 2, 3, 4}) + "\r\n";
+    }
+    text += SRec('3', 0x8002, {3}) + "\r\n" + SRec('5', 42) + "\r\n" + kEnd + "\r\n";
+    const ImageCheck check = CheckImage(Bytes(text));
+    EXPECT_TRUE(check.Sendable());
+    EXPECT_EQ(check.header, "KX 1");
+    EXPECT_EQ(check.sRecords[0], 1u);
+    EXPECT_EQ(check.sRecords[3], 42u);
+    EXPECT_EQ(check.sRecords[5], 1u);
+    EXPECT_EQ(check.sRecords[7], 1u);
+    EXPECT_EQ(check.zRecords, 1u);
+    ASSERT_EQ(check.ranges.size(), 2u);
+    EXPECT_EQ(check.ranges[0].first, 0x8000u);
+    EXPECT_EQ(check.ranges[0].last, 0x8002u);
+    EXPECT_EQ(check.ranges[1].first, 0x10000u);
+    EXPECT_EQ(check.ranges[1].last, 0x1009Fu);
+    EXPECT_EQ(check.imageBytes, 3u + 160u);
+
+    MemoryByteSource file(text);
+    Transfer t;
+    std::vector<Sent> sent;
+    ASSERT_EQ(t.BuildAll(file, sent).outcome, BuildOutcome::EndOfFile);
+    std::uint64_t firstBytes = 0, secondBytes = 0;
+    std::uint32_t firstPackets = 0;
+    bool second = false;
+    for (const Sent& s : sent) {
+        (second ? secondBytes : firstBytes) += s.bytes.size();
+        firstPackets += second ? 0 : 1;
+        second = second || s.switchAfter;
+    }
+    EXPECT_EQ(check.firstStagePackets, firstPackets);
+    EXPECT_EQ(check.firstStagePackets, 3u);
+    EXPECT_EQ(check.secondStagePackets, sent.size() - firstPackets);
+    EXPECT_EQ(check.firstStageBytes, firstBytes);
+    EXPECT_EQ(check.secondStageBytes, secondBytes);
+}
+
+}  // namespace
+}  // namespace kx::test
