@@ -79,6 +79,8 @@ class CUpgradeDlg {
     bool FirstStage() const { return m_firstStage; }
     std::uint32_t BytesSent() const { return m_bytesSent; }
     std::uint32_t FileLength() const { return m_fileLength; }
+    // Why the last file chosen was not sent ("PATH:LINE: problem"); empty when it was.
+    const std::string& FileRefusal() const { return m_fileRefusal; }
     std::size_t PollThreadsRunning() const { return m_pollThreads.Running(); }
 
   private:
@@ -108,6 +110,7 @@ class CUpgradeDlg {
     void SendNextPacket(bool repeat);
     void CompleteTransfer();
     void AbortTransfer(std::string_view text);
+    bool RefuseFile(const std::string& path);
     bool InterpretReply(std::uint8_t b);
     bool MatchAnnouncement(std::uint8_t b);
 
@@ -126,6 +129,7 @@ class CUpgradeDlg {
     std::string m_strTransfer;
     platform::LibraryHandle m_hDriver = nullptr;
     FirmwareFile m_file;
+    std::string m_fileRefusal;
     std::uint32_t m_fileLength = 0;
     std::uint32_t m_bytesSent = 0;
     std::uint8_t m_packet[kPacketCapacity] = {};

@@ -9,6 +9,7 @@ enum ExitCode : int {
     kExitUsage = 2,           // bad usage, or a firmware file that cannot be read
     kExitNoAnnouncement = 3,  // no announcement within --wait
     kExitNoDriver = 4,        // the driver library cannot be loaded or lacks an entry point
+    kExitRefused = 5,         // the firmware file fails its check: nothing was sent
     kExitInterrupted = 130,   // stopped by SIGINT or SIGTERM
 };
 

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/upgrade_dlg.h"
+#include "check_report.h"
 #include "device/dynamic_library.h"
 #include "exit_codes.h"
 #include "firmware_file.h"
@@ -61,10 +62,7 @@ std::optional<std::string> CheckReadable(const std::string& path) {
     // one the transfer can send.
     FirmwareFile file;
     if (!file.Open(path)) {
-        return "cannot be opened for reading (permissions, or in use)";
-    }
-    if (file.Length() > 0 && file.Next() == ByteSource::kError) {
-        return "cannot be read";
+        return file.Problem();
     }
     return std::nullopt;
 }
@@ -95,6 +93,11 @@ int Verdict(const CUpgradeDlg& dlg, bool stopped, bool restarted, const FlashJob
             "cannot go on with it; run kxupgrade again\n");
         return kExitAborted;
     }
+    if (!dlg.FileRefusal().empty()) {
+        // Changed on disk since the check at the start, and refused when it was read again.
+        errors(dlg.FileRefusal() + "\n");
+        return kExitRefused;
+    }
     if (dlg.TransferText() == text::kCompleted) {
         return kExitCompleted;
     }
@@ -113,6 +116,11 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
     if (const auto problem = CheckReadable(job.file)) {
         errors("kxupgrade: " + job.file + ": " + *problem + "\n");
         return kExitUsage;
+    }
+    // Checked whole before the dongle is waited for: nothing of a refused file is sent.
+    if (const auto refusal = FirstRefusal(job.file)) {
+        errors(*refusal + "\n");
+        return kExitRefused;
     }
     const char* library = job.driverLibrary ? job.driverLibrary : platform::kDriverLibraryName;
     bool asked = false;

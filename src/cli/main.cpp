@@ -14,6 +14,7 @@
 #define KX_ISATTY(f) isatty(fileno(f))
 #endif
 
+#include "check_report.h"
 #include "console_report.h"
 #include "console_window.h"
 #include "exit_codes.h"
@@ -45,9 +46,16 @@ int main(int argc, char* argv[]) {
     }
     if (options.action == Options::Action::Invalid) {
         Write(stderr, "kxupgrade: " + options.error +
-                          "\nUsage: kxupgrade [--wait SECONDS] "
+                          "\nUsage: kxupgrade [--wait SECONDS | --check] "
                           "FILE.dat (--help for more)\n");
         return kExitUsage;
+    }
+
+    if (options.action == Options::Action::Check) {
+        // No dongle and no driver library: the file alone.
+        return RunCheck(
+            options.file, [](std::string_view text) { Write(stdout, text); },
+            [](std::string_view text) { Write(stderr, text); });
     }
 
     std::signal(SIGINT, OnStopSignal);

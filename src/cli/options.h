@@ -1,4 +1,5 @@
-// The command line: kxupgrade [--wait SECONDS] FILE.dat, or --help.
+// The command line: kxupgrade [--wait SECONDS] FILE.dat, kxupgrade --check FILE.dat, or
+// --help.
 #pragma once
 
 #include <chrono>
@@ -10,7 +11,7 @@
 namespace kx::cli {
 
 struct Options {
-    enum class Action { Flash, Help, Invalid };
+    enum class Action { Flash, Check, Help, Invalid };
     Action action = Action::Invalid;
     std::string file;
     // How long to wait for the dongle's announcement; none: for ever.

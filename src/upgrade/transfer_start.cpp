@@ -3,9 +3,36 @@
 
 #include "app/upgrade_dlg.h"
 #include "device/driver_binding.h"
+#include "firmware_check.h"
 #include "string_table.h"
 
 namespace kx {
+
+// The dongle erases its flash when it takes the switch record: a file that cannot be read
+// or checked whole is refused before anything of it is written, with its first problem.
+// The file is closed again and the window stays as it was, EXIT enabled.
+bool CUpgradeDlg::RefuseFile(const std::string& path) {
+    std::string refusal;
+    m_fileRefusal.clear();
+    if (!m_file.IsOpen()) {
+        refusal = path + ": " + m_file.Problem();
+    } else {
+        const ImageCheck check = CheckImage(m_file.Image());
+        if (check.Sendable()) {
+            return false;
+        }
+        const CheckFinding& first = check.findings.front();
+        refusal = path + (first.line > 0 ? ":" + std::to_string(first.line) : std::string()) +
+                  ": " + first.problem;
+        m_file.Close();
+        m_fileRefusal = refusal;
+    }
+    const std::string shown = text::kFileRefused + refusal;
+    m_strLog.Append(shown + "\r\n");
+    RefreshLog();
+    m_window.MessageBox(shown);
+    return true;
+}
 
 long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     // One file at a time: a request while the chooser is open or a transfer runs is dropped.
@@ -24,7 +51,11 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     m_choosingFile = true;
     const std::optional<std::string> path = m_window.ChooseFile(request);
     m_choosingFile = false;
-    if (!path || !m_file.Open(*path)) {
+    if (!path) {
+        return 0;
+    }
+    m_file.Open(*path);
+    if (RefuseFile(*path)) {
         return 0;
     }
     // The chooser keeps opening where it opened first: the chosen file's folder is not kept.

@@ -1,7 +1,10 @@
 // The flasher's run against driver libraries that cannot be loaded, lack an entry point,
 // or open a device that never announces itself; and the checks made before any waiting.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include "exit_codes.h"
 #include "firmware_file.h"
 #include "flasher.h"
+#include "srecord_writer.h"
 
 namespace kx::cli {
 namespace {
@@ -33,7 +37,8 @@ class FlasherTest : public ::testing::Test {
                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(m_dir);
         m_file = (m_dir / "fw.dat").string();
-        std::ofstream(m_file) << "S00F0000\r\nS3AB\r\nZ1\r\n";
+        std::ofstream(m_file) << kx::test::FirmwareFile(kx::test::TestImage(16), 0x08000000,
+                                                        "KX-DONGLE-2");
     }
     void TearDown() override {
         UnbindDriverForTesting();
@@ -61,7 +66,7 @@ TEST_F(FlasherTest, FileCheckTellsWhyAFileCannotBeSent) {
     EXPECT_EQ(CheckReadable(m_file), std::nullopt);
     const std::string empty = (m_dir / "empty.dat").string();
     std::ofstream{empty};
-    EXPECT_EQ(CheckReadable(empty), std::nullopt);  // completes at once, but is readable
+    EXPECT_EQ(CheckReadable(empty), std::nullopt);  // readable: the check refuses it later
 
     const auto missing = CheckReadable((m_dir / "none.dat").string());
     ASSERT_TRUE(missing);
@@ -71,16 +76,19 @@ TEST_F(FlasherTest, FileCheckTellsWhyAFileCannotBeSent) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(CheckReadable(fifo), "not a regular file");
 
-    // Held by a transfer of ours: it could not be opened when the dongle asks.
-    FirmwareFile held;
-    ASSERT_TRUE(held.Open(m_file));
-    const auto inUse = CheckReadable(m_file);
-    ASSERT_TRUE(inUse);
-    EXPECT_NE(inUse->find("in use"), std::string::npos) << *inUse;
-    held.Close();
+    // Held by a writer that takes the lock: it could not be opened when the dongle asks.
+    // Another flasher reading it does not keep it from us.
+    FirmwareFile reader;
+    ASSERT_TRUE(reader.Open(m_file));
+    EXPECT_EQ(CheckReadable(m_file), std::nullopt);
+    const int writer = ::open(m_file.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    reader.Close();
+    ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(CheckReadable(m_file), "in use by a program that writes to it");
+    ::close(writer);
     // The check itself does not keep the file.
     EXPECT_EQ(CheckReadable(m_file), std::nullopt);
-    EXPECT_TRUE(held.Open(m_file));
 }
 
 TEST(LastLogLine, IsTheAbortReason) {
@@ -99,6 +107,27 @@ TEST_F(FlasherTest, AnUnreadableFileIsRefusedBeforeTheDriverIsLoaded) {
     EXPECT_FALSE(g_driverLoaded);
     EXPECT_NE(errors.find("none.dat: "), std::string::npos) << errors;
     EXPECT_EQ(out, "");
+}
+
+// A file that fails the check is refused with its first problem and status 5 before the
+// driver is loaded or the dongle waited for; so is a file with no records at all.
+TEST_F(FlasherTest, AFileThatFailsTheCheckIsRefusedWithFive) {
+    std::string text = kx::test::FirmwareFile(kx::test::TestImage(64), 0x08000000, "KX-DONGLE-2");
+    text[text.find("\r\nS3") + 10] ^= 1;  // a digit of the first data record's address
+    const std::string bad = (m_dir / "bad.dat").string();
+    std::ofstream(bad, std::ios::binary) << text;
+    EXPECT_EQ(Run(bad, "stub_complete", std::nullopt), kExitRefused);
+    EXPECT_FALSE(g_driverLoaded);
+    EXPECT_EQ(errors.substr(0, bad.size() + 4), bad + ":3: ") << errors;
+    EXPECT_NE(errors.find("checksum mismatch"), std::string::npos) << errors;
+    EXPECT_EQ(out, "");
+
+    errors.clear();
+    const std::string empty = (m_dir / "empty.dat").string();
+    std::ofstream{empty};
+    EXPECT_EQ(Run(empty, "stub_complete", std::nullopt), kExitRefused);
+    EXPECT_EQ(errors, empty + ": no records\n");
+    EXPECT_FALSE(g_driverLoaded);
 }
 
 TEST_F(FlasherTest, ADriverThatCannotBeLoadedOrLacksAnEntryPointEndsWithFour) {
