@@ -153,14 +153,6 @@ TEST_F(UpgradeTest, DeviceErrorRepliesAbortWithTheirReason) {
     }
 }
 
-TEST_F(UpgradeTest, AZeroLengthFileCompletesAtOnceWithoutWriting) {
-    chooserAnswer = WriteFile("empty.dat", "");
-    ASSERT_TRUE(RunUntil([&] { return window.Transfer() == "Transfer completed"; }));
-    EXPECT_EQ(kxsim_packet_count(), 0u);
-    EXPECT_EQ(window.ProgressMax(), 0u);
-    EXPECT_TRUE(window.ExitEnabled());
-}
-
 TEST_F(UpgradeTest, CancelledChooserChangesNothingAndTheNextAnnouncementAsksAgain) {
     kxsim_set_announce(100, 2000);  // again after 100 ms at speed 20
     ASSERT_TRUE(RunUntil([&] { return requests.size() == 1; }));

@@ -1,0 +1,152 @@
+// The firmware file end to end: read once at the start whatever happens to it on disk,
+// any line ends, and a file that fails its check refused before the dongle sees a byte.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "upgrade_fixture.h"
+
+namespace kx::test {
+namespace {
+
+bool Completed(const RecordingWindow& window) {
+    return window.Transfer() == "Transfer completed";
+}
+
+// The file as its CR LF lines say, with every CR LF replaced by `lineEnd`.
+std::string WithLineEnds(const std::string& crlf, const std::string& lineEnd) {
+    std::string out;
+    for (std::size_t at = 0; at < crlf.size();) {
+        const std::size_t end = crlf.find("\r\n", at);
+        out += crlf.substr(at, end - at) + lineEnd;
+        at = end + 2;
+    }
+    return out;
+}
+
+class FileChangedDuringTheTransfer : public UpgradeTest {
+  protected:
+    // Starts a transfer, lets `change` act on the file once the dongle is in its second
+    // stage, and checks that the wire and the flash carry the file as it was at the start.
+    void SendWhile(const std::function<void(const std::string& path)>& change) {
+        // Larger than any read buffer: nothing of it may come from the disk late.
+        const std::vector<std::uint8_t> image = TestImage(32 * 1024, 11);
+        const std::string file = FirmwareFile(image, kFlashBase, kDeviceId);
+        const std::string path = WriteFile("firmware.dat", file);
+        chooserAnswer = path;
+        ASSERT_TRUE(RunUntil([] { return kxsim_device_state() == KXSIM_STATE_BULK; }));
+        ASSERT_TRUE(dlg->Transferring());
+        change(path);
+
+        ASSERT_TRUE(RunUntil([&] { return Completed(window); })) << window.Log();
+        const std::vector<std::string> expected = ExpectedPackets(file);
+        const std::vector<WirePacket> packets = Packets();
+        ASSERT_EQ(packets.size(), expected.size());
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            EXPECT_EQ(packets[i].bytes, expected[i]) << "packet " << i;
+        }
+        const std::vector<std::uint8_t> flash = Flash();
+        ASSERT_GE(flash.size(), image.size());
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+        EXPECT_EQ(window.ProgressPos(), file.size());
+    }
+};
+
+TEST_F(FileChangedDuringTheTransfer, ShortenedOnDiskTheWholeImageStillGoesOut) {
+    SendWhile([](const std::string& path) { std::filesystem::resize_file(path, 100); });
+}
+
+TEST_F(FileChangedDuringTheTransfer, RewrittenOnDiskTheImageOfTheStartStillGoesOut) {
+    SendWhile([](const std::string& path) {
+        // Written as an editor does, without asking for the lock.
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            << FirmwareFile(TestImage(32 * 1024, 12), kFlashBase, kDeviceId);
+    });
+}
+
+// A .dat with LF line ends (from a Unix checkout) or CR line ends puts on the wire exactly
+// what its CR LF twin does, and the bar still ends at the file's length.
+class LineEndTwins : public UpgradeTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(LineEndTwins, SendTheSameBytesAsTheCrLfFile) {
+    const std::vector<std::uint8_t> image = TestImage(4 * 1024 + 24, 5);
+    const std::string crlf = FirmwareFile(image, kFlashBase, kDeviceId);
+    const std::string file = WithLineEnds(crlf, GetParam());
+    chooserAnswer = WriteFile("firmware.dat", file);
+    ASSERT_TRUE(RunUntil([&] { return Completed(window); })) << window.Log();
+
+    const std::vector<std::string> expected = ExpectedPackets(crlf);
+    const std::vector<WirePacket> packets = Packets();
+    ASSERT_EQ(packets.size(), expected.size());
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        EXPECT_EQ(packets[i].bytes, expected[i]) << "packet " << i;
+    }
+    const std::vector<std::uint8_t> flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_EQ(window.ProgressMax(), file.size());
+    EXPECT_EQ(window.ProgressPos(), file.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(LineEnds, LineEndTwins, ::testing::Values("\r\n", "\n", "\r"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                             const std::string end = param.param;
+                             return end == "\r\n" ? std::string("CrLf")
+                                    : end == "\n" ? std::string("Lf")
+                                                  : std::string("Cr");
+                         });
+
+// The dongle erases its flash on the switch record: a file with a bad checksum is refused
+// before anything is written, the flash keeps the firmware it had, and the window says
+// why with EXIT enabled.
+TEST_F(UpgradeTest, AFileWithABadChecksumWritesNothingAndTheFlashKeepsItsFirmware) {
+    const std::vector<std::uint8_t> image = TestImage(1024, 3);
+    chooserAnswer = WriteFile("good.dat", FirmwareFile(image, kFlashBase, kDeviceId));
+    ASSERT_TRUE(RunUntil([&] { return Completed(window); }));
+    const std::vector<std::uint8_t> before = Flash();
+    const std::size_t packetsBefore = kxsim_packet_count();
+
+    std::string bad = FirmwareFile(TestImage(1024, 4), kFlashBase, kDeviceId);
+    std::size_t line7 = 0;
+    for (int i = 0; i < 7; ++i) {
+        line7 = bad.find("\r\n", line7) + 2;
+    }
+    char& lastDigit = bad[line7 - 3];  // the 7th line's last checksum digit
+    lastDigit = lastDigit == '0' ? '1' : '0';
+    const std::string path = WriteFile("bad.dat", bad);
+    chooserAnswer = path;
+    kxsim_unplug();  // the dongle starts afresh and asks for a file again
+    kxsim_plug();
+    ASSERT_TRUE(RunUntil([&] { return !dlg->FileRefusal().empty(); })) << window.Log();
+
+    EXPECT_EQ(dlg->FileRefusal().rfind(path + ":7: checksum mismatch: ", 0), 0u)
+        << dlg->FileRefusal();
+    EXPECT_NE(window.Log().find("FILE REFUSED: " + dlg->FileRefusal() + "\r\n"), std::string::npos)
+        << window.Log();
+    EXPECT_FALSE(dlg->Transferring());
+    EXPECT_TRUE(window.ExitEnabled());
+    EXPECT_EQ(kxsim_packet_count(), packetsBefore);
+    EXPECT_EQ(Flash(), before);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), Flash().begin()));
+    // Refused means closed: a writer may lock the file again.
+    const int writer = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    EXPECT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
+    ::close(writer);
+}
+
+TEST_F(UpgradeTest, AZeroLengthFileIsRefusedWithoutWriting) {
+    const std::string path = WriteFile("empty.dat", "");
+    chooserAnswer = path;
+    ASSERT_TRUE(RunUntil([&] { return !dlg->FileRefusal().empty(); }));
+    EXPECT_EQ(dlg->FileRefusal(), path + ": no records");
+    EXPECT_EQ(kxsim_packet_count(), 0u);
+    EXPECT_EQ(window.Transfer(), "");
+    EXPECT_EQ(window.ProgressPos(), 0u);
+    EXPECT_TRUE(window.ExitEnabled());
+    EXPECT_FALSE(dlg->Transferring());
+}
+
+}  // namespace
+}  // namespace kx::test
