@@ -2,8 +2,13 @@
 // driver's plain name, configured through its KXSIM_* variables.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "child_process.h"
 #include "srecord_writer.h"
@@ -96,6 +101,67 @@ TEST_F(CliSimTest, RefusalsEndWithOneAndTheDevicesReason) {
         EXPECT_NE(cli.Out().find("transfer: Transfer aborted\nlog: " + c.reason + "\n"),
                   std::string::npos)
             << cli.Out();
+    }
+}
+
+// --check on every example and on a few broken files prints what tests/cli/check/expected
+// holds, with no dongle and no driver library to be found.
+TEST_F(CliSimTest, CheckReportsEachFileAsExpected) {
+    struct Case {
+        const char* folder;
+        const char* name;
+        int status;
+    };
+    const Case cases[] = {
+        {"examples", "firmware-mini.dat", 0},
+        {"examples", "firmware-2.0.dat", 0},
+        {"examples", "wrong-id.dat", 0},
+        {"examples", "bad-checksum.dat", 5},
+        {"examples", "garbage.dat", 5},
+        {"tests/cli/check", "cr-line-ends.dat", 0},
+        {"tests/cli/check", "empty.dat", 5},
+        {"tests/cli/check", "overlap-and-count.dat", 5},
+        {"tests/cli/check", "packet-too-long.dat", 5},
+    };
+    const ChildProcess::Env noDriver{{"LD_LIBRARY_PATH", m_folder}};
+    for (const Case& c : cases) {
+        const std::string folder = std::string(KX_SOURCE_DIR) + "/" + c.folder;
+        std::ifstream in(std::string(KX_SOURCE_DIR) + "/tests/cli/check/expected/" + c.name +
+                         ".txt");
+        std::stringstream expected;
+        expected << in.rdbuf();
+        ASSERT_FALSE(expected.str().empty()) << c.name;
+        ChildProcess check({KX_CLI_PATH, "--check", folder + "/" + c.name}, noDriver, m_folder);
+        EXPECT_EQ(check.Wait(kHangLimit), c.status) << c.name << ": " << check.Err();
+        // The report names the file as it was given; the expected text names it bare.
+        std::string out = check.Out();
+        for (std::size_t at; (at = out.find(folder + "/")) != std::string::npos;) {
+            out.erase(at, folder.size() + 1);
+        }
+        EXPECT_EQ(out, expected.str()) << c.name;
+        EXPECT_EQ(check.Err(), "") << c.name;
+    }
+}
+
+// Several flashers may send one file at once: two kxupgrade processes, each with its own
+// dongle, while a third reader holds the file's shared lock throughout.
+TEST_F(CliSimTest, TwoFlashersSendOneFileAtTheSameTime) {
+    const int reader = ::open(m_file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(::flock(reader, LOCK_SH | LOCK_NB), 0);
+    env["KXSIM_DUMP_FLASH"] = m_folder + "/flash-a.bin";
+    ChildProcess first = Start({m_file});
+    env["KXSIM_DUMP_FLASH"] = m_folder + "/flash-b.bin";
+    ChildProcess second = Start({m_file});
+    EXPECT_EQ(first.Wait(kHangLimit), 0) << first.Err();
+    EXPECT_EQ(second.Wait(kHangLimit), 0) << second.Err();
+    ::close(reader);
+    for (const char* dump : {"/flash-a.bin", "/flash-b.bin"}) {
+        std::ifstream in(m_folder + dump, std::ios::binary);
+        const std::vector<std::uint8_t> flash{std::istreambuf_iterator<char>(in),
+                                              std::istreambuf_iterator<char>()};
+        ASSERT_GE(flash.size(), m_image.size()) << dump;
+        EXPECT_TRUE(std::equal(m_image.begin(), m_image.end(), flash.begin())) << dump;
     }
 }
 
