@@ -53,27 +53,24 @@ std::string CheckReport(const std::string& path, const ImageCheck& check,
                  : Plural(check.findings.size(), "problem", "problems") + ": cannot be sent") +
             "\n";
     text += "  header:   \"" + check.header + "\"\n";
-    text += "  records: ";
-    bool any = false;
+    std::string records;
     for (std::size_t type = 0; type < check.sRecords.size(); ++type) {
         if (check.sRecords[type] > 0) {
-            text += " S" + std::to_string(type) + " " + std::to_string(check.sRecords[type]);
-            any = true;
+            records += (records.empty() ? "S" : ", S") + std::to_string(type) + " " +
+                       std::to_string(check.sRecords[type]);
         }
     }
     if (check.zRecords > 0) {
-        text += " Z " + std::to_string(check.zRecords);
-        any = true;
+        records += (records.empty() ? "Z " : ", Z ") + std::to_string(check.zRecords);
     }
-    text += any ? "\n" : " none\n";
-    text += "  data:    ";
+    text += "  records:  " + (records.empty() ? std::string("none") : records) + "\n";
     if (check.ranges.empty()) {
-        text += " none\n";
+        text += "  data:     none\n";
     }
     for (std::size_t i = 0; i < check.ranges.size(); ++i) {
         const AddressRange& r = check.ranges[i];
-        text += (i == 0 ? " " : "           ") + Hex(r.first) + "-" + Hex(r.last) + " (" +
-                Plural(std::uint64_t{r.last} - r.first + 1, "byte", "bytes") + ")\n";
+        text += (i == 0 ? "  data:     " : "            ") + Hex(r.first) + "-" + Hex(r.last) +
+                " (" + Plural(std::uint64_t{r.last} - r.first + 1, "byte", "bytes") + ")\n";
     }
     text += "  image:    " + Plural(check.imageBytes, "byte", "bytes") + "\n";
     text += "  packets:  " + std::to_string(check.firstStagePackets) + " in the first stage (" +
@@ -81,7 +78,8 @@ std::string CheckReport(const std::string& path, const ImageCheck& check,
             std::to_string(check.secondStagePackets) + " in the second (" +
             Plural(check.secondStageBytes, "byte", "bytes") + ")\n";
     char seconds[96];
-    std::snprintf(seconds, sizeof seconds, "  time:     %.1f s at line rate\n",
+    std::snprintf(seconds, sizeof seconds,
+                  "  time:     %.2f s at line rate (38400 baud, then 500000 baud)\n",
                   LineRateSeconds(check));
     text += seconds;
     text += "  sha256:   " + Sha256Hex(image) + "\n";

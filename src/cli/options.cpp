@@ -102,6 +102,7 @@ that do not change what is sent. A file that fails the check (a record that is n
 well-formed S record, a wrong checksum or record count, two records writing different
 bytes to one address, a packet too long for the dongle's buffer, no records at all) is
 not sent: its first problem is printed as FILE:LINE: problem.
+
 The link line, the transfer line and the dongle's log go to standard output as they
 change; a progress bar with rate and time left goes to standard error when that is a
 terminal. If the dongle is unplugged during the transfer, the transfer pauses and goes

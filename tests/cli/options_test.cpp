@@ -26,6 +26,9 @@ TEST(Options, CommandLinesAreReadAsDocumented) {
         {{"--wait", "1", "--wait", "3", "fw.dat"}, Action::Flash, "fw.dat", milliseconds(3000), ""},
         {{"--", "--odd-name.dat"}, Action::Flash, "--odd-name.dat", std::nullopt, ""},
         {{"-"}, Action::Flash, "-", std::nullopt, ""},
+        {{"--check", "fw.dat"}, Action::Check, "fw.dat", std::nullopt, ""},
+        {{"fw.dat", "--check"}, Action::Check, "fw.dat", std::nullopt, ""},
+        {{"--check"}, Action::Invalid, "", std::nullopt, "no firmware file"},
         {{"--help"}, Action::Help, "", std::nullopt, ""},
         {{"fw.dat", "-h"}, Action::Help, "", std::nullopt, ""},
         {{"--wait", "x", "--help"}, Action::Invalid, "", std::nullopt, "'x'"},
@@ -64,9 +67,13 @@ TEST(Options, CommandLinesAreReadAsDocumented) {
 
 TEST(Options, HelpNamesTheUsageAndEveryExitStatus) {
     const std::string help = HelpText("kxupgrade");
-    EXPECT_EQ(help.rfind("Usage: kxupgrade [--wait SECONDS] FILE.dat\n", 0), 0u);
+    EXPECT_EQ(help.rfind("Usage: kxupgrade [--wait SECONDS] FILE.dat\n"
+                         "       kxupgrade --check FILE.dat\n",
+                         0),
+              0u);
+    EXPECT_NE(help.find("  --check "), std::string::npos);
     for (const char* status :
-         {"\n    0 ", "\n    1 ", "\n    2 ", "\n    3 ", "\n    4 ", "\n  130 "}) {
+         {"\n    0 ", "\n    1 ", "\n    2 ", "\n    3 ", "\n    4 ", "\n    5 ", "\n  130 "}) {
         EXPECT_NE(help.find(status), std::string::npos) << status;
     }
 }
