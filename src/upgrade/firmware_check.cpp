@@ -265,7 +265,8 @@ class PacketCounter {
     void Add(std::span<const std::uint8_t> image, const Framed& record) {
         const std::size_t length = record.end - record.begin;
         const std::uint8_t lead = image[record.begin];
-        const bool isS3 = length >= 2 && lead == 'S' && image[record.begin + 1] == '3';
+        // The builder goes by the type byte alone: a `Z3` record shares a packet as `S3` does.
+        const bool typeThree = length >= 2 && image[record.begin + 1] == '3';
         if (m_firstStage) {
             Start(record);
             Take(length, record);
@@ -279,7 +280,7 @@ class PacketCounter {
             Start(record);
         }
         Take(length, record);
-        if (isS3 && m_s3 + 1 < kS3PerPacket && !record.endedByEof) {
+        if (typeThree && m_s3 + 1 < kS3PerPacket && !record.endedByEof) {
             ++m_s3;
         } else {
             End(false);

@@ -157,6 +157,22 @@ TEST(FirmwareCheckPackets, PacketOutgrowingTheBufferIsNamed) {
     EXPECT_EQ(r.packetLine, 2u);
 }
 
+// The builder lets any record of type byte '3' share a packet, a second-stage `Z3` line
+// among them; the check counts the packets the same way.
+TEST(FirmwareCheckPackets, CountedByTheTypeByteAsTheBuilderDoes) {
+    const std::string text =
+        "Z1\r\n" + SRec('3', 0, {1}) + "\r\nZ3AA\r\n" + SRec('3', 1, {2}) + "\r\n" + kEnd + "\r\n";
+    const ImageCheck check = CheckImage(Bytes(text));
+    EXPECT_TRUE(check.Sendable());
+    EXPECT_EQ(check.firstStagePackets, 1u);
+    EXPECT_EQ(check.secondStagePackets, 1u);
+    MemoryByteSource file(text);
+    Transfer t;
+    std::vector<Sent> sent;
+    ASSERT_EQ(t.BuildAll(file, sent).outcome, BuildOutcome::EndOfFile);
+    EXPECT_EQ(sent.size(), 2u);
+}
+
 TEST(FirmwareCheckPackets, RecordLongerThanThePacketBuffer) {
     const std::string text = "S00F" + std::string(kPacketCapacity, 'F') + "\r\n";
     const ImageCheck check = CheckImage(Bytes(text));
