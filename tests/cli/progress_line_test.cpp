@@ -35,6 +35,16 @@ TEST(ProgressLine, AStalledTransferPromisesNoTime) {
     EXPECT_NE(line.find("ETA --"), std::string::npos) << line;
 }
 
+TEST(ProgressLine, TheWindowsSummaryShowsTheSameFigures) {
+    // The window's bar and the terminal's bar come from one set of figures.
+    EXPECT_EQ(FormatRateSummary(FiguresOf(128 * 1024, 256 * 1024, 4.0)),
+              "50%  32.0 KiB/s  0:04 left");
+    EXPECT_EQ(FormatRateSummary(FiguresOf(0, 1024, 3.0)), "0%  -- KiB/s  -- left");
+    EXPECT_EQ(FormatRateSummary(FiguresOf(999, 1000, 1.0)).substr(0, 4), "99% ");
+    EXPECT_EQ(FormatRateSummary(FiguresOf(1100, 1000, 1.0)), "100%  1.1 KiB/s  0:00 left");
+    EXPECT_EQ(FormatRateSummary(FiguresOf(1, 1024 * 1024, 3600.0)), "0%  0.0 KiB/s  -- left");
+}
+
 TEST(Duration, MinutesAndHours) {
     EXPECT_EQ(FormatDuration(0), "0:00");
     EXPECT_EQ(FormatDuration(7.4), "0:07");
