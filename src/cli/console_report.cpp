@@ -16,18 +16,6 @@ constexpr char kEraseLine[] = "\r\033[K";
 
 }  // namespace
 
-void AppendPrintable(std::string& into, unsigned char byte) {
-    if (byte == '\\') {
-        into += "\\\\";
-    } else if (byte >= 0x20 && byte < 0x7F) {
-        into.push_back(static_cast<char>(byte));
-    } else {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-        into += hex;
-    }
-}
-
 ConsoleReport::ConsoleReport(Sink out, Sink bar) : m_out(std::move(out)), m_bar(std::move(bar)) {}
 
 void ConsoleReport::ConnectionChanged(std::string_view text) {

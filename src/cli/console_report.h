@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/printable_text.h"
+
 namespace kx::cli {
 
 class ConsoleReport {
@@ -52,8 +54,7 @@ class ConsoleReport {
     Clock::time_point m_drawn{};
 };
 
-// A byte of the device's text as a terminal may safely show it: printable ASCII as it
-// is, a backslash doubled, anything else as \xNN.
-void AppendPrintable(std::string& into, unsigned char byte);
+// A byte of the device's text as a terminal may safely show it.
+using kx::AppendPrintable;
 
 }  // namespace kx::cli
