@@ -58,3 +58,18 @@ inline constexpr char kFileRefused[] = "FILE REFUSED: ";
 inline constexpr char kReadErrorFormat[] = "CANNOT READ FIRMWARE FILE AT BYTE %llu";
 
 }  // namespace kx::text
+
+namespace kx::text {
+
+// The window as people use it: the question before a running transfer is abandoned,
+// the log folder, the file dropped for the next announcement, the help button.
+inline constexpr char kQuitQuestion[] =
+    "A transfer is running. Quitting now leaves the dongle without firmware.";
+inline constexpr char kQuitAnyway[] = "Quit";
+inline constexpr char kKeepTransferring[] = "Continue transfer";
+inline constexpr char kOpenLogFolder[] = "Open log folder";
+inline constexpr char kAbortReasonSeparator[] = ": ";
+inline constexpr char kNextFilePrefix[] = "Next file: ";
+inline constexpr char kHelpButton[] = "?";
+
+}  // namespace kx::text

@@ -76,6 +76,9 @@ class CUpgradeDlg {
     const std::string& LogTextValue() const { return m_strLog.str(); }
     const std::string& TransferText() const { return m_strTransfer; }
     bool Transferring() const { return m_transferring; }
+    // Why the last transfer was aborted ("ERROR", ...), kept until the next one starts:
+    // an announcement right after an abort clears the log that holds it.
+    const std::string& LastAbortReason() const { return m_lastAbortReason; }
     bool FirstStage() const { return m_firstStage; }
     std::uint32_t BytesSent() const { return m_bytesSent; }
     std::uint32_t FileLength() const { return m_fileLength; }
@@ -119,6 +122,7 @@ class CUpgradeDlg {
     PollThreads m_pollThreads;
     bool m_choosingFile = false;
     std::optional<UCHAR> m_chipLatencyMs;  // the timer's value before the tool lowered it
+    std::string m_lastAbortReason;
 
     std::uint8_t m_matchIndex = 0;
     std::uint8_t m_matchState = 0;

@@ -114,6 +114,7 @@ bool CUpgradeDlg::MatchAnnouncement(std::uint8_t b) {
 void CUpgradeDlg::AbortTransfer(std::string_view text) {
     m_transferring = false;
     m_firstStage = true;
+    m_lastAbortReason = text;
     ShowTransfer(text::kAborted);
     m_strLog.Append(text);
     m_strLog.Append("\r\n");

@@ -8,16 +8,20 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <fstream>
+#include <functional>
 
 #include "device/driver_binding.h"
 #include "kxsim.h"
 #include "main_window.h"
 #include "srecord_writer.h"
+#include "string_table.h"
+#include "window_actions.h"
 
 using kx::MainWindow;
 
@@ -36,6 +40,8 @@ class WindowUpgradeTest : public QObject {
     void cleanup() {
         delete m_answerer;
         m_answerer = nullptr;
+        delete m_questionAnswerer;
+        m_questionAnswerer = nullptr;
         kx::UnbindDriverForTesting();
     }
 
@@ -51,9 +57,16 @@ class WindowUpgradeTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(window.TransferLabel()->text(),
                                   QStringLiteral("Transfer in Progress..."), 10000);
         QVERIFY(!window.ExitButton()->isEnabled());
+        // The bar's own text: percent, rate and time left, once the rate is known.
+        const QRegularExpression rate(
+            QStringLiteral("^\\d{1,3}%  \\d+\\.\\d KiB/s  (\\d+:\\d\\d|--) left$"));
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            window.Progress()->isTextVisible() && rate.match(window.Progress()->text()).hasMatch(),
+            qPrintable(window.Progress()->text()), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(window.TransferLabel()->text(),
                                   QStringLiteral("Transfer completed"), 30000);
 
+        QVERIFY(!window.Progress()->isTextVisible());
         QVERIFY(window.ExitButton()->isEnabled());
         QCOMPARE(window.ConnectionLabel()->text(), QStringLiteral("KX Upgrade - Dongle connected"));
         QCOMPARE(window.LogView()->toPlainText(), QStringLiteral("DONGLE BOOT 1.3\n"));
@@ -66,19 +79,95 @@ class WindowUpgradeTest : public QObject {
         QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
     }
 
-    void escDuringATransferClosesTheDevice() {
+    void quittingDuringATransferAsksFirstAndTheSafeAnswerIsTheDefault() {
         kxsim_set_speed(1);
-        AnswerChooserWith(WriteFirmware(kx::test::TestImage(32 * 1024, 5)), nullptr);
+        AnswerChooserWith(WriteFirmware(kx::test::TestImage(48 * 1024, 5)), nullptr);
         MainWindow window;
         QVERIFY(window.Start());
         QTRY_COMPARE_WITH_TIMEOUT(window.TransferLabel()->text(),
                                   QStringLiteral("Transfer in Progress..."), 10000);
-        QTest::keyClick(&window, Qt::Key_Return);  // EXIT is disabled: nothing happens
+        QTest::keyClick(FocusedIn(window), Qt::Key_Return);  // EXIT is disabled: nothing happens
         QVERIFY(window.isVisible());
-        QTest::keyClick(&window, Qt::Key_Escape);
+
+        // Esc: the question, answered with Enter, keeps the transfer going.
+        QStringList asked;
+        AnswerQuestionsWith(nullptr, &asked);
+        QTest::keyClick(FocusedIn(window), Qt::Key_Escape);
+        QCOMPARE(asked, QStringList{QString::fromUtf8(kx::text::kQuitQuestion) + "|Keep"});
+        QVERIFY(window.isVisible());
+        QVERIFY(window.Dialog().Transferring());
+        QCOMPARE(kxsim_is_open(), 1);
+        // The close box (and Alt+F4, which the window manager turns into the same close).
+        asked.clear();
+        window.close();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(window.isVisible());
+        const std::uint32_t sent = window.Dialog().BytesSent();
+        QTRY_VERIFY_WITH_TIMEOUT(window.Dialog().BytesSent() > sent, 10000);
+
+        // Quit, chosen on purpose, ends the dialog and lets the device go.
+        asked.clear();
+        AnswerQuestionsWith("Quit", &asked);
+        QTest::keyClick(FocusedIn(window), Qt::Key_Escape);
+        QCOMPARE(asked.size(), 1);
         QVERIFY(!window.isVisible());
         QCOMPARE(window.Dialog().PollThreadsRunning(), std::size_t{0});
         QCOMPARE(kxsim_is_open(), 0);
+    }
+
+    void theAbortReasonStaysInViewWhenTheDongleAnnouncesAgain() {
+        kxsim_set_speed(5);
+        const QString refused = m_folder.filePath(QStringLiteral("other-device.dat"));
+        std::ofstream(refused.toStdString(), std::ios::binary)
+            << kx::test::FirmwareFile(kx::test::TestImage(4 * 1024, 9), 0x08000000, "KX-OTHER-1");
+        // The first chooser takes the refused file; the second, opened by the device's next
+        // announcement, is looked at and cancelled.
+        QString lineWithSecondChooser, logWithSecondChooser;
+        int choosers = 0;
+        OnEachChooser([&](QFileDialog& chooser) {
+            if (++choosers == 1) {
+                TypeInto(chooser, refused);
+                return;
+            }
+            lineWithSecondChooser = m_window->TransferLabel()->text();
+            logWithSecondChooser = m_window->LogView()->toPlainText();
+            QMetaObject::invokeMethod(&chooser, "reject", Qt::QueuedConnection);
+        });
+        MainWindow window;
+        m_window = &window;
+        QVERIFY(window.Start());
+        QTRY_VERIFY_WITH_TIMEOUT(choosers >= 2 && !lineWithSecondChooser.isEmpty(), 30000);
+        const QString expected = QStringLiteral("Transfer aborted: ") + kx::text::kIdMismatch;
+        QCOMPARE(lineWithSecondChooser, expected);
+        // The announcement cleared the log as it always does: the line is where it shows.
+        QCOMPARE(logWithSecondChooser, QStringLiteral("DONGLE BOOT 1.3\n"));
+        QCOMPARE(window.Dialog().TransferText(), std::string(kx::text::kAborted));
+        // Still there after the chooser closed, until the next transfer starts.
+        QTRY_VERIFY(!window.Dialog().Transferring());
+        QCOMPARE(window.TransferLabel()->text(), expected);
+        m_window = nullptr;
+    }
+
+    void aDroppedFileIsTakenAtTheNextAnnouncementWithoutTheChooser() {
+        kxsim_set_speed(5);
+        const std::vector<std::uint8_t> image = kx::test::TestImage(8 * 1024, 11);
+        const QString path = WriteFirmware(image);
+        int choosers = 0;
+        OnEachChooser([&choosers](QFileDialog& chooser) {
+            ++choosers;
+            QMetaObject::invokeMethod(&chooser, "reject", Qt::QueuedConnection);
+        });
+        MainWindow window;
+        QVERIFY(kx::test::DropFile(window, path));
+        QCOMPARE(window.TransferLabel()->text(), QStringLiteral("Next file: firmware.dat"));
+        QVERIFY(window.Start());
+        QTRY_COMPARE_WITH_TIMEOUT(window.TransferLabel()->text(),
+                                  QStringLiteral("Transfer completed"), 30000);
+        QCOMPARE(choosers, 0);
+        QVERIFY(window.DroppedFile().isEmpty());
+        std::vector<std::uint8_t> flash(kxsim_flash(nullptr, 0));
+        kxsim_flash(flash.data(), flash.size());
+        QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
     }
 
   private:
@@ -91,11 +180,62 @@ class WindowUpgradeTest : public QObject {
 
     // Answers the file chooser with `path` when it opens, as a user would.
     void AnswerChooserWith(const QString& path, QStringList* filters) {
+        OnEachChooser([path, filters](QFileDialog& chooser) {
+            if (filters != nullptr) {
+                *filters = chooser.nameFilters();
+            }
+            TypeInto(chooser, path);
+        });
+    }
+
+    // The widget keys go to, as a person's keys would.
+    static QWidget* FocusedIn(QWidget& window) {
+        QWidget* focused = QApplication::focusWidget();
+        return focused != nullptr && window.isAncestorOf(focused) ? focused : &window;
+    }
+
+    // Answers the quit question: with the button named `button`, or with Enter when null.
+    // Each question asked is noted as "text|name of the button that answered".
+    void AnswerQuestionsWith(const char* button, QStringList* asked) {
+        delete m_questionAnswerer;
+        m_questionAnswerer = new QTimer(this);
+        const QString name = button != nullptr ? QString::fromLatin1(button) : QString();
+        connect(m_questionAnswerer, &QTimer::timeout, this, [name, asked] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || box->objectName() != QStringLiteral("QuitQuestion")) {
+                return;
+            }
+            if (name.isEmpty()) {
+                QTest::keyClick(box, Qt::Key_Return);
+            } else if (auto* chosen = box->findChild<QPushButton*>(name)) {
+                chosen->click();
+            }
+            const QAbstractButton* clicked = box->clickedButton();
+            *asked << box->text() + "|" + (clicked != nullptr ? clicked->objectName() : QString());
+        });
+        m_questionAnswerer->start(20);
+    }
+
+    // The file name typed into the chooser's name box, then OK.
+    static void TypeInto(QFileDialog& chooser, const QString& path) {
+        auto* name = chooser.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (name == nullptr) {
+            qWarning("the chooser has no file name box");
+            return;
+        }
+        name->setText(path);
+        QMetaObject::invokeMethod(&chooser, "accept", Qt::QueuedConnection);
+    }
+
+    // Calls `answer` once for each file chooser that opens.
+    void OnEachChooser(std::function<void(QFileDialog&)> answer) {
         m_answerer = new QTimer(this);
-        connect(m_answerer, &QTimer::timeout, this, [this, path, filters] {
+        connect(m_answerer, &QTimer::timeout, this, [this, answer] {
             QFileDialog* chooser = nullptr;
             for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget);
+                    box && box->isVisible() &&
+                    box->objectName() != QStringLiteral("QuitQuestion")) {
                     qWarning("unexpected box: %s", qPrintable(box->text()));
                 }
                 if (auto* found = qobject_cast<QFileDialog*>(widget); found && found->isVisible()) {
@@ -106,23 +246,15 @@ class WindowUpgradeTest : public QObject {
                 return;
             }
             m_answered = chooser;
-            if (filters != nullptr) {
-                *filters = chooser->nameFilters();
-            }
-            // Typed into the file name box, as a user would.
-            auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            if (name == nullptr) {
-                qWarning("the chooser has no file name box");
-                return;
-            }
-            name->setText(path);
-            QMetaObject::invokeMethod(chooser, "accept", Qt::QueuedConnection);
+            answer(*chooser);
         });
         m_answerer->start(20);
     }
 
     QTemporaryDir m_folder;
     QTimer* m_answerer = nullptr;
+    QTimer* m_questionAnswerer = nullptr;
+    MainWindow* m_window = nullptr;
     QPointer<QFileDialog> m_answered;
 };
 

@@ -1,23 +1,46 @@
 // The main window, offscreen: layout, focus, keys, and start-up without a driver.
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
+#include <fstream>
 
 #include "device/driver_binding.h"
 #include "main_window.h"
+#include "string_table.h"
+#include "window_actions.h"
 
 using kx::MainWindow;
+using kx::test::DropFile;
+
+namespace {
+
+QString ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+}
+
+}  // namespace
 
 class WindowTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init() { kx::UnbindDriverForTesting(); }
     void cleanup() { kx::UnbindDriverForTesting(); }
 
@@ -112,6 +135,162 @@ private slots:
         QTest::keyClick(&window, Qt::Key_Escape);
         QCOMPARE(window.Dialog().PollThreadsRunning(), std::size_t{0});
         QVERIFY(!kx::DeviceIsOpen());
+    }
+
+    void enterInTheLogNeverEndsTheDialog() {
+        MainWindow window;
+        QVERIFY(window.Start());
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QSignalSpy finished(&window, &QDialog::finished);
+        // After a transfer the focus is left in the log, with EXIT enabled again.
+        window.EnableExit(false);
+        window.LogView()->setFocus(Qt::OtherFocusReason);
+        window.EnableExit(true);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.LogView()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(window.isVisible());
+        // From EXIT, Enter still ends the dialog.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.ExitButton()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(finished.count(), 1);
+    }
+
+    void longLogLinesStayOneLineAndScrollSideways() {
+        MainWindow window;
+        QVERIFY(window.Start());
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const std::string longLine(300, 'A');
+        window.PushTexts("", kx::LogUpdate{true, longLine + "\r\nSHORT\r\n"}, "");
+        window.ScrollLogToEnd();
+        QApplication::processEvents();
+        const QTextBlock first = window.LogView()->document()->firstBlock();
+        QVERIFY(first.layout() != nullptr);
+        QCOMPARE(first.layout()->lineCount(), 1);
+        QVERIFY(window.LogView()->horizontalScrollBar()->maximum() > 0);
+        // Scrolled to the end: the last (empty) line, from its start.
+        QCOMPARE(window.LogView()->horizontalScrollBar()->value(), 0);
+    }
+
+    void aHelpButtonPointsToTheAboutBoxAndTheLogFolder() {
+        MainWindow window;
+        QVERIFY(window.Start());
+        QToolButton* help = window.HelpButton();
+        QVERIFY(help != nullptr);  // no system menu on this platform
+        QVERIFY(help->isVisible());
+        QCOMPARE(help->focusPolicy(), Qt::NoFocus);
+        QVERIFY(help->menu() != nullptr);
+        QStringList entries;
+        for (QAction* action : help->menu()->actions()) {
+            entries << action->text();
+        }
+        QCOMPARE(entries, (QStringList{QString::fromUtf8(kx::text::kAboutMenuEntry),
+                                       QStringLiteral("Open log folder")}));
+        // Clear of the other controls, inside the window.
+        QVERIFY(!help->geometry().intersects(window.ExitButton()->geometry()));
+        QVERIFY(!help->geometry().intersects(window.ConnectionLabel()->geometry()));
+        QVERIFY(window.rect().contains(help->geometry()));
+
+        QStringList opened;
+        window.SetFolderOpener([&opened](const QString& folder) { opened << folder; });
+        window.OpenLogFolderAction()->trigger();
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(QDir(opened.first()).absolutePath(),
+                 QDir(qEnvironmentVariable("XDG_STATE_HOME") + "/kxupgrade").absolutePath());
+    }
+
+    void theSessionLogHoldsWhatTheWindowShowed() {
+        QTemporaryDir state;
+        const QByteArray saved = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", state.path().toUtf8());
+        {
+            MainWindow window;
+            QVERIFY(window.Start());
+            QTRY_COMPARE(window.ConnectionLabel()->text(),
+                         QStringLiteral("KX Upgrade - Dongle connected"));
+            window.PushTexts(kx::text::kConnected, kx::LogUpdate{true, "DONGLE BOOT 1.3\r\n"},
+                             kx::text::kInProgress);
+            const QString path = QString::fromStdString(window.Session().Path());
+            QCOMPARE(QFileInfo(path).absolutePath(),
+                     QDir(state.path() + "/kxupgrade").absolutePath());
+            const QString text = ReadAll(path);
+            QVERIFY2(text.contains(QStringLiteral(" link: KX Upgrade - Dongle connected\n")),
+                     qPrintable(text));
+            QVERIFY2(text.contains(QStringLiteral(" log: DONGLE BOOT 1.3\n")), qPrintable(text));
+            QVERIFY2(text.contains(QStringLiteral(" transfer: Transfer in Progress...\n")),
+                     qPrintable(text));
+            QTest::keyClick(window.ExitButton(), Qt::Key_Return);
+        }
+        qputenv("XDG_STATE_HOME", saved);
+    }
+
+    void aDroppedFileWaitsOnTheTransferLineForTheNextAnnouncement() {
+        QTemporaryDir folder;
+        const QString firmware = folder.filePath(QStringLiteral("firmware-2.0.dat"));
+        const QString other = folder.filePath(QStringLiteral("notes.txt"));
+        std::ofstream(firmware.toStdString()) << "S0030000FC\r\n";
+        std::ofstream(other.toStdString()) << "text";
+        MainWindow window;
+        QVERIFY(window.Start());
+        QTRY_COMPARE(window.ConnectionLabel()->text(),
+                     QStringLiteral("KX Upgrade - Dongle connected"));
+        QVERIFY(!DropFile(window, other));
+        QVERIFY(!DropFile(window, folder.path()));
+        QVERIFY(window.DroppedFile().isEmpty());
+        QVERIFY(DropFile(window, firmware));
+        QCOMPARE(window.TransferLabel()->text(), QStringLiteral("Next file: firmware-2.0.dat"));
+        // The logic's own text is untouched.
+        QCOMPARE(window.Dialog().TransferText(), std::string());
+
+        // The next request for a file takes it without a chooser.
+        QTimer chooserWatch;
+        bool chooserSeen = false;
+        connect(&chooserWatch, &QTimer::timeout, [&chooserSeen] {
+            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                chooserSeen = true;
+                chooser->reject();
+            }
+        });
+        chooserWatch.start(10);
+        const std::optional<std::string> chosen = window.ChooseFile(kx::FileChooserRequest{});
+        QVERIFY(chosen.has_value());
+        QCOMPARE(QString::fromStdString(*chosen), QFileInfo(firmware).absoluteFilePath());
+        QCOMPARE(window.TransferLabel()->text(), QString());
+        QVERIFY(window.DroppedFile().isEmpty());
+        QVERIFY(!chooserSeen);
+        // Used once: the next request opens the chooser again.
+        QVERIFY(!window.ChooseFile(kx::FileChooserRequest{}).has_value());
+        QVERIFY(chooserSeen);
+    }
+
+    void theChooserOpensBelowTheStatusLinesWithRoomForItsColumns() {
+        MainWindow window;
+        QVERIFY(window.Start());
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QRect chooserFrame;
+        QTimer chooserWatch;
+        connect(&chooserWatch, &QTimer::timeout, [&chooserFrame] {
+            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                chooserFrame = chooser->frameGeometry();
+                chooser->reject();
+            }
+        });
+        chooserWatch.start(10);
+        kx::FileChooserRequest request;
+        request.filter = kx::text::kFileFilter;
+        QVERIFY(!window.ChooseFile(request).has_value());
+        QVERIFY(chooserFrame.isValid());
+        const QRect transferLine(window.TransferLabel()->mapToGlobal(QPoint(0, 0)),
+                                 window.TransferLabel()->size());
+        const QRect connectionLine(window.ConnectionLabel()->mapToGlobal(QPoint(0, 0)),
+                                   window.ConnectionLabel()->size());
+        QVERIFY2(!chooserFrame.intersects(transferLine) && !chooserFrame.intersects(connectionLine),
+                 qPrintable(QStringLiteral("chooser at y %1, transfer line ends at y %2")
+                                .arg(chooserFrame.top())
+                                .arg(transferLine.bottom())));
+        QVERIFY(chooserFrame.width() > window.width());
     }
 
     void withoutTheDriverOneBoxAndNoWindow() {

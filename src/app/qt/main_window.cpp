@@ -3,24 +3,35 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTextCursor>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <algorithm>
 #include <limits>
 #include <memory>
 
 #include "about_dlg.h"
+#include "app/progress_figures.h"
 #include "app_icon.h"
 #include "dialog_layouts.h"
 #include "dialog_units.h"
@@ -62,6 +73,25 @@ QString FromLatin1(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The rate and time left are redrawn at most this often: they would only flicker faster.
+constexpr qint64 kRateRedrawMs = 250;
+
+// A file the window takes when it is dropped on it: an existing firmware file.
+QString DroppedFirmware(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
+        return {};
+    }
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile()) {
+        return {};
+    }
+    const QFileInfo file(url.toLocalFile());
+    if (!file.isFile() || file.suffix().compare(QStringLiteral("dat"), Qt::CaseInsensitive) != 0) {
+        return {};
+    }
+    return file.absoluteFilePath();
+}
+
 }  // namespace
 
 QString QtFilterFromPairs(const std::string& filter) {
@@ -85,6 +115,7 @@ MainWindow::MainWindow(const char* driverLibrary, QWidget* parent)
     // window's icon is painted by Qt and the system, so there is no paint code for it here.
     setWindowIcon(AppIcon());
     InstallAboutEntry();
+    setAcceptDrops(true);
 }
 
 MainWindow::~MainWindow() {
@@ -113,7 +144,12 @@ void MainWindow::BuildControls() {
     m_log->setGeometry(units.ToPixels(layout::main::kLog));
     m_log->setReadOnly(true);
     m_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // The log scrolls both ways: a long line stays one line.
+    m_log->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_log->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // A file dropped on the log is meant for the window, not as text.
+    m_log->setAcceptDrops(false);
+    m_log->viewport()->setAcceptDrops(false);
     m_log->setFocusPolicy(Qt::StrongFocus);
     m_log->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
@@ -144,7 +180,16 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::InstallAboutEntry() {
+    m_openLogAction = new QAction(QString::fromUtf8(text::kOpenLogFolder), this);
+    m_openLogAction->setObjectName(QStringLiteral("OpenLogFolder"));
+    connect(m_openLogAction, &QAction::triggered, this, &MainWindow::OpenLogFolder);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    // The log keeps its own menu (copy, select all) and gains the entries below it.
+    m_log->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_log, &QWidget::customContextMenuRequested, this, &MainWindow::ShowLogContextMenu);
+
     if (AppendAboutToSystemMenu(*this, text::kAboutMenuEntry)) {
+        addAction(m_openLogAction);
         return;
     }
     m_aboutAction = new QAction(QString::fromUtf8(text::kAboutMenuEntry), this);
@@ -153,17 +198,49 @@ void MainWindow::InstallAboutEntry() {
     m_aboutAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_aboutAction, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
     addAction(m_aboutAction);
-    setContextMenuPolicy(Qt::ActionsContextMenu);
-    // The log keeps its own menu (copy, select all) and gains the entry below it.
-    m_log->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_log, &QWidget::customContextMenuRequested, this, &MainWindow::ShowLogContextMenu);
+    addAction(m_openLogAction);
+
+    // Without a system menu nothing would point to F1 or the context menu: a small button
+    // in the free corner beside EXIT offers both entries. It takes no focus, so Tab still
+    // goes between EXIT and the log only.
+    m_help = new QToolButton(this);
+    m_help->setObjectName(QStringLiteral("HelpButton"));
+    m_help->setText(QString::fromUtf8(text::kHelpButton));
+    m_help->setToolTip(QString::fromUtf8(text::kAboutCaption) + QStringLiteral(" (F1)"));
+    m_help->setFocusPolicy(Qt::NoFocus);
+    m_help->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(m_help);
+    menu->addAction(m_aboutAction);
+    menu->addAction(m_openLogAction);
+    m_help->setMenu(menu);
+    const QRect exit = m_exit->geometry();
+    const int side = exit.height();
+    m_help->setGeometry(m_log->geometry().right() - side + 1, exit.top(), side, side);
 }
 
 void MainWindow::ShowLogContextMenu(const QPoint& position) {
     std::unique_ptr<QMenu> menu(m_log->createStandardContextMenu(position));
     menu->addSeparator();
-    menu->addAction(m_aboutAction);
+    if (m_aboutAction != nullptr) {
+        menu->addAction(m_aboutAction);
+    }
+    menu->addAction(m_openLogAction);
     menu->exec(m_log->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::OpenLogFolder() {
+    const QString folder = m_session.IsOpen()
+                               ? QFileInfo(QString::fromStdString(m_session.Path())).absolutePath()
+                               : QString::fromStdString(SessionLogFolder());
+    if (folder.isEmpty()) {
+        return;
+    }
+    QDir().mkpath(folder);
+    if (m_folderOpener) {
+        m_folderOpener(folder);
+    } else {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    }
 }
 
 bool MainWindow::OnSysCommand(UINT id) {
@@ -179,7 +256,14 @@ void MainWindow::ShowAboutBox() {
     about.RunModal();
 }
 
+void MainWindow::OpenSession() {
+    if (!m_session.IsOpen()) {
+        m_session.Open(SessionLogFolder());
+    }
+}
+
 bool MainWindow::Start() {
+    OpenSession();
     m_dlg.OnInitDialog();
     if (m_endedEarly) {
         return false;
@@ -191,6 +275,7 @@ bool MainWindow::Start() {
 }
 
 int MainWindow::RunModal() {
+    OpenSession();
     m_dlg.OnInitDialog();
     if (m_endedEarly) {
         return result();
@@ -206,8 +291,109 @@ void MainWindow::done(int result) {
             timer->stop();
         }
         m_dlg.OnEndDialog();
+        m_session.Note(result == QDialog::Accepted ? "window closed by EXIT" : "window closed");
+        m_session.Close();
     }
     QDialog::done(result);
+}
+
+bool MainWindow::MayQuit() {
+    if (!m_dlg.Transferring() || m_quitAgreed || m_finished) {
+        return true;
+    }
+    QMessageBox question(QMessageBox::Warning, QCoreApplication::applicationName(),
+                         QString::fromUtf8(text::kQuitQuestion), QMessageBox::NoButton, this);
+    question.setObjectName(QStringLiteral("QuitQuestion"));
+    QPushButton* quit =
+        question.addButton(QString::fromUtf8(text::kQuitAnyway), QMessageBox::DestructiveRole);
+    QPushButton* keep =
+        question.addButton(QString::fromUtf8(text::kKeepTransferring), QMessageBox::RejectRole);
+    quit->setObjectName(QStringLiteral("Quit"));
+    keep->setObjectName(QStringLiteral("Keep"));
+    // The safe answer is the one Enter and Esc give.
+    question.setDefaultButton(keep);
+    question.setEscapeButton(keep);
+    m_session.Note(text::kQuitQuestion);
+    question.exec();
+    m_quitAgreed = question.clickedButton() == quit;
+    m_session.Note(m_quitAgreed ? "answer: quit" : "answer: continue transfer");
+    return m_quitAgreed;
+}
+
+void MainWindow::reject() {
+    if (MayQuit()) {
+        QDialog::reject();
+    }
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // The log is a want-return control: Enter there is the log's, never the dialog's.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && focusWidget() == m_log) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedFirmware(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QString file = DroppedFirmware(event->mimeData());
+    if (file.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    m_droppedFile = file;
+    m_session.Note("file dropped for the next announcement: " + file.toStdString());
+    RefreshTransferLine();
+}
+
+QString MainWindow::TransferLine() const {
+    QString line = FromLatin1(m_transferText);
+    if (m_transferText == text::kAborted && !m_dlg.LastAbortReason().empty()) {
+        line +=
+            QString::fromUtf8(text::kAbortReasonSeparator) + FromLatin1(m_dlg.LastAbortReason());
+    }
+    if (!m_droppedFile.isEmpty()) {
+        if (!line.isEmpty()) {
+            line += QStringLiteral("    ");
+        }
+        line += QString::fromUtf8(text::kNextFilePrefix) + QFileInfo(m_droppedFile).fileName();
+    }
+    return line;
+}
+
+void MainWindow::RefreshTransferLine() {
+    const QString line = TransferLine();
+    if (line != m_shownTransferLine) {
+        m_shownTransferLine = line;
+        m_transfer->setText(line);
+        m_session.Transfer(line.toLatin1().toStdString());
+    }
+}
+
+void MainWindow::RefreshProgressText(bool force) {
+    if (!m_dlg.Transferring()) {
+        m_progressBar->setTextVisible(false);
+        return;
+    }
+    if (!force && m_progressBar->isTextVisible() && m_rateDrawn.isValid() &&
+        m_rateDrawn.elapsed() < kRateRedrawMs && m_progressPosition < m_progressMaximum) {
+        return;
+    }
+    const double seconds =
+        m_transferClock.isValid() ? static_cast<double>(m_transferClock.elapsed()) / 1000.0 : 0.0;
+    const std::string summary =
+        FormatRateSummary(FiguresOf(m_progressPosition, m_progressMaximum, seconds));
+    // The bar's placeholders are %p, %v and %m; the summary's "%" is followed by a space.
+    m_progressBar->setFormat(QString::fromStdString(summary));
+    m_progressBar->setTextVisible(true);
+    m_rateDrawn.start();
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -225,6 +411,11 @@ bool MainWindow::event(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // The close box and Alt+F4: asked before the device is let go, not after.
+    if (!MayQuit()) {
+        event->ignore();
+        return;
+    }
     m_dlg.OnClose();
     QDialog::closeEvent(event);
 }
@@ -248,19 +439,23 @@ void MainWindow::PushTexts(std::string_view connection, const LogUpdate& log,
     if (connection != m_connectionText) {
         m_connectionText = connection;
         m_connection->setText(FromLatin1(connection));
+        m_session.Connection(connection);
     }
     if (transfer != m_transferText) {
         m_transferText = transfer;
-        m_transfer->setText(FromLatin1(transfer));
+        RefreshProgressText(true);
     }
+    RefreshTransferLine();
     if (log.replace) {
         m_logText = log.text;
         m_logPending.clear();
         m_logReplacePending = true;
+        m_session.LogReplaced(log.text);
         QueueLogFlush();
     } else if (!log.text.empty()) {
         m_logText.append(log.text);
         m_logPending.append(log.text);
+        m_session.LogAppended(log.text);
         QueueLogFlush();
     }
 }
@@ -329,15 +524,20 @@ void MainWindow::SetProgressRange(std::uint32_t maximum) {
     // QProgressBar counts in int: larger files are shown in coarser steps.
     constexpr auto kIntMax = static_cast<std::uint32_t>(std::numeric_limits<int>::max());
     m_progressScale = maximum > kIntMax ? 2 : 1;
+    m_progressMaximum = maximum;
+    m_progressPosition = 0;
+    m_transferClock.start();
     m_progressBar->setRange(
         0, static_cast<int>(maximum / static_cast<std::uint32_t>(m_progressScale)));
 }
 
 void MainWindow::SetProgressPos(std::uint32_t position) {
+    m_progressPosition = position;
     const auto scaled = position / static_cast<std::uint32_t>(m_progressScale);
     m_progressBar->setValue(
         std::min(static_cast<int>(std::min<std::uint32_t>(scaled, std::numeric_limits<int>::max())),
                  m_progressBar->maximum()));
+    RefreshProgressText(false);
 }
 
 void MainWindow::ShowMessageBoxNow(const QString& text) {
@@ -347,6 +547,7 @@ void MainWindow::ShowMessageBoxNow(const QString& text) {
 }
 
 void MainWindow::MessageBox(const std::string& text) {
+    m_session.Note("message box: " + text);
     const QString shown = QString::fromUtf8(text);
     if (QThread::currentThread() == thread()) {
         ShowMessageBoxNow(shown);
@@ -389,6 +590,14 @@ void MainWindow::EndDialog(int result) {
 }
 
 std::optional<std::string> MainWindow::ChooseFile(const FileChooserRequest& request) {
+    // A file dropped on the window beforehand is the user's choice for this announcement.
+    if (!m_droppedFile.isEmpty()) {
+        const std::string dropped = m_droppedFile.toUtf8().toStdString();
+        m_droppedFile.clear();
+        m_session.Note("dropped file taken: " + dropped);
+        RefreshTransferLine();
+        return dropped;
+    }
     // A stored folder that is no folder here (the default is a Windows path) would end up
     // in the file name box: open in the user's home instead, and keep the stored value.
     QString folder = QString::fromUtf8(request.initialFolder);
@@ -404,10 +613,35 @@ std::optional<std::string> MainWindow::ChooseFile(const FileChooserRequest& requ
     if (!request.initialName.empty()) {
         chooser.selectFile(QString::fromUtf8(request.initialName));
     }
+    PlaceChooser(chooser);
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
     return chooser.selectedFiles().constFirst().toUtf8().toStdString();
+}
+
+// The chooser opens below the two status lines, so that they stay readable while it is
+// open (the reason of an abort that came just before it, say), and large enough for its
+// columns.
+void MainWindow::PlaceChooser(QDialog& chooser) {
+    const DialogUnits units(font());
+    const QSize wanted(std::max(chooser.sizeHint().width(), width() + units.X(120)),
+                       std::max(chooser.sizeHint().height(), height()));
+    chooser.resize(wanted);
+    if (!isVisible()) {
+        return;
+    }
+    const QRect frame = frameGeometry();
+    QPoint topLeft(frame.center().x() - wanted.width() / 2,
+                   mapToGlobal(m_transfer->geometry().bottomLeft()).y() + units.Y(4));
+    if (const QScreen* shown = screen()) {
+        const QRect available = shown->availableGeometry();
+        topLeft.setX(std::clamp(topLeft.x(), available.left(),
+                                std::max(available.left(), available.right() - wanted.width())));
+        topLeft.setY(std::clamp(topLeft.y(), available.top(),
+                                std::max(available.top(), available.bottom() - wanted.height())));
+    }
+    chooser.move(topLeft);
 }
 
 std::string MainWindow::GetProfileString(const std::string& section, const std::string& entry,

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <string>
 
+#include "app/session_log.h"
 #include "app/upgrade_dlg.h"
 #include "app/window_surface.h"
 
@@ -17,6 +20,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+class QToolButton;
 
 namespace kx {
 
@@ -48,6 +52,19 @@ class MainWindow : public QDialog, public WindowSurface {
     // The about entry where the platform gives the window no system menu: the window's
     // context menu and F1. Null where it is in the system menu.
     QAction* AboutAction() const { return m_aboutAction; }
+    // "Open log folder", in the window's context menus and beside the about entry.
+    QAction* OpenLogFolderAction() const { return m_openLogAction; }
+    // The "?" button that points to the about entry and the log folder where the window
+    // has no system menu; null where it has one.
+    QToolButton* HelpButton() const { return m_help; }
+    const SessionLog& Session() const { return m_session; }
+    // The file dropped on the window for the next announcement; empty when none.
+    const QString& DroppedFile() const { return m_droppedFile; }
+    // Opens a folder in the desktop's file manager; tests put their own in its place.
+    void SetFolderOpener(std::function<void(const QString&)> opener) {
+        m_folderOpener = std::move(opener);
+    }
+    void OpenLogFolder();
 
     // A system command from the window's system menu: true when it was the about entry
     // and the box has run; false hands the command on to the system's default processing
@@ -77,11 +94,16 @@ class MainWindow : public QDialog, public WindowSurface {
                             const std::string& value) override;
 
     void done(int result) override;
+    // Esc, and the close box through closeEvent: asks first while a transfer runs.
+    void reject() override;
 
   protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void BuildControls();
@@ -93,6 +115,15 @@ class MainWindow : public QDialog, public WindowSurface {
     void QueueLogFlush();
     void FlushLog();
     void ScrollLogNow();
+    void OpenSession();
+    // True when the window may end now: no transfer runs, or the user agreed to leave it.
+    bool MayQuit();
+    // The transfer line as shown: the logic's text, the reason of the last abort beside
+    // "Transfer aborted", and the dropped file waiting for the next announcement.
+    QString TransferLine() const;
+    void RefreshTransferLine();
+    void RefreshProgressText(bool force);
+    void PlaceChooser(QDialog& chooser);
 
     QPushButton* m_exit = nullptr;
     QPlainTextEdit* m_log = nullptr;
@@ -100,6 +131,8 @@ class MainWindow : public QDialog, public WindowSurface {
     QProgressBar* m_progressBar = nullptr;
     QLabel* m_transfer = nullptr;
     QAction* m_aboutAction = nullptr;
+    QAction* m_openLogAction = nullptr;
+    QToolButton* m_help = nullptr;
     std::map<UINT, QTimer*> m_timers;
 
     // The controls' texts as the logic sees them: 8-bit, CR LF line ends.
@@ -111,6 +144,16 @@ class MainWindow : public QDialog, public WindowSurface {
     bool m_logScrollPending = false;
     bool m_logFlushQueued = false;
     int m_progressScale = 1;
+    std::uint32_t m_progressMaximum = 0;
+    std::uint32_t m_progressPosition = 0;
+    QElapsedTimer m_transferClock;  // since the progress bar was ranged for a transfer
+    QElapsedTimer m_rateDrawn;
+
+    SessionLog m_session;
+    QString m_shownTransferLine;
+    QString m_droppedFile;
+    std::function<void(const QString&)> m_folderOpener;
+    bool m_quitAgreed = false;
 
     std::atomic<bool> m_pollPosted{false};
     bool m_running = false;
