@@ -18,7 +18,9 @@ firmware="$root/examples/firmware-2.0.dat"
 export QT_QPA_PLATFORM=offscreen
 # The pictures should not depend on a folder left in the user's settings.
 XDG_CONFIG_HOME="$(mktemp -d)"
-export XDG_CONFIG_HOME
+# Nor leave a session log in the user's state folder.
+XDG_STATE_HOME="$XDG_CONFIG_HOME/state"
+export XDG_CONFIG_HOME XDG_STATE_HOME
 trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 if [ -f "$sim" ] && [ -f "$firmware" ]; then
   "$build/bin/kx_screenshots" "$sim" "$out" "$firmware"

@@ -9,6 +9,8 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
@@ -25,6 +27,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <QUrl>
 #include <algorithm>
 #include <limits>
@@ -116,6 +119,8 @@ MainWindow::MainWindow(const char* driverLibrary, QWidget* parent)
     setWindowIcon(AppIcon());
     InstallAboutEntry();
     setAcceptDrops(true);
+    m_rateTimer = new QTimer(this);
+    connect(m_rateTimer, &QTimer::timeout, this, [this] { RefreshProgressText(true); });
 }
 
 MainWindow::~MainWindow() {
@@ -379,8 +384,14 @@ void MainWindow::RefreshTransferLine() {
 
 void MainWindow::RefreshProgressText(bool force) {
     if (!m_dlg.Transferring()) {
+        m_rateTimer->stop();
         m_progressBar->setTextVisible(false);
         return;
+    }
+    // The time left goes on changing while the device is busy (erasing, say) and the
+    // counter stands still.
+    if (!m_rateTimer->isActive()) {
+        m_rateTimer->start(static_cast<int>(kRateRedrawMs));
     }
     if (!force && m_progressBar->isTextVisible() && m_rateDrawn.isValid() &&
         m_rateDrawn.elapsed() < kRateRedrawMs && m_progressPosition < m_progressMaximum) {
@@ -642,6 +653,22 @@ void MainWindow::PlaceChooser(QDialog& chooser) {
                                 std::max(available.top(), available.bottom() - wanted.height())));
     }
     chooser.move(topLeft);
+
+    // Once the folder is read, the columns take what they need and the name the rest.
+    auto* model = chooser.findChild<QFileSystemModel*>();
+    auto* view = chooser.findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (model != nullptr && view != nullptr) {
+        connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
+            QHeaderView* header = view->header();
+            int others = 0;
+            for (int column = 1; column < header->count(); ++column) {
+                view->resizeColumnToContents(column);
+                others += header->sectionSize(column);
+            }
+            header->resizeSection(
+                0, std::max(header->sectionSize(0), view->viewport()->width() - others));
+        });
+    }
 }
 
 std::string MainWindow::GetProfileString(const std::string& section, const std::string& entry,

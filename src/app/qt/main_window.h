@@ -148,6 +148,7 @@ class MainWindow : public QDialog, public WindowSurface {
     std::uint32_t m_progressPosition = 0;
     QElapsedTimer m_transferClock;  // since the progress bar was ranged for a transfer
     QElapsedTimer m_rateDrawn;
+    QTimer* m_rateTimer = nullptr;
 
     SessionLog m_session;
     QString m_shownTransferLine;
