@@ -8,6 +8,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KX_BUILD_DIR:-$root/build}"
 jobs="${KX_JOBS:-2}"
+# The window's session logs stay in the build folder, not in the user's state folder.
+export XDG_STATE_HOME="$build/bench-state"
 
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
