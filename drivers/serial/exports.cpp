@@ -129,6 +129,17 @@ KX_EXPORT FT_STATUS FT_SetFlowControl(FT_HANDLE handle, USHORT mode, UCHAR xon, 
     });
 }
 
+KX_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR ms) {
+    return WithPort(handle, [&](SerialPort& port) { return port.SetLatencyTimer(ms); });
+}
+
+KX_EXPORT FT_STATUS FT_GetLatencyTimer(FT_HANDLE handle, UCHAR* ms) {
+    if (ms == nullptr) {
+        return FT_INVALID_PARAMETER;
+    }
+    return WithPort(handle, [&](SerialPort& port) { return port.GetLatencyTimer(ms); });
+}
+
 KX_EXPORT FT_STATUS FT_SetEventNotification(FT_HANDLE handle, DWORD mask, PVOID event) {
     return WithPort(handle, [&](SerialPort& port) {
         port.Events().Register(port.Fd(), mask, static_cast<KX_EVENT_HANDLE*>(event));

@@ -8,9 +8,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <linux/serial.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <optional>
+#include <string>
 
 namespace kxserial {
 
@@ -205,6 +210,14 @@ FT_STATUS SerialPort::QueueStatus(DWORD* rx, DWORD* tx) {
     if (ioctl(m_fd, FIONREAD, &received) != 0 || ioctl(m_fd, TIOCOUTQ, &unsent) != 0) {
         return Failed(errno);
     }
+    // The kernel's queue may be empty while the chip still sends its last bytes; drivers
+    // that know (the FTDI one does) tell through the line status. A tty without it
+    // (a pseudo-terminal) has nothing beyond its queue.
+    unsigned int lineStatus = 0;
+    if (unsent == 0 && ioctl(m_fd, TIOCSERGETLSR, &lineStatus) == 0 &&
+        (lineStatus & TIOCSER_TEMT) == 0) {
+        unsent = 1;
+    }
     *rx = static_cast<DWORD>(received);
     *tx = static_cast<DWORD>(unsent);
     return FT_OK;
@@ -251,10 +264,56 @@ FT_STATUS SerialPort::ChangeLine(const std::function<FT_STATUS(termios2&)>& chan
     if (status != FT_OK) {
         return status;
     }
-    if (ioctl(m_fd, TCSETS2, &line) != 0) {
+    if (ioctl(m_fd, TCSETSW2, &line) != 0) {
         return Failed(errno);
     }
     return FT_OK;
+}
+
+FT_STATUS SerialPort::SetLatencyTimer(UCHAR ms) {
+    if (m_lost) {
+        return FT_IO_ERROR;
+    }
+    if (ms == 0) {
+        return FT_INVALID_PARAMETER;
+    }
+    if (FILE* attribute = std::fopen(LatencyTimerPath().c_str(), "w")) {
+        const bool written = std::fprintf(attribute, "%u\n", static_cast<unsigned>(ms)) > 0;
+        if (std::fclose(attribute) == 0 && written) {
+            return FT_OK;
+        }
+    }
+    serial_struct serial{};
+    if (ioctl(m_fd, TIOCGSERIAL, &serial) == 0) {
+        // The flag stands for "as low as the driver goes"; the tool asks for 2 ms or less
+        // while it holds the dongle, and for the chip's own value when it lets go.
+        constexpr UCHAR kLowest = 2;
+        if (ms <= kLowest) {
+            serial.flags |= ASYNC_LOW_LATENCY;
+        } else {
+            serial.flags &= ~ASYNC_LOW_LATENCY;
+        }
+        ioctl(m_fd, TIOCSSERIAL, &serial);  // the tty's owner may set this flag
+    }
+    return FT_OK;
+}
+
+FT_STATUS SerialPort::GetLatencyTimer(UCHAR* ms) {
+    if (m_lost) {
+        return FT_IO_ERROR;
+    }
+    serial_struct serial{};
+    if (ioctl(m_fd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) != 0) {
+        *ms = 1;
+        return FT_OK;
+    }
+    std::ifstream attribute(LatencyTimerPath());
+    unsigned value = 0;
+    if (attribute >> value && value > 0 && value <= 255) {
+        *ms = static_cast<UCHAR>(value);
+        return FT_OK;
+    }
+    return FT_NOT_SUPPORTED;
 }
 
 }  // namespace kxserial

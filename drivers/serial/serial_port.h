@@ -40,8 +40,19 @@ class SerialPort {
     // The nearest to the chip's reset that a tty offers: both queues emptied and output
     // resumed if an XOFF had stopped it. The line settings stay.
     FT_STATUS Reset();
-    // Reads the line settings, lets `change` edit them and writes them back.
+    // Reads the line settings, lets `change` edit them and writes them back once the
+    // output has drained (the kernel's FTDI driver waits there until the chip reports its
+    // transmitter empty), so that no byte still on its way goes out with the new settings.
     FT_STATUS ChangeLine(const std::function<FT_STATUS(termios2&)>& change);
+
+    // The chip's latency timer. Set through the device's latency_timer attribute in sysfs
+    // where this process may write it, else through the tty's low-latency flag (the
+    // kernel's FTDI driver then uses 1 ms; clearing it brings back the attribute's value).
+    // A tty that takes neither (a pseudo-terminal) keeps its own timing: no error.
+    FT_STATUS SetLatencyTimer(UCHAR ms);
+    // The attribute's value, or 1 while the low-latency flag is set; FT_NOT_SUPPORTED when
+    // the tty shows neither.
+    FT_STATUS GetLatencyTimer(UCHAR* ms);
 
     EventNotifier& Events() { return m_events; }
     int Fd() const { return m_fd; }
@@ -56,6 +67,7 @@ class SerialPort {
     enum class Wait { Ready, TimedOut, ShutDown };
     Wait WaitFor(short events, int timeoutMs);
     bool StillPlugged() const;
+    std::string LatencyTimerPath() const { return m_sysfsEntry + "/device/latency_timer"; }
     // Remembers a lost device for the errors a vanished tty gives; returns FT_IO_ERROR.
     FT_STATUS Failed(int error);
 

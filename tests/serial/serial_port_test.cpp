@@ -6,6 +6,7 @@
 #include <asm/termbits.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -148,6 +149,31 @@ TEST_F(SerialPortTest, QueueCountsFollowTheBytes) {
     ASSERT_TRUE(Eventually(
         [&] { return driver.GetStatus(handle, &rx, &tx, &events) == FT_OK && tx == 0; }));
     EXPECT_EQ(pty.Receive(2000), "S0030000FC\r");
+}
+
+// The chip's latency timer goes through the device's latency_timer attribute where it is
+// writable; a tty that refuses both it and the low-latency flag (this pty) is no error.
+TEST_F(SerialPortTest, TheLatencyTimerGoesThroughSysfsAndAPtyRefusesSoftly) {
+    const auto setLatency = driver.Entry<PFN_FT_SetLatencyTimer>("FT_SetLatencyTimer");
+    const auto getLatency = driver.Entry<PFN_FT_GetLatencyTimer>("FT_GetLatencyTimer");
+    UCHAR ms = 0;
+    EXPECT_EQ(getLatency(handle, &ms), FT_NOT_SUPPORTED) << "no attribute, no flag on a pty";
+    EXPECT_EQ(setLatency(handle, 2), FT_OK);
+
+    const std::string attribute = devices.Sysfs() + "/class/tty/ttyUSB0/device/latency_timer";
+    std::ofstream(attribute) << "16\n";
+    EXPECT_EQ(getLatency(handle, &ms), FT_OK);
+    EXPECT_EQ(ms, 16);
+    EXPECT_EQ(setLatency(handle, 2), FT_OK);
+    std::ifstream written(attribute);
+    std::string text;
+    std::getline(written, text);
+    EXPECT_EQ(text, "2");
+    EXPECT_EQ(getLatency(handle, &ms), FT_OK);
+    EXPECT_EQ(ms, 2);
+    EXPECT_EQ(setLatency(handle, 0), FT_INVALID_PARAMETER);
+    EXPECT_EQ(getLatency(handle, nullptr), FT_INVALID_PARAMETER);
+    EXPECT_EQ(setLatency(nullptr, 2), FT_INVALID_HANDLE);
 }
 
 TEST_F(SerialPortTest, PurgeAndResetDropWhatWasReceived) {
