@@ -66,6 +66,8 @@ rule="$root/usr/lib/udev/rules.d/70-kxupgradedongle.rules"
 if [ -f "$rule" ]; then
   grep -v '^#' "$rule" | grep -F 'ATTR{idVendor}=="0403"' | grep -F 'ATTR{product}=="KX Upgrade - Dongle"' |
     grep -qF 'TAG+="uaccess"' || fail "the udev rule does not give the dongle to the seat's user"
+  grep -v '^#' "$rule" | grep -F 'ATTRS{product}=="KX Upgrade - Dongle"' |
+    grep -qF 'device/latency_timer"' || fail "the udev rule leaves the latency timer to root"
 fi
 
 if [ "$failures" -ne 0 ]; then
