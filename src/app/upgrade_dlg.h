@@ -107,7 +107,12 @@ class CUpgradeDlg {
     void RestoreLatencyTimer();
     // Tells the poll threads how often to wake: every millisecond while the first
     // stage's pacing rule needs it.
-    void UpdatePacing() { g_pacing = m_transferring && m_firstStage; }
+    void UpdatePacing() {
+        const bool pacing = m_transferring && m_firstStage;
+        if (g_pacing.exchange(pacing) != pacing && pacing) {
+            m_pollThreads.Wake();  // not at the end of an idle wait
+        }
+    }
 
     // Upgrade protocol
     void SendNextPacket(bool repeat);

@@ -67,6 +67,13 @@ void PollThreads::StopAll() {
     }
 }
 
+void PollThreads::Wake() {
+    std::lock_guard lock(m_mutex);
+    for (const Worker& worker : m_workers) {
+        platform::SignalDriverEvent(worker.event->load());
+    }
+}
+
 std::size_t PollThreads::Running() const {
     std::lock_guard lock(m_mutex);
     std::size_t running = 0;

@@ -41,6 +41,8 @@ class PollThreads {
     void Start(WindowSurface& window);
     // Clears g_polling and waits for every thread to end.
     void StopAll();
+    // Ends every thread's current wait, so that a change of g_pacing takes effect now.
+    void Wake();
     std::size_t Running() const;
 
   private:
