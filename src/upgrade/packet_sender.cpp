@@ -35,6 +35,11 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
         return;
     }
     DWORD written = 0;
+    if (!m_firstStage) {
+        // Past the switch a packet goes out only on the device's reply to the one before,
+        // which it sends once it has taken that packet whole: the chip holds nothing older.
+        m_writtenSinceDrain = 0;
+    }
     // The device resends the last packet on 0xB6, except the switch record: a repeat
     // request right after it is answered with the next packet.
     if (repeat && !m_lastWasSwitch) {
