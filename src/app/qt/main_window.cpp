@@ -520,6 +520,9 @@ void MainWindow::ScrollLogNow() {
 }
 
 void MainWindow::InvalidateLog() {
+    if (m_logFlushQueued) {
+        return;  // the queued flush changes the text, and the control repaints then
+    }
     m_log->viewport()->update();
 }
 
