@@ -32,6 +32,9 @@ TEST_F(UpgradeTest, StartingWithoutTheDongleWaitsForIt) {
 TEST_F(UpgradeTest, LossInTheFirstStagePausesAndTheStageResumesOnReconnection) {
     const std::string file = FirmwareFile(TestImage(512), kFlashBase, kDeviceId);
     chooserAnswer = WriteFile("firmware.dat", file);
+    // The header stays in the driver's queue rather than in the chip's FIFO, so that the
+    // pacing rule holds the next record back until the loss is seen.
+    kxsim_set_tx_fifo(0);
     kxsim_unplug_after_bytes(10);  // inside the S0 header
     ASSERT_TRUE(RunUntil([&] { return NotResponding(); }));
     EXPECT_TRUE(dlg->Transferring());
