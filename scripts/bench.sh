@@ -15,7 +15,7 @@ export XDG_STATE_HOME="$build/bench-state"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 targets=(kx_bench kxupgrade_cli kxsim)
 window=()
-if cmake --build "$build" --target help | grep -q '^kx_bench_window:'; then
+if cmake --build "$build" --target help | grep '^kx_bench_window:' >/dev/null; then
   targets+=(kx_bench_window)
   window=(--window-bench "$build/bin/kx_bench_window")
 fi
