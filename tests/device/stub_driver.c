@@ -4,7 +4,11 @@
 
 #include "d2xx_api.h"
 
+#ifdef _WIN32
+#define KX_EXPORT __declspec(dllexport)
+#else
 #define KX_EXPORT __attribute__((visibility("default")))
+#endif
 
 static int g_calls;
 static FT_HANDLE g_lastHandle;
