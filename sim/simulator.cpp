@@ -3,6 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "dump.h"
 
 namespace kxsim {
@@ -181,15 +191,17 @@ void Simulator::Deliver(const std::deque<std::uint8_t>& bytes) {
     }
     m_rx.insert(m_rx.end(), bytes.begin(), bytes.end());
     m_eventStatus |= FT_EVENT_RXCHAR;
-#ifndef _WIN32
     if (m_event != nullptr && (m_eventMask & FT_EVENT_RXCHAR) != 0) {
+#ifdef _WIN32
+        ::SetEvent(static_cast<HANDLE>(m_event));
+#else
         auto* event = static_cast<KX_EVENT_HANDLE*>(m_event);
         pthread_mutex_lock(&event->eMutex);
         event->iVar = 1;
         pthread_cond_signal(&event->eCondVar);
         pthread_mutex_unlock(&event->eMutex);
-    }
 #endif
+    }
     m_changed.notify_all();
 }
 

@@ -2,8 +2,6 @@
 // is refreshed, and how a driver that will not deliver is bounded.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 
@@ -11,6 +9,7 @@
 #include "fake_driver.h"
 #include "recording_window.h"
 #include "srecord_writer.h"
+#include "test_platform.h"
 
 namespace kx::test {
 namespace {
@@ -29,18 +28,17 @@ class PollPassTest : public ::testing::Test {
         g_connected = 0;
         g_polling = false;
         // One file per test process: ctest runs the tests of this suite side by side.
-        m_path = std::filesystem::temp_directory_path() /
-                 ("kx-poll-pass-" + std::to_string(::getpid()) + ".dat");
-        std::ofstream(m_path, std::ios::binary)
+        m_file.path = std::filesystem::temp_directory_path() /
+                      ("kx-poll-pass-" + std::to_string(ProcessId()) + ".dat");
+        std::ofstream(m_file.path, std::ios::binary)
             << FirmwareFile(TestImage(4096), 0x08000000, "KX-DONGLE-2");
-        window.chooser = [this](const FileChooserRequest&) { return m_path.string(); };
+        window.chooser = [this](const FileChooserRequest&) { return m_file.path.string(); };
         dlg.OnTimer(RECONNECT_TIMER);  // opens the fake device and starts polling
         ASSERT_EQ(window.Connection(), "KX Upgrade - Dongle connected");
     }
     void TearDown() override {
         dlg.OnEndDialog();
         UnbindDriverForTesting();
-        std::filesystem::remove(m_path);
     }
 
     void StartTransfer() {
@@ -49,11 +47,17 @@ class PollPassTest : public ::testing::Test {
         Fake().tx = 100;  // a full transmit queue holds the first stage back
     }
 
+  private:
+    // Removed once the dialog is gone: an abandoned transfer keeps its file open, and
+    // Windows removes no open file.
+    struct RemovedAtExit {
+        std::filesystem::path path;
+        ~RemovedAtExit() { std::filesystem::remove(path); }
+    } m_file;
+
+  protected:
     CountingWindow window;
     CUpgradeDlg dlg{window};
-
-  private:
-    std::filesystem::path m_path;
 };
 
 TEST_F(PollPassTest, ReadsThatKeepFailingWhileBytesAreReportedEndInLoss) {

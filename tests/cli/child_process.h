@@ -2,10 +2,20 @@
 // the test can watch while it runs.
 #pragma once
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -24,11 +34,182 @@ class ChildProcess {
 
     ChildProcess(const std::vector<std::string>& argv, const Env& env, const std::string& folder)
         : m_out(folder + "/stdout.txt"), m_err(folder + "/stderr.txt") {
+        Start(argv, env);
+    }
+
+    ~ChildProcess() {
+        if (Started() && !m_reaped) {
+            Kill();
+        }
+#ifdef _WIN32
+        if (m_process != nullptr) {
+            ::CloseHandle(m_process);
+        }
+#endif
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    std::string Out() const {
+        return Slurp(m_out);
+    }
+    std::string Err() const {
+        return Slurp(m_err);
+    }
+
+    // Waits until standard output holds `text`; false if the child ended or time ran out.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Out().find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    // Asks the child to stop the way its platform's user does: SIGINT (Ctrl+C in a
+    // terminal), or on Windows the console's Ctrl+Break event sent to its process group.
+    void Interrupt() {
+#ifdef _WIN32
+        ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, m_pid);
+#else
+        ::kill(m_pid, SIGINT);
+#endif
+    }
+
+    // The exit status, or -1 when the child had to be killed after `limit` (a hang).
+    int Wait(std::chrono::milliseconds limit) {
+#ifdef _WIN32
+        if (::WaitForSingleObject(m_process, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+            Kill();
+            return -1;
+        }
+        DWORD code = 0;
+        ::GetExitCodeProcess(m_process, &code);
+        m_reaped = true;
+        return static_cast<int>(code);
+#else
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                Kill();
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        m_reaped = true;
+        if (WIFSIGNALED(status)) {
+            return 128 + WTERMSIG(status);
+        }
+        return WEXITSTATUS(status);
+#endif
+    }
+
+  private:
+    static bool Inherited(const std::string& entry) {
+        return entry.rfind("KXSIM_", 0) != 0 && entry.rfind("LD_LIBRARY_PATH=", 0) != 0;
+    }
+
+#ifdef _WIN32
+    static std::wstring Wide(const std::string& utf8) {
+        const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                            nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(n), L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                              n);
+        return wide;
+    }
+    static std::string Narrow(const std::wstring& wide) {
+        const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                            nullptr, 0, nullptr, nullptr);
+        std::string utf8(static_cast<std::size_t>(n), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
+                              n, nullptr, nullptr);
+        return utf8;
+    }
+    // One argument quoted the way the C runtime's command-line parser undoes it.
+    static std::wstring Quoted(const std::wstring& arg) {
+        std::wstring out = L"\"";
+        std::size_t slashes = 0;
+        for (wchar_t c : arg) {
+            if (c == L'\\') {
+                ++slashes;
+                continue;
+            }
+            out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+            slashes = 0;
+            out += c;
+        }
+        out.append(slashes * 2, L'\\');
+        return out + L"\"";
+    }
+    static HANDLE Output(const std::string& path) {
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        return ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+
+    void Start(const std::vector<std::string>& argv, const Env& env) {
+        std::wstring block;
+        if (wchar_t* strings = ::GetEnvironmentStringsW()) {
+            for (const wchar_t* e = strings; *e != L'\0'; e += std::wcslen(e) + 1) {
+                if (Inherited(Narrow(e)) &&
+                    env.count(Narrow(e).substr(0, Narrow(e).find('='))) == 0) {
+                    block += e;
+                    block += L'\0';
+                }
+            }
+            ::FreeEnvironmentStringsW(strings);
+        }
+        for (const auto& [key, value] : env) {
+            block += Wide(key + "=" + value);
+            block += L'\0';
+        }
+        block += L'\0';
+        std::wstring line;
+        for (const auto& a : argv) {
+            line += (line.empty() ? L"" : L" ") + Quoted(Wide(a));
+        }
+        HANDLE out = Output(m_out);
+        HANDLE err = Output(m_err);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out;
+        startup.hStdError = err;
+        PROCESS_INFORMATION info{};
+        // A process group of its own, so that a console event reaches the child alone.
+        if (::CreateProcessW(Wide(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
+                             CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, block.data(),
+                             nullptr, &startup, &info)) {
+            m_process = info.hProcess;
+            m_pid = info.dwProcessId;
+            ::CloseHandle(info.hThread);
+        }
+        ::CloseHandle(out);
+        ::CloseHandle(err);
+    }
+    bool Started() const {
+        return m_process != nullptr;
+    }
+    void Kill() {
+        ::TerminateProcess(m_process, 137);
+        ::WaitForSingleObject(m_process, INFINITE);
+        m_reaped = true;
+    }
+
+    HANDLE m_process = nullptr;
+    DWORD m_pid = 0;
+#else
+    void Start(const std::vector<std::string>& argv, const Env& env) {
         std::vector<std::string> environment;
         for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry(*e);
-            if (entry.rfind("KXSIM_", 0) != 0 && entry.rfind("LD_LIBRARY_PATH=", 0) != 0) {
-                environment.push_back(entry);
+            if (Inherited(*e)) {
+                environment.push_back(*e);
             }
         }
         for (const auto& [key, value] : env) {
@@ -53,62 +234,32 @@ class ChildProcess {
             ::_exit(127);
         }
     }
-
-    ~ChildProcess() {
-        if (m_pid > 0 && !m_reaped) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
+    bool Started() const {
+        return m_pid > 0;
     }
-
-    std::string Out() const { return Slurp(m_out); }
-    std::string Err() const { return Slurp(m_err); }
-
-    // Waits until standard output holds `text`; false if the child ended or time ran out.
-    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (Out().find(text) != std::string::npos) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    void Signal(int signal) { ::kill(m_pid, signal); }
-
-    // The exit status, or -1 when the child had to be killed after `limit` (a hang).
-    int Wait(std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        int status = 0;
-        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, &status, 0);
-                m_reaped = true;
-                return -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+    void Kill() {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
         m_reaped = true;
-        if (WIFSIGNALED(status)) {
-            return 128 + WTERMSIG(status);
-        }
-        return WEXITSTATUS(status);
     }
 
-  private:
+    pid_t m_pid = -1;
+#endif
+
     static std::string Slurp(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
-        return text.str();
+        std::string all = text.str();
+#ifdef _WIN32
+        // The console streams are in text mode there: every line ends in CR LF.
+        std::erase(all, '\r');
+#endif
+        return all;
     }
 
     std::string m_out;
     std::string m_err;
-    pid_t m_pid = -1;
     bool m_reaped = false;
 };
 

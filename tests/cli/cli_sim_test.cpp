@@ -12,6 +12,7 @@
 
 #include "child_process.h"
 #include "srecord_writer.h"
+#include "test_platform.h"
 
 namespace kx::test {
 namespace {
@@ -26,9 +27,7 @@ constexpr auto kHangLimit = 30s;
 class CliSimTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kx-cli-sim-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_folder = pattern;
+        m_folder = MakeTempFolder("kx-cli-sim");
         m_image = TestImage(1024, 7);
         m_file = Write("firmware.dat", FirmwareFile(m_image, kBase, "KX-DONGLE-2"));
         env = {{"LD_LIBRARY_PATH", KX_SIM_DIR},
@@ -190,7 +189,7 @@ TEST_F(CliSimTest, ALostDonglePausesTheTransferUntilStopped) {
     ASSERT_TRUE(cli.WaitForOutput("link: KX Upgrade - Dongle not responding\n", kHangLimit))
         << cli.Out();
     std::this_thread::sleep_for(300ms);
-    cli.Signal(SIGINT);
+    cli.Interrupt();
     EXPECT_EQ(cli.Wait(kHangLimit), 130);
     EXPECT_NE(cli.Err().find("interrupted during the transfer"), std::string::npos) << cli.Err();
     EXPECT_EQ(cli.Out().find("transfer: Transfer completed"), std::string::npos);

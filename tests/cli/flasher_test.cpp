@@ -1,10 +1,6 @@
 // The flasher's run against driver libraries that cannot be loaded, lack an entry point,
 // or open a device that never announces itself; and the checks made before any waiting.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,6 +13,7 @@
 #include "firmware_file.h"
 #include "flasher.h"
 #include "srecord_writer.h"
+#include "test_platform.h"
 
 namespace kx::cli {
 namespace {
@@ -25,7 +22,7 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 std::string StubPath(const std::string& name) {
-    return std::string(KX_STUB_DIR) + "/" + name + "/libftd2xx.so";
+    return std::string(KX_STUB_DIR) + "/" + name + "/" + kx::test::kDriverFile;
 }
 
 class FlasherTest : public ::testing::Test {
@@ -33,7 +30,7 @@ class FlasherTest : public ::testing::Test {
     void SetUp() override {
         UnbindDriverForTesting();
         m_dir = fs::temp_directory_path() /
-                ("kxupgrade-cli-" + std::to_string(::getpid()) + "-" +
+                ("kxupgrade-cli-" + std::to_string(kx::test::ProcessId()) + "-" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(m_dir);
         m_file = (m_dir / "fw.dat").string();
@@ -73,20 +70,21 @@ TEST_F(FlasherTest, FileCheckTellsWhyAFileCannotBeSent) {
     EXPECT_NE(missing->find("No such file"), std::string::npos) << *missing;
     EXPECT_EQ(CheckReadable(m_dir.string()), "not a regular file");
     const std::string fifo = (m_dir / "fifo.dat").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(CheckReadable(fifo), "not a regular file");
+    if (kx::test::MakeFifo(fifo)) {
+        EXPECT_EQ(CheckReadable(fifo), "not a regular file");
+    }
 
     // Held by a writer that takes the lock: it could not be opened when the dongle asks.
     // Another flasher reading it does not keep it from us.
     FirmwareFile reader;
     ASSERT_TRUE(reader.Open(m_file));
     EXPECT_EQ(CheckReadable(m_file), std::nullopt);
-    const int writer = ::open(m_file.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(writer, 0);
+    kx::test::LockedWriter writer(m_file);
+    ASSERT_TRUE(writer.Opened());
     reader.Close();
-    ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
+    ASSERT_TRUE(writer.Lock());
     EXPECT_EQ(CheckReadable(m_file), "in use by a program that writes to it");
-    ::close(writer);
+    writer.Close();
     // The check itself does not keep the file.
     EXPECT_EQ(CheckReadable(m_file), std::nullopt);
 }

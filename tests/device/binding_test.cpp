@@ -8,12 +8,13 @@
 #include "app/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "recording_window.h"
+#include "test_platform.h"
 
 namespace kx {
 namespace {
 
 std::string StubPath(const std::string& name) {
-    return std::string(KX_STUB_DIR) + "/" + name + "/libftd2xx.so";
+    return std::string(KX_STUB_DIR) + "/" + name + "/" + kx::test::kDriverFile;
 }
 
 class BindingTest : public ::testing::Test {

@@ -1,6 +1,5 @@
 // The guarded driver calls: they reach the driver only with an open device, pass the
 // device handle first, and answer an empty entry point with its box and status 1.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "device/driver_binding.h"
+#include "test_platform.h"
 
 namespace kx {
 namespace {
@@ -47,12 +47,13 @@ class GuardedCallsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         UnbindDriverForTesting();
-        const std::string path = std::string(KX_STUB_DIR) + "/stub_complete/libftd2xx.so";
+        const std::string path = std::string(KX_STUB_DIR) + "/stub_complete/" + test::kDriverFile;
         ASSERT_TRUE(BindDriver(path.c_str(), m_library, [](const std::string&) {}));
-        m_callCount = reinterpret_cast<int (*)()>(dlsym(m_library, "stub_call_count"));
-        m_lastCall = reinterpret_cast<const char* (*)()>(dlsym(m_library, "stub_last_call"));
-        m_lastHandle = reinterpret_cast<FT_HANDLE (*)()>(dlsym(m_library, "stub_last_handle"));
-        m_device = reinterpret_cast<FT_HANDLE (*)()>(dlsym(m_library, "stub_device_handle"));
+        m_callCount = reinterpret_cast<int (*)()>(test::Symbol(m_library, "stub_call_count"));
+        m_lastCall = reinterpret_cast<const char* (*)()>(test::Symbol(m_library, "stub_last_call"));
+        m_lastHandle =
+            reinterpret_cast<FT_HANDLE (*)()>(test::Symbol(m_library, "stub_last_handle"));
+        m_device = reinterpret_cast<FT_HANDLE (*)()>(test::Symbol(m_library, "stub_device_handle"));
         ASSERT_TRUE(m_callCount && m_lastCall && m_lastHandle && m_device);
         SetDriverMessageBox([this](const std::string& text) { m_boxes.push_back(text); });
     }

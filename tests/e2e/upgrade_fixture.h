@@ -17,6 +17,7 @@
 #include "kxsim.h"
 #include "recording_window.h"
 #include "srecord_writer.h"
+#include "test_platform.h"
 
 namespace kx::test {
 
@@ -35,9 +36,7 @@ class UpgradeTest : public ::testing::Test {
         UnbindDriverForTesting();
         kxsim_reset();
         kxsim_set_speed(20);
-        char pattern[] = "/tmp/kx-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
+        m_folder = MakeTempFolder("kx-e2e");
         window.chooser = [this](const FileChooserRequest& request) {
             requests.push_back(request);
             return chooserAnswer;

@@ -20,6 +20,7 @@
 #include "recording_window.h"
 #include "srecord_writer.h"
 #include "string_table.h"
+#include "test_platform.h"
 
 namespace kx::test {
 namespace {
@@ -103,9 +104,7 @@ struct RunResult {
 class UnplugSweep : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kx-sweep-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_folder = pattern;
+        m_folder = MakeTempFolder("kx-sweep");
         // The switch record, two full bulk packets and a short one.
         m_image = TestImage(80 * 32 + 7, 3);
         m_file = m_folder + "/firmware.dat";

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "sim_fixture.h"
+#include "test_platform.h"
 
 namespace {
 
@@ -57,16 +58,16 @@ TEST_F(ConfigTest, BadLinesAreReportedByNumber) {
     EXPECT_EQ(kxsim_load_config(WriteConfig("name = A\nspeed = fast\n").c_str()), 2);
     EXPECT_EQ(kxsim_load_config(WriteConfig("colour = blue\n").c_str()), 1);
     EXPECT_EQ(kxsim_load_config(WriteConfig("latency_ms\n").c_str()), 1);
-    EXPECT_EQ(kxsim_load_config((m_dir / "missing.conf").c_str()), -1);
+    EXPECT_EQ(kxsim_load_config((m_dir / "missing.conf").string().c_str()), -1);
 }
 
 TEST_F(ConfigTest, EnvironmentOverridesTheFileItNames) {
     const std::string path = WriteConfig("name = FROM FILE\nplug_delay_ms = 250\n");
-    setenv("KXSIM_CONFIG", path.c_str(), 1);
-    setenv("KXSIM_NAME", "FROM ENV", 1);
+    kx::test::SetEnv("KXSIM_CONFIG", path.c_str());
+    kx::test::SetEnv("KXSIM_NAME", "FROM ENV");
     const int result = kxsim_apply_environment();
-    unsetenv("KXSIM_CONFIG");
-    unsetenv("KXSIM_NAME");
+    kx::test::UnsetEnv("KXSIM_CONFIG");
+    kx::test::UnsetEnv("KXSIM_NAME");
     ASSERT_EQ(result, 0);
 
     EXPECT_EQ(kxsim_is_plugged(), 0) << "a plug-in delay starts unplugged";
@@ -75,15 +76,15 @@ TEST_F(ConfigTest, EnvironmentOverridesTheFileItNames) {
     FT_HANDLE h = OpenConnected();
     EXPECT_EQ(Text(After(h, 200)), "\r\n\r\nKX FROM ENV\r\n\x11");
 
-    setenv("KXSIM_SPEED", "-3", 1);
+    kx::test::SetEnv("KXSIM_SPEED", "-3");
     EXPECT_EQ(kxsim_apply_environment(), -2);
-    unsetenv("KXSIM_SPEED");
+    kx::test::UnsetEnv("KXSIM_SPEED");
 }
 
 TEST_F(ConfigTest, PacketsAndFlashAreDumpedWhenThePortCloses) {
     const fs::path packets = m_dir / "packets.txt";
     const fs::path flash = m_dir / "flash.bin";
-    kxsim_set_dump(packets.c_str(), flash.c_str());
+    kxsim_set_dump(packets.string().c_str(), flash.string().c_str());
     FT_HANDLE h = OpenConnected();
     Write(h, "S0030000FC");
     ft.SetDivisor(h, 6);

@@ -1,15 +1,15 @@
 #include "d2xx.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "test_platform.h"
 
 namespace {
 
 template <class Fn>
 void Bind(void* library, const char* name, Fn& slot) {
-    void* symbol = dlsym(library, name);
+    void* symbol = kx::test::Symbol(library, name);
     if (symbol == nullptr) {
         std::fprintf(stderr, "missing entry point %s\n", name);
         std::abort();
@@ -21,9 +21,9 @@ void Bind(void* library, const char* name, Fn& slot) {
 
 void* D2xx::Library() {
     static void* const library = [] {
-        void* handle = dlopen("libftd2xx.so", RTLD_NOW);
+        void* handle = kx::test::OpenLibrary(kx::test::kDriverFile);
         if (handle == nullptr) {
-            std::fprintf(stderr, "dlopen: %s\n", dlerror());
+            std::fprintf(stderr, "cannot load %s\n", kx::test::kDriverFile);
             std::abort();
         }
         return handle;

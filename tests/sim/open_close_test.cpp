@@ -1,15 +1,19 @@
 // Finding, opening and closing the device; handles after close and after unplug.
-#include <dlfcn.h>
-
 #include "sim_fixture.h"
+#include "test_platform.h"
 
 namespace {
 
 class OpenCloseTest : public SimTest {};
 
 TEST_F(OpenCloseTest, ToolBindingReachesTheLinkedInstance) {
-    // dlopen by the soname must hand back the library the test is linked against.
-    EXPECT_EQ(dlsym(D2xx::Library(), "kxsim_reset"), reinterpret_cast<void*>(&kxsim_reset));
+    // Loading by the plain name must hand back the library the test is linked against:
+    // the instance unplugged through the loaded library is the linked one.
+    ASSERT_EQ(kxsim_is_plugged(), 1);
+    auto* unplug = reinterpret_cast<void (*)()>(kx::test::Symbol(D2xx::Library(), "kxsim_unplug"));
+    ASSERT_NE(unplug, nullptr);
+    unplug();
+    EXPECT_EQ(kxsim_is_plugged(), 0);
     kxsim_unplug();
     FT_HANDLE h = nullptr;
     EXPECT_NE(ft.OpenEx(const_cast<char*>(kDescription), FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
@@ -176,19 +180,16 @@ TEST_F(OpenCloseTest, ConfigurationCallsAreLoggedInOrder) {
 
 TEST_F(OpenCloseTest, EventNotificationSignalsArrivingBytes) {
     FT_HANDLE h = OpenConnected();
-    KX_EVENT_HANDLE event{};
-    pthread_mutex_init(&event.eMutex, nullptr);
-    pthread_cond_init(&event.eCondVar, nullptr);
-    ASSERT_EQ(ft.SetEventNotification(h, FT_EVENT_RXCHAR, &event), FT_OK);
+    kx::test::DriverEvent event;
+    ASSERT_EQ(ft.SetEventNotification(h, FT_EVENT_RXCHAR, event.Handle()), FT_OK);
     EXPECT_EQ(Status(h).events, 0u);
+    EXPECT_FALSE(event.Signalled());
     const unsigned char byte = 0xA9;
     kxsim_inject(&byte, 1);
-    EXPECT_EQ(event.iVar, 1);
+    EXPECT_TRUE(event.Signalled());
     EXPECT_EQ(Status(h).events, static_cast<DWORD>(FT_EVENT_RXCHAR));
     EXPECT_EQ(Status(h).events, 0u) << "the event status is reported once";
     ft.Close(h);
-    pthread_cond_destroy(&event.eCondVar);
-    pthread_mutex_destroy(&event.eMutex);
 }
 
 }  // namespace
