@@ -52,9 +52,14 @@ std::optional<std::intptr_t> OpenShared(const std::string& utf8Path, std::string
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        problem = GetLastError() == ERROR_SHARING_VIOLATION
-                      ? "in use by a program that writes to it"
-                      : "cannot be opened for reading";
+        const DWORD error = GetLastError();
+        // A folder is refused by the open itself, as access denied.
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        problem =
+            error == ERROR_SHARING_VIOLATION ? "in use by a program that writes to it"
+            : attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                ? "not a regular file"
+                : "cannot be opened for reading";
         return std::nullopt;
     }
     if (GetFileType(h) != FILE_TYPE_DISK) {

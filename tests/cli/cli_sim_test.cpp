@@ -2,12 +2,9 @@
 // driver's plain name, configured through its KXSIM_* variables.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "child_process.h"
@@ -145,16 +142,15 @@ TEST_F(CliSimTest, CheckReportsEachFileAsExpected) {
 // Several flashers may send one file at once: two kxupgrade processes, each with its own
 // dongle, while a third reader holds the file's shared lock throughout.
 TEST_F(CliSimTest, TwoFlashersSendOneFileAtTheSameTime) {
-    const int reader = ::open(m_file.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(reader, 0);
-    ASSERT_EQ(::flock(reader, LOCK_SH | LOCK_NB), 0);
+    auto reader = std::make_unique<SharedReader>(m_file);
+    ASSERT_TRUE(reader->Held());
     env["KXSIM_DUMP_FLASH"] = m_folder + "/flash-a.bin";
     ChildProcess first = Start({m_file});
     env["KXSIM_DUMP_FLASH"] = m_folder + "/flash-b.bin";
     ChildProcess second = Start({m_file});
     EXPECT_EQ(first.Wait(kHangLimit), 0) << first.Err();
     EXPECT_EQ(second.Wait(kHangLimit), 0) << second.Err();
-    ::close(reader);
+    reader.reset();
     for (const char* dump : {"/flash-a.bin", "/flash-b.bin"}) {
         std::ifstream in(m_folder + dump, std::ios::binary);
         const std::vector<std::uint8_t> flash{std::istreambuf_iterator<char>(in),

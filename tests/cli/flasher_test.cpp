@@ -79,9 +79,9 @@ TEST_F(FlasherTest, FileCheckTellsWhyAFileCannotBeSent) {
     FirmwareFile reader;
     ASSERT_TRUE(reader.Open(m_file));
     EXPECT_EQ(CheckReadable(m_file), std::nullopt);
+    reader.Close();
     kx::test::LockedWriter writer(m_file);
     ASSERT_TRUE(writer.Opened());
-    reader.Close();
     ASSERT_TRUE(writer.Lock());
     EXPECT_EQ(CheckReadable(m_file), "in use by a program that writes to it");
     writer.Close();

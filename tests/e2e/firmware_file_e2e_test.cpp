@@ -1,9 +1,5 @@
 // The firmware file end to end: read once at the start whatever happens to it on disk,
 // any line ends, and a file that fails its check refused before the dongle sees a byte.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "upgrade_fixture.h"
@@ -130,10 +126,9 @@ TEST_F(UpgradeTest, AFileWithABadChecksumWritesNothingAndTheFlashKeepsItsFirmwar
     EXPECT_EQ(Flash(), before);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), Flash().begin()));
     // Refused means closed: a writer may lock the file again.
-    const int writer = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(writer, 0);
-    EXPECT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
-    ::close(writer);
+    LockedWriter writer(path);
+    ASSERT_TRUE(writer.Opened());
+    EXPECT_TRUE(writer.Lock());
 }
 
 TEST_F(UpgradeTest, AZeroLengthFileIsRefusedWithoutWriting) {

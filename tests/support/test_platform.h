@@ -117,8 +117,12 @@ class LockedWriter {
                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    bool Opened() const { return m_file != INVALID_HANDLE_VALUE; }
-    bool Lock() { return Opened(); }
+    bool Opened() const {
+        return m_file != INVALID_HANDLE_VALUE;
+    }
+    bool Lock() {
+        return Opened();
+    }
     void Close() {
         if (Opened()) {
             ::CloseHandle(m_file);
@@ -128,8 +132,12 @@ class LockedWriter {
 #else
     explicit LockedWriter(const std::string& path)
         : m_file(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
-    bool Opened() const { return m_file >= 0; }
-    bool Lock() { return ::flock(m_file, LOCK_EX | LOCK_NB) == 0; }
+    bool Opened() const {
+        return m_file >= 0;
+    }
+    bool Lock() {
+        return ::flock(m_file, LOCK_EX | LOCK_NB) == 0;
+    }
     void Close() {
         if (Opened()) {
             ::close(m_file);
@@ -137,9 +145,59 @@ class LockedWriter {
         }
     }
 #endif
-    ~LockedWriter() { Close(); }
+    ~LockedWriter() {
+        Close();
+    }
     LockedWriter(const LockedWriter&) = delete;
     LockedWriter& operator=(const LockedWriter&) = delete;
+
+  private:
+#ifdef _WIN32
+    HANDLE m_file;
+#else
+    int m_file;
+#endif
+};
+
+// A program that reads a file and lets other readers in: a shared lock on Linux, an open
+// that shares reading on Windows.
+class SharedReader {
+  public:
+#ifdef _WIN32
+    explicit SharedReader(const std::string& utf8Path) {
+        const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, nullptr, 0);
+        std::wstring path(static_cast<std::size_t>(n), L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, path.data(), n);
+        m_file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    bool Held() const {
+        return m_file != INVALID_HANDLE_VALUE;
+    }
+    ~SharedReader() {
+        if (Held()) {
+            ::CloseHandle(m_file);
+        }
+    }
+#else
+    explicit SharedReader(const std::string& path)
+        : m_file(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (m_file >= 0 && ::flock(m_file, LOCK_SH | LOCK_NB) != 0) {
+            ::close(m_file);
+            m_file = -1;
+        }
+    }
+    bool Held() const {
+        return m_file >= 0;
+    }
+    ~SharedReader() {
+        if (Held()) {
+            ::close(m_file);
+        }
+    }
+#endif
+    SharedReader(const SharedReader&) = delete;
+    SharedReader& operator=(const SharedReader&) = delete;
 
   private:
 #ifdef _WIN32
