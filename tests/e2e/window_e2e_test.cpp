@@ -71,12 +71,48 @@ class WindowUpgradeTest : public QObject {
         QCOMPARE(window.ConnectionLabel()->text(), QStringLiteral("KX Upgrade - Dongle connected"));
         QCOMPARE(window.LogView()->toPlainText(), QStringLiteral("DONGLE BOOT 1.3\n"));
         QCOMPARE(chooserFilters, QStringList{QStringLiteral("Data (*.dat)")});
-        QVERIFY(window.Progress()->value() > 0);
-        QVERIFY(window.Progress()->value() <= window.Progress()->maximum());
+        // The bar ends full at "Transfer completed".
+        QVERIFY(window.Progress()->maximum() > 0);
+        QCOMPARE(window.Progress()->value(), window.Progress()->maximum());
 
         std::vector<std::uint8_t> flash(kxsim_flash(nullptr, 0));
         kxsim_flash(flash.data(), flash.size());
         QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
+    }
+
+    // A file that fails its check is refused in a box that names the line and the problem;
+    // nothing reaches the dongle and the transfer never starts.
+    void aFileThatFailsTheCheckIsRefusedInABox() {
+        kxsim_set_speed(5);
+        std::string text =
+            kx::test::FirmwareFile(kx::test::TestImage(256, 9), 0x08000000, "KX-DONGLE-2");
+        text.insert(text.find("\r\n") + 2, "S3 not a record\r\n");
+        const QString path = m_folder.filePath(QStringLiteral("broken.dat"));
+        std::ofstream(path.toStdString(), std::ios::binary) << text;
+        AnswerChooserWith(path, nullptr);
+
+        // The box is modal: read and closed from a timer, as a user would close it.
+        QString shown;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&shown] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                    shown = box->text();
+                    box->accept();
+                }
+            }
+        });
+        closer.start(10);
+        MainWindow window;
+        QVERIFY(window.Start());
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
+        closer.stop();
+        QCOMPARE(shown, QStringLiteral("FILE REFUSED: ") + path +
+                            QStringLiteral(":2: ' ' is not a hexadecimal digit"));
+        QVERIFY(window.ExitButton()->isEnabled());
+        QVERIFY(window.TransferLabel()->text() != QStringLiteral("Transfer in Progress..."));
+        QVERIFY(window.LogView()->toPlainText().contains(shown));
+        QCOMPARE(kxsim_packet_count(), std::size_t{0});
     }
 
     void quittingDuringATransferAsksFirstAndTheSafeAnswerIsTheDefault() {
