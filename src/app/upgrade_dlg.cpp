@@ -39,6 +39,7 @@ void CUpgradeDlg::OnMessage(UINT message, UINT param) {
 bool CUpgradeDlg::OnInitDialog() {
     UpdateData(false);
     g_polling = false;
+    g_pacing = false;
     g_connected = 0;
     m_firstStage = true;
     m_matchIndex = 0;
