@@ -1,6 +1,7 @@
 // The kxsim_* control and inspection API (kxsim.h).
 #include <string>
 
+#include "device_bank.h"
 #include "kxsim.h"
 #include "simulator.h"
 
@@ -28,7 +29,22 @@ void CopyLink(const kxsim::LinkSettings& from, kxsim_link* to) {
 extern "C" {
 
 KXSIM_API void kxsim_reset(void) {
-    Sim().Reset();
+    kxsim::DeviceBank::Get().SetCount(1);
+}
+KXSIM_API void kxsim_set_device_count(size_t count) {
+    kxsim::DeviceBank::Get().SetCount(count);
+}
+KXSIM_API size_t kxsim_device_count(void) {
+    return kxsim::DeviceBank::Get().Count();
+}
+KXSIM_API int kxsim_select(size_t index) {
+    return kxsim::DeviceBank::Get().Select(index) ? 0 : -1;
+}
+KXSIM_API void kxsim_set_serial(const char* serial) {
+    Sim().ChangeSettings([&](Settings& s) { s.serial = Text(serial); });
+}
+KXSIM_API void kxsim_set_location(unsigned long location) {
+    Sim().ChangeSettings([&](Settings& s) { s.location = static_cast<std::uint32_t>(location); });
 }
 KXSIM_API void kxsim_plug(void) {
     Sim().Plug();

@@ -2,81 +2,91 @@
 #include <type_traits>
 
 #include "d2xx_api.h"
+#include "device_bank.h"
 #include "kxsim.h"
 #include "simulator.h"
 
+using kxsim::DeviceBank;
 using kxsim::Simulator;
+
+namespace {
+
+Simulator& Dongle(FT_HANDLE handle) {
+    return DeviceBank::Get().ForHandle(handle);
+}
+
+}  // namespace
 
 extern "C" {
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD count,
                                           LPDWORD written) {
-    return Simulator::Instance().Write(handle, buffer, count, written);
+    return Dongle(handle).Write(handle, buffer, count, written);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD count,
                                          LPDWORD got) {
-    return Simulator::Instance().Read(handle, buffer, count, got);
+    return Dongle(handle).Read(handle, buffer, count, got);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_Open(int index, FT_HANDLE* handle) {
-    return Simulator::Instance().Open(index, handle);
+    return DeviceBank::Get().Open(index, handle);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_OpenEx(PVOID arg, DWORD flags, FT_HANDLE* handle) {
-    return Simulator::Instance().OpenEx(arg, flags, handle);
+    return DeviceBank::Get().OpenEx(arg, flags, handle);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
-    return Simulator::Instance().ListDevices(arg1, arg2, flags);
+    return DeviceBank::Get().ListDevices(arg1, arg2, flags);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_Close(FT_HANDLE handle) {
-    return Simulator::Instance().Close(handle);
+    return Dongle(handle).Close(handle);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_ResetDevice(FT_HANDLE handle) {
-    return Simulator::Instance().ResetDevice(handle);
+    return Dongle(handle).ResetDevice(handle);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_Purge(FT_HANDLE handle, ULONG mask) {
-    return Simulator::Instance().Purge(handle, mask);
+    return Dongle(handle).Purge(handle, mask);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
-    return Simulator::Instance().SetTimeouts(handle, readMs, writeMs);
+    return Dongle(handle).SetTimeouts(handle, readMs, writeMs);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_GetQueueStatus(FT_HANDLE handle, DWORD* rx) {
-    return Simulator::Instance().GetQueueStatus(handle, rx);
+    return Dongle(handle).GetQueueStatus(handle, rx);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_GetStatus(FT_HANDLE handle, DWORD* rx, DWORD* tx,
                                               DWORD* events) {
-    return Simulator::Instance().GetStatus(handle, rx, tx, events);
+    return Dongle(handle).GetStatus(handle, rx, tx, events);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetBaudRate(FT_HANDLE handle, ULONG baud) {
-    return Simulator::Instance().SetBaudRate(handle, baud);
+    return Dongle(handle).SetBaudRate(handle, baud);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength,
                                                            UCHAR stopBits, UCHAR parity) {
-    return Simulator::Instance().SetDataCharacteristics(handle, wordLength, stopBits, parity);
+    return Dongle(handle).SetDataCharacteristics(handle, wordLength, stopBits, parity);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetFlowControl(FT_HANDLE handle, USHORT mode, UCHAR xon,
                                                    UCHAR xoff) {
-    return Simulator::Instance().SetFlowControl(handle, mode, xon, xoff);
+    return Dongle(handle).SetFlowControl(handle, mode, xon, xoff);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetDivisor(FT_HANDLE handle, USHORT divisor) {
-    return Simulator::Instance().SetDivisor(handle, divisor);
+    return Dongle(handle).SetDivisor(handle, divisor);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetEventNotification(FT_HANDLE handle, DWORD mask,
                                                          PVOID event) {
-    return Simulator::Instance().SetEventNotification(handle, mask, event);
+    return Dongle(handle).SetEventNotification(handle, mask, event);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetLatencyTimer(FT_HANDLE handle, UCHAR ms) {

@@ -72,10 +72,17 @@ enum {
 
 /* --- device and line ------------------------------------------------------------------ */
 
-/* Defaults, plugged in, port closed, empty logs, flash holding the previous firmware, real
- * clock restarted at 0. Handles from before are unknown afterwards. Does not read the
- * environment. */
+/* One dongle, selected, at its defaults: plugged in, port closed, empty logs, flash holding
+ * the previous firmware, real clock restarted at 0. Handles from before are unknown
+ * afterwards. Does not read the environment. */
 KXSIM_API void kxsim_reset(void);
+/* Several dongles (1 to 64), each at its defaults, the first selected: serial numbers
+ * KX000001, KX000002, ..., location ids 0x101, 0x102, .... FT_OpenEx and FT_ListDevices
+ * look through all of them; every other kxsim_* function acts on the selected one. */
+KXSIM_API void kxsim_set_device_count(size_t count);
+KXSIM_API size_t kxsim_device_count(void);
+/* 0 on success, -1 for an index out of range. */
+KXSIM_API int kxsim_select(size_t index);
 /* Plugging in powers the device up (a power cycle: its state starts afresh, the flash keeps
  * its contents). Unplugging makes the open handle fail until it is closed. */
 KXSIM_API void kxsim_plug(void);
@@ -101,6 +108,8 @@ KXSIM_API void kxsim_stall_tx(int on);
 /* --- settings (each also a configuration key, see README.md) ----------------------------- */
 
 KXSIM_API void kxsim_set_description(const char* description);
+KXSIM_API void kxsim_set_serial(const char* serial);
+KXSIM_API void kxsim_set_location(unsigned long location);
 KXSIM_API void kxsim_set_name(const char* name);
 KXSIM_API void kxsim_set_id(const char* id);
 /* A new flash holding the previous firmware. */

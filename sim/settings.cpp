@@ -47,11 +47,17 @@ bool ParseFlag(std::string_view text, bool& out) {
     return false;
 }
 
-constexpr std::array<std::string_view, 20> kKeys = {
+constexpr std::array<std::string_view, 22> kKeys = {
     "description",        "serial",          "name",          "id",          "flash_base",
     "flash_size",         "speed",           "latency_ms",    "erase_ms",    "announce_delay_ms",
     "announce_repeat_ms", "max_resends",     "progress_text", "command_ack", "plug_delay_ms",
-    "unplug_after_bytes", "replug_after_ms", "dump_packets",  "dump_flash",  "tx_fifo"};
+    "unplug_after_bytes", "replug_after_ms", "dump_packets",  "dump_flash",  "tx_fifo",
+    "unplug_at_ms",       "location"};
+
+// Values taken whole, never as a list of one value per dongle.
+bool TakenWhole(std::string_view key) {
+    return key == "description" || key == "dump_packets" || key == "dump_flash";
+}
 
 }  // namespace
 
@@ -103,6 +109,10 @@ bool ApplySetting(Settings& s, std::string_view key, std::string_view value) {
         return ParseNumber(value, s.replugAfterMs);
     } else if (key == "tx_fifo") {
         return ParseUnsigned(value, s.txFifoBytes);
+    } else if (key == "unplug_at_ms") {
+        return ParseNumber(value, s.unplugAtMs);
+    } else if (key == "location") {
+        return ParseUnsigned(value, s.location);
     } else if (key == "dump_packets") {
         s.dumpPackets = value;
     } else if (key == "dump_flash") {
@@ -113,7 +123,22 @@ bool ApplySetting(Settings& s, std::string_view key, std::string_view value) {
     return true;
 }
 
-int LoadSettingsFile(Settings& settings, const std::string& path) {
+std::string_view ListItem(std::string_view list, std::size_t n) {
+    for (std::size_t i = 0;; ++i) {
+        const std::size_t comma = list.find(',');
+        if (i == n || comma == std::string_view::npos) {
+            return Trim(list.substr(0, comma));
+        }
+        list.remove_prefix(comma + 1);
+    }
+}
+
+bool ApplySetting(const SettingsTarget& target, std::string_view key, std::string_view value) {
+    return ApplySetting(target.settings, key,
+                        TakenWhole(key) ? value : ListItem(value, target.dongle));
+}
+
+int LoadSettingsFile(const SettingsTarget& target, const std::string& path) {
     std::ifstream file(path);
     if (!file) {
         return -1;
@@ -129,17 +154,17 @@ int LoadSettingsFile(Settings& settings, const std::string& path) {
         }
         const std::size_t equals = text.find('=');
         if (equals == std::string_view::npos ||
-            !ApplySetting(settings, Trim(text.substr(0, equals)), text.substr(equals + 1))) {
+            !ApplySetting(target, Trim(text.substr(0, equals)), text.substr(equals + 1))) {
             return number;
         }
     }
     return 0;
 }
 
-int LoadSettingsFromEnvironment(Settings& settings) {
+int LoadSettingsFromEnvironment(const SettingsTarget& target) {
     int result = 0;
     if (const char* path = std::getenv("KXSIM_CONFIG"); path != nullptr && *path != '\0') {
-        result = LoadSettingsFile(settings, path);
+        result = LoadSettingsFile(target, path);
     }
     for (std::string_view key : kKeys) {
         std::string variable = "KXSIM_";
@@ -147,7 +172,7 @@ int LoadSettingsFromEnvironment(Settings& settings) {
             variable += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
         if (const char* value = std::getenv(variable.c_str()); value != nullptr) {
-            if (!ApplySetting(settings, key, value) && result == 0) {
+            if (!ApplySetting(target, key, value) && result == 0) {
                 result = -2;
             }
         }

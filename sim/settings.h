@@ -31,17 +31,31 @@ struct Settings {
     double replugAfterMs = -1.0;  // plug in again this long after a scheduled unplug (< 0: never)
     std::string dumpPackets;      // files written when the port closes and when the process ends
     std::string dumpFlash;
+    double unplugAtMs = -1.0;    // < 0: never; like plug_delay_ms, from the common start
+    std::uint32_t location = 0;  // USB location id, for FT_ListDevices and FT_OpenEx
+};
+
+// Which dongle of several a value list applies to: a comma-separated value gives one
+// value per dongle in order (the last one for the dongles beyond it). File paths and
+// descriptions are taken whole.
+struct SettingsTarget {
+    Settings& settings;
+    std::size_t dongle = 0;
 };
 
 // Applies one setting by its key (see README.md); false for an unknown key or a bad value.
 bool ApplySetting(Settings& settings, std::string_view key, std::string_view value);
+bool ApplySetting(const SettingsTarget& target, std::string_view key, std::string_view value);
 
 // Applies a file of "key = value" lines ('#' starts a comment). Returns 0, the number of the
 // first line that could not be applied, or -1 when the file cannot be read.
-int LoadSettingsFile(Settings& settings, const std::string& path);
+int LoadSettingsFile(const SettingsTarget& target, const std::string& path);
 
 // Applies the file named by KXSIM_CONFIG, then every KXSIM_<KEY> variable over it. Returns
 // what LoadSettingsFile returned (0 without a file), or -2 for a bad variable.
-int LoadSettingsFromEnvironment(Settings& settings);
+int LoadSettingsFromEnvironment(const SettingsTarget& target);
+
+// The n-th item (from 0) of a comma-separated list, the last for n beyond its end.
+std::string_view ListItem(std::string_view list, std::size_t n);
 
 }  // namespace kxsim

@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +15,7 @@
 #include <windows.h>
 #endif
 
+#include "device_bank.h"
 #include "dump.h"
 
 namespace kxsim {
@@ -20,28 +23,64 @@ namespace {
 
 // Kinds of event, in the order they are handled when they fall due at the same moment: a
 // whole write reaches the device before the device's idle timer looks at the line.
-enum class EventKind { HostByte, DeviceByte, ChipFlush, Bootloader, PlugIn };
+enum class EventKind { HostByte, DeviceByte, ChipFlush, Bootloader, PlugIn, Unplug };
 
-void DumpAtExit() {
-    Simulator::Instance().Dump();
+std::string DefaultSerial(std::size_t index) {
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "KX%06zu", index + 1);
+    return serial;
+}
+
+// Dongle n sits at location 0x100 + n: bus 1, port n.
+std::uint32_t DefaultLocation(std::size_t index) {
+    return static_cast<std::uint32_t>(0x101 + index);
+}
+
+// A dump file's name with %s replaced by the dongle's serial number.
+std::string DumpPath(const std::string& pattern, const std::string& serial) {
+    std::string path = pattern;
+    for (std::size_t at = path.find("%s"); at != std::string::npos;
+         at = path.find("%s", at + serial.size())) {
+        path.replace(at, 2, serial);
+    }
+    return path;
+}
+
+// Handles are opaque tokens, never null, never reused within a run, unique across the
+// dongles; the low byte names the dongle.
+std::uintptr_t NextHandle(std::size_t index) {
+    static std::atomic<std::uintptr_t> counter{0};
+    return 0x4B580000u + 0x100u * ++counter + index;
 }
 
 }  // namespace
 
 Simulator& Simulator::Instance() {
-    // Never destroyed: the host may still call in from its threads while the process ends.
-    static Simulator* const instance = new Simulator();
-    return *instance;
+    return DeviceBank::Get().Selected();
 }
 
-Simulator::Simulator() : m_boot(m_settings, m_scale, m_flash, *this) {
+Simulator::Simulator(std::size_t index, const std::string& serial, double sinceStartMs)
+    : m_index(index), m_boot(m_settings, m_scale, m_flash, *this) {
     ResetState();
+    if (sinceStartMs < 0) {
+        return;  // a test's extra dongle: defaults only
+    }
     const Settings before = m_settings;
-    if (const int result = LoadSettingsFromEnvironment(m_settings); result != 0) {
+    if (const int result = LoadSettingsFromEnvironment({m_settings, index}); result != 0) {
         std::fprintf(stderr, "kxsim: configuration not fully applied (%d)\n", result);
     }
+    if (!serial.empty()) {
+        m_settings.serial = serial;
+    }
+    // Plugged in and pulled at the same moments in every process of the run.
+    if (m_settings.plugDelayMs >= 0) {
+        m_settings.plugDelayMs = std::max(0.0, m_settings.plugDelayMs - sinceStartMs);
+    }
+    if (m_settings.unplugAtMs >= 0) {
+        m_unplugAt = FromMs(m_settings.unplugAtMs - sinceStartMs);
+        m_settings.unplugAtMs = -1;
+    }
     ApplySettings(before);
-    std::atexit(DumpAtExit);
 }
 
 std::unique_lock<std::mutex> Simulator::Lock() {
@@ -117,8 +156,9 @@ FT_STATUS Simulator::Usable(FT_HANDLE handle) const {
 
 std::optional<Nanos> Simulator::NextEvent() const {
     std::optional<Nanos> next;
-    for (const std::optional<Nanos>& when : {m_hostLine.NextArrival(), m_deviceLine.NextArrival(),
-                                             m_chip.NextFlush(), m_boot.NextDeadline(), m_plugAt}) {
+    for (const std::optional<Nanos>& when :
+         {m_hostLine.NextArrival(), m_deviceLine.NextArrival(), m_chip.NextFlush(),
+          m_boot.NextDeadline(), m_plugAt, m_unplugAt}) {
         if (when && (!next || *when < *next)) {
             next = when;
         }
@@ -128,9 +168,12 @@ std::optional<Nanos> Simulator::NextEvent() const {
 
 void Simulator::Advance(Nanos target) {
     for (;;) {
-        const std::array<std::optional<Nanos>, 5> due = {
-            m_hostLine.NextArrival(), m_deviceLine.NextArrival(), m_chip.NextFlush(),
-            m_boot.NextDeadline(), m_plugAt};
+        const std::array<std::optional<Nanos>, 6> due = {m_hostLine.NextArrival(),
+                                                         m_deviceLine.NextArrival(),
+                                                         m_chip.NextFlush(),
+                                                         m_boot.NextDeadline(),
+                                                         m_plugAt,
+                                                         m_unplugAt};
         std::optional<std::size_t> first;
         for (std::size_t i = 0; i < due.size(); ++i) {
             if (due[i] && *due[i] <= target && (!first || *due[i] < *due[*first])) {
@@ -140,7 +183,8 @@ void Simulator::Advance(Nanos target) {
         if (!first) {
             break;
         }
-        m_now = std::max(m_now, *due[*first]);
+        const Nanos when = *due[*first];
+        m_now = std::max(m_now, when);
         switch (static_cast<EventKind>(*first)) {
             case EventKind::HostByte:
                 HostByteArrived();
@@ -157,6 +201,10 @@ void Simulator::Advance(Nanos target) {
             case EventKind::PlugIn:
                 m_plugAt.reset();
                 PlugNow();
+                break;
+            case EventKind::Unplug:
+                m_unplugAt.reset();
+                ScheduledUnplugAt(when);
                 break;
         }
     }
@@ -245,15 +293,19 @@ void Simulator::UnplugNow() {
 }
 
 void Simulator::ScheduledUnplug() {
+    ScheduledUnplugAt(m_now);
+}
+
+void Simulator::ScheduledUnplugAt(Nanos when) {
     UnplugNow();
     if (m_settings.replugAfterMs >= 0) {
-        m_plugAt = m_now + FromMs(m_settings.replugAfterMs);
+        m_plugAt = when + FromMs(m_settings.replugAfterMs);
     }
 }
 
 FT_STATUS Simulator::OpenPort(FT_HANDLE* handle) {
-    // Handles are opaque tokens, never null, never reused within a run.
-    m_openHandle = 0x4B580000u + 0x10u * ++m_handleCounter;
+    m_openHandle = NextHandle(m_index);
+    m_opened = true;
     *handle = reinterpret_cast<FT_HANDLE>(m_openHandle);
     m_hostLink = LinkSettings{};  // the chip's defaults: 9600 8N1
     m_latencyMs = m_settings.latencyMs;
@@ -294,6 +346,10 @@ void Simulator::ApplySettings(const Settings& before) {
         m_plugAt = m_now + FromMs(m_settings.plugDelayMs);
         m_settings.plugDelayMs = -1;  // a one-off event, not a lasting setting
     }
+    if (m_settings.unplugAtMs >= 0) {
+        m_unplugAt = m_now + FromMs(m_settings.unplugAtMs);
+        m_settings.unplugAtMs = -1;
+    }
     if (m_settings.unplugAfterBytes > 0) {
         m_unplugAfterBytes = m_settings.unplugAfterBytes;
         m_settings.unplugAfterBytes = 0;
@@ -302,6 +358,8 @@ void Simulator::ApplySettings(const Settings& before) {
 
 void Simulator::ResetState() {
     m_settings = Settings{};
+    m_settings.serial = DefaultSerial(m_index);
+    m_settings.location = DefaultLocation(m_index);
     m_scale.SetSpeed(m_settings.speed);
     m_clock.SetManual(false);
     m_clock.Restart();
@@ -309,6 +367,8 @@ void Simulator::ResetState() {
     m_flash.Configure(m_settings.flashBase, m_settings.flashSize);
     m_plugged = false;
     m_plugAt.reset();
+    m_unplugAt.reset();
+    m_opened = false;
     m_openHandle = 0;
     m_staleHandles.clear();
     ClearQueues();
@@ -342,10 +402,14 @@ void Simulator::Log(int entry, std::array<unsigned long, 3> args, FT_STATUS stat
 bool Simulator::WriteDumps() const {
     bool written = true;
     if (!m_settings.dumpPackets.empty()) {
-        written = WritePacketsFile(m_settings.dumpPackets, m_packets) && written;
+        written =
+            WritePacketsFile(DumpPath(m_settings.dumpPackets, m_settings.serial), m_packets) &&
+            written;
     }
     if (!m_settings.dumpFlash.empty()) {
-        written = WriteFlashFile(m_settings.dumpFlash, m_flash.Bytes()) && written;
+        written =
+            WriteFlashFile(DumpPath(m_settings.dumpFlash, m_settings.serial), m_flash.Bytes()) &&
+            written;
     }
     return written;
 }

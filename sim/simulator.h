@@ -1,7 +1,7 @@
-// The one simulated dongle of the process, behind a mutex: the host's D2XX port (handles,
-// queues, link settings), the serial line in both directions, the FTDI chip's latency
-// buffer, the bootloader and its flash. Time is advanced lazily: every call first brings the
-// model up to the current model time, handling what fell due in time order.
+// One simulated dongle of the process (device_bank.h holds them all), behind a mutex: the host's
+// D2XX port (handles, queues, link settings), the serial line in both directions, the FTDI chip's
+// latency buffer, the bootloader and its flash. Time is advanced lazily: every call first brings
+// the model up to the current model time, handling what fell due in time order.
 #pragma once
 
 #include <array>
@@ -31,16 +31,36 @@ struct ConfigCall {
     std::string text;
 };
 
+// What FT_ListDevices tells of a dongle.
+struct DongleInfo {
+    bool plugged = false;
+    std::string description;
+    std::string serial;
+    DWORD location = 0;
+};
+
 class Simulator final : private BootloaderUart {
   public:
+    // The dongle the control API acts on.
     static Simulator& Instance();
+
+    // Dongle `index` of the bank, at its defaults and then the environment's settings
+    // (`serial`, when not empty, over them). Plug and unplug times in the environment
+    // count from the common start, `sinceStartMs` ago (< 0: from now).
+    Simulator(std::size_t index, const std::string& serial, double sinceStartMs);
 
     // D2XX entry points (simulator_d2xx.cpp).
     FT_STATUS Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written);
     FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got);
-    FT_STATUS Open(int index, FT_HANDLE* handle);
-    FT_STATUS OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle);
-    FT_STATUS ListDevices(void* arg1, void* arg2, DWORD flags);
+    // `exists`: the bank has a dongle at `index`, this one.
+    FT_STATUS Open(int index, bool exists, FT_HANDLE* handle);
+    // Opens this dongle if it answers to `arg` and `flags`; FT_DEVICE_NOT_FOUND when it
+    // does not. Logs the call when it opened the port or `logFailure` is set.
+    FT_STATUS OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle, bool logFailure);
+    void LogOpenEx(const void* arg, DWORD flags, FT_STATUS status);
+    // Counts an FT_ListDevices call when `countCall` is set.
+    DongleInfo Info(bool countCall);
+    bool WasOpened();
     FT_STATUS Close(FT_HANDLE handle);
     FT_STATUS ResetDevice(FT_HANDLE handle);
     FT_STATUS Purge(FT_HANDLE handle, ULONG mask);
@@ -103,8 +123,6 @@ class Simulator final : private BootloaderUart {
     double LatencyTimerMs();
 
   private:
-    Simulator();
-
     enum class HandleState { Unknown, Open, Stale };
 
     // Locks and brings the model up to now.
@@ -133,6 +151,8 @@ class Simulator final : private BootloaderUart {
     void UnplugNow();
     // An unplug the host's traffic triggered: plugs in again later if so configured.
     void ScheduledUnplug();
+    // The same at a given moment, which may lie before this process started.
+    void ScheduledUnplugAt(Nanos when);
     FT_STATUS OpenPort(FT_HANDLE* handle);
     void ClosePort();
     void ClearQueues();
@@ -146,6 +166,7 @@ class Simulator final : private BootloaderUart {
     void SetLink(const LinkSettings& link) override { m_deviceLink = link; }
     const LinkSettings& Link() const override { return m_deviceLink; }
 
+    const std::size_t m_index;
     std::mutex m_mutex;
     std::condition_variable m_changed;  // bytes arrived or the port changed: wakes FT_Read
     std::condition_variable m_tick;     // the host called in: the chip clock looks again
@@ -162,9 +183,10 @@ class Simulator final : private BootloaderUart {
     // Device presence and the host's port.
     bool m_plugged = true;
     std::optional<Nanos> m_plugAt;
+    std::optional<Nanos> m_unplugAt;
+    bool m_opened = false;  // by this process, at some time
     std::uintptr_t m_openHandle = 0;
     std::set<std::uintptr_t> m_staleHandles;
-    std::uintptr_t m_handleCounter = 0;
     LinkSettings m_hostLink;
     double m_latencyMs = 16.0;  // the chip's latency timer now
     ULONG m_readTimeoutMs = 0;

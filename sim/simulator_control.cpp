@@ -124,7 +124,7 @@ void Simulator::SetFlash(std::uint32_t base, std::uint32_t size) {
 int Simulator::LoadConfig(const char* path) {
     std::unique_lock lock = Lock();
     const Settings before = m_settings;
-    const int result = path != nullptr ? LoadSettingsFile(m_settings, path) : -1;
+    const int result = path != nullptr ? LoadSettingsFile({m_settings, m_index}, path) : -1;
     ApplySettings(before);
     return result;
 }
@@ -132,7 +132,7 @@ int Simulator::LoadConfig(const char* path) {
 int Simulator::ApplyEnvironment() {
     std::unique_lock lock = Lock();
     const Settings before = m_settings;
-    const int result = LoadSettingsFromEnvironment(m_settings);
+    const int result = LoadSettingsFromEnvironment({m_settings, m_index});
     ApplySettings(before);
     return result;
 }

@@ -8,12 +8,6 @@
 namespace kxsim {
 namespace {
 
-// FT_ListDevices flags (D2XX).
-constexpr DWORD kListNumberOnly = 0x80000000u;
-constexpr DWORD kListByIndex = 0x40000000u;
-constexpr DWORD kListAll = 0x20000000u;
-constexpr std::size_t kListBufferSize = 64;  // D2XX's documented buffer size for one entry
-
 // The FTDI chips' range of baud rates.
 constexpr ULONG kMinBaud = 183;
 constexpr ULONG kMaxBaud = 3000000;
@@ -26,12 +20,6 @@ std::string Call(const char* name, std::initializer_list<unsigned long> args) {
         first = false;
     }
     return text + ")";
-}
-
-void CopyName(const std::string& name, void* buffer) {
-    const std::size_t length = std::min(name.size(), kListBufferSize - 1);
-    std::memcpy(buffer, name.data(), length);
-    static_cast<char*>(buffer)[length] = '\0';
 }
 
 }  // namespace
@@ -103,12 +91,12 @@ FT_STATUS Simulator::Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* go
     return FT_OK;
 }
 
-FT_STATUS Simulator::Open(int index, FT_HANDLE* handle) {
+FT_STATUS Simulator::Open(int index, bool exists, FT_HANDLE* handle) {
     std::unique_lock lock = Enter(KXSIM_FT_OPEN);
     FT_STATUS status = FT_OK;
     if (handle == nullptr) {
         status = FT_INVALID_PARAMETER;
-    } else if (index != 0 || !m_plugged) {
+    } else if (!exists || !m_plugged) {
         status = FT_DEVICE_NOT_FOUND;
     } else if (m_openHandle != 0) {
         status = FT_DEVICE_NOT_OPENED;
@@ -120,64 +108,52 @@ FT_STATUS Simulator::Open(int index, FT_HANDLE* handle) {
     return status;
 }
 
-FT_STATUS Simulator::OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle) {
+FT_STATUS Simulator::OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle, bool logFailure) {
     std::unique_lock lock = Enter(KXSIM_FT_OPEN_EX);
-    const char* description = static_cast<const char*>(arg);
+    const char* text = static_cast<const char*>(arg);
+    bool answers = false;  // found only by its whole description or serial number
+    if (flags == FT_OPEN_BY_DESCRIPTION && text != nullptr) {
+        answers = m_settings.description == text;
+    } else if (flags == FT_OPEN_BY_SERIAL_NUMBER && text != nullptr) {
+        answers = m_settings.serial == text;
+    } else if (flags == FT_OPEN_BY_LOCATION) {
+        answers = reinterpret_cast<std::uintptr_t>(arg) == m_settings.location;
+    }
     FT_STATUS status = FT_OK;
-    if (handle == nullptr || description == nullptr) {
+    if (handle == nullptr || (text == nullptr && flags != FT_OPEN_BY_LOCATION)) {
         status = FT_INVALID_PARAMETER;
-    } else if (flags != FT_OPEN_BY_DESCRIPTION || !m_plugged ||
-               m_settings.description != description) {
-        status = FT_DEVICE_NOT_FOUND;  // found only by its whole description
+    } else if (!answers || !m_plugged) {
+        status = FT_DEVICE_NOT_FOUND;
     } else if (m_openHandle != 0) {
         status = FT_DEVICE_NOT_OPENED;
     } else {
         status = OpenPort(handle);
     }
-    const std::string shown =
-        flags == FT_OPEN_BY_DESCRIPTION || flags == FT_OPEN_BY_SERIAL_NUMBER
-            ? "\"" + std::string(description != nullptr ? description : "") + "\""
-            : std::to_string(reinterpret_cast<std::uintptr_t>(arg));
-    Log(KXSIM_FT_OPEN_EX, {flags, 0, 0}, status,
-        "FT_OpenEx(" + shown + ", " + std::to_string(flags) + ")");
+    if (status == FT_OK || logFailure) {
+        lock.unlock();
+        LogOpenEx(arg, flags, status);
+    }
     return status;
 }
 
-FT_STATUS Simulator::ListDevices(void* arg1, void* arg2, DWORD flags) {
-    std::unique_lock lock = Enter(KXSIM_FT_LIST_DEVICES);
-    const DWORD present = m_plugged ? 1 : 0;
-    const std::string& name =
-        (flags & FT_OPEN_BY_DESCRIPTION) != 0 ? m_settings.description : m_settings.serial;
-    if ((flags & kListNumberOnly) != 0) {
-        if (arg1 == nullptr) {
-            return FT_INVALID_PARAMETER;
-        }
-        *static_cast<DWORD*>(arg1) = present;
-        return FT_OK;
-    }
-    if ((flags & kListByIndex) != 0) {
-        const auto index = reinterpret_cast<std::uintptr_t>(arg1);
-        if (arg2 == nullptr) {
-            return FT_INVALID_PARAMETER;
-        }
-        if (index >= present) {
-            return FT_DEVICE_NOT_FOUND;
-        }
-        CopyName(name, arg2);
-        return FT_OK;
-    }
-    if ((flags & kListAll) != 0) {
-        if (arg1 == nullptr || arg2 == nullptr) {
-            return FT_INVALID_PARAMETER;
-        }
-        auto** buffers = static_cast<char**>(arg1);
-        if (present != 0 && buffers[0] != nullptr) {
-            CopyName(name, buffers[0]);
-        }
-        *static_cast<DWORD*>(arg2) = present;
-        return FT_OK;
-    }
-    return FT_INVALID_PARAMETER;
+void Simulator::LogOpenEx(const void* arg, DWORD flags, FT_STATUS status) {
+    std::unique_lock lock(m_mutex);
+    const char* text = static_cast<const char*>(arg);
+    const std::string shown = flags == FT_OPEN_BY_DESCRIPTION || flags == FT_OPEN_BY_SERIAL_NUMBER
+                                  ? "\"" + std::string(text != nullptr ? text : "") + "\""
+                                  : std::to_string(reinterpret_cast<std::uintptr_t>(arg));
+    Log(KXSIM_FT_OPEN_EX, {flags, 0, 0}, status,
+        "FT_OpenEx(" + shown + ", " + std::to_string(flags) + ")");
+}
+
+DongleInfo Simulator::Info(bool countCall) {
+    std::unique_lock lock = countCall ? Enter(KXSIM_FT_LIST_DEVICES) : Lock();
+    return DongleInfo{m_plugged, m_settings.description, m_settings.serial, m_settings.location};
+}
+
+bool Simulator::WasOpened() {
+    std::unique_lock lock = Lock();
+    return m_opened;
 }
 
 FT_STATUS Simulator::Close(FT_HANDLE handle) {

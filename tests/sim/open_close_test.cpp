@@ -193,3 +193,62 @@ TEST_F(OpenCloseTest, EventNotificationSignalsArrivingBytes) {
 }
 
 }  // namespace
+
+TEST_F(OpenCloseTest, SeveralDonglesAreListedAndOpenedEachOnItsOwn) {
+    kxsim_set_device_count(3);
+    kxsim_set_manual_clock(1);
+    ASSERT_EQ(kxsim_select(1), 0);
+    kxsim_set_serial("KX000001");  // a clone's serial: only the location tells them apart
+    kxsim_select(0);
+    DWORD count = 0;
+    EXPECT_EQ(ft.ListDevices(&count, nullptr, 0x80000000u), FT_OK);
+    EXPECT_EQ(count, 3u);
+    std::vector<std::string> serials;
+    std::vector<DWORD> locations;
+    for (std::uintptr_t i = 0; i < count; ++i) {
+        char serial[64] = {};
+        DWORD location = 0;
+        EXPECT_EQ(ft.ListDevices(reinterpret_cast<PVOID>(i), serial,
+                                 0x40000000u | FT_OPEN_BY_SERIAL_NUMBER),
+                  FT_OK);
+        EXPECT_EQ(ft.ListDevices(reinterpret_cast<PVOID>(i), &location,
+                                 0x40000000u | FT_OPEN_BY_LOCATION),
+                  FT_OK);
+        serials.push_back(serial);
+        locations.push_back(location);
+    }
+    EXPECT_EQ(serials, (std::vector<std::string>{"KX000001", "KX000001", "KX000003"}));
+    EXPECT_EQ(locations, (std::vector<DWORD>{0x101, 0x102, 0x103}));
+
+    // By location: exactly that dongle, even with its serial shared.
+    FT_HANDLE second = nullptr;
+    ASSERT_EQ(
+        ft.OpenEx(reinterpret_cast<PVOID>(std::uintptr_t{0x102}), FT_OPEN_BY_LOCATION, &second),
+        FT_OK);
+    kxsim_select(1);
+    EXPECT_EQ(kxsim_is_open(), 1);
+    kxsim_select(0);
+    EXPECT_EQ(kxsim_is_open(), 0);
+    // By serial: the first free dongle that carries it; then none is left.
+    char shared[] = "KX000001";
+    FT_HANDLE first = nullptr;
+    ASSERT_EQ(ft.OpenEx(shared, FT_OPEN_BY_SERIAL_NUMBER, &first), FT_OK);
+    EXPECT_EQ(kxsim_is_open(), 1);
+    FT_HANDLE none = nullptr;
+    EXPECT_EQ(ft.OpenEx(shared, FT_OPEN_BY_SERIAL_NUMBER, &none), FT_DEVICE_NOT_OPENED);
+    // Each handle reaches its own dongle: a write on one queues nothing on the other.
+    DWORD written = 0;
+    char byte[] = "S";
+    ASSERT_EQ(ft.Write(second, byte, 1, &written), FT_OK);
+    EXPECT_EQ(kxsim_packet_count(), 0u);
+    kxsim_select(1);
+    EXPECT_EQ(kxsim_packet_count(), 1u);
+    // Unplugging one leaves the other two listed.
+    kxsim_unplug();
+    EXPECT_EQ(ft.ListDevices(&count, nullptr, 0x80000000u), FT_OK);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(ft.Write(second, byte, 1, &written), FT_IO_ERROR);
+    EXPECT_EQ(ft.Write(first, byte, 1, &written), FT_OK);
+    ft.Close(first);
+    ft.Close(second);
+}
