@@ -9,6 +9,9 @@ void ConsoleWindow::PushTexts(std::string_view connection, const LogUpdate& log,
     HeadlessWindow::PushTexts(connection, log, transfer);
     if (connectionChanged) {
         m_report.ConnectionChanged(connection);
+        if (m_events != nullptr) {
+            m_events->ConnectionChanged(connection);
+        }
     }
     if (log.replace) {
         m_report.LogReplaced(log.text);
@@ -17,6 +20,9 @@ void ConsoleWindow::PushTexts(std::string_view connection, const LogUpdate& log,
     }
     if (transferChanged) {
         m_report.TransferChanged(transfer);
+        if (m_events != nullptr) {
+            m_events->TransferChanged(transfer, ProgressMax());
+        }
     }
 }
 
@@ -28,6 +34,9 @@ void ConsoleWindow::SetProgressRange(std::uint32_t maximum) {
 void ConsoleWindow::SetProgressPos(std::uint32_t position) {
     HeadlessWindow::SetProgressPos(position);
     m_report.ProgressMoved(position, ConsoleReport::Clock::now());
+    if (m_events != nullptr) {
+        m_events->ProgressMoved(position, ConsoleReport::Clock::now());
+    }
 }
 
 }  // namespace kx::cli

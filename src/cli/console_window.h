@@ -4,12 +4,14 @@
 
 #include "app/headless_window.h"
 #include "console_report.h"
+#include "dongle_events.h"
 
 namespace kx::cli {
 
 class ConsoleWindow : public HeadlessWindow {
   public:
-    explicit ConsoleWindow(ConsoleReport& report) : m_report(report) {}
+    explicit ConsoleWindow(ConsoleReport& report, DongleEvents* events = nullptr)
+        : m_report(report), m_events(events) {}
 
     void PushTexts(std::string_view connection, const LogUpdate& log,
                    std::string_view transfer) override;
@@ -18,6 +20,7 @@ class ConsoleWindow : public HeadlessWindow {
 
   private:
     ConsoleReport& m_report;
+    DongleEvents* m_events;  // --json: the changes as events too
 };
 
 }  // namespace kx::cli

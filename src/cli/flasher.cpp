@@ -129,6 +129,9 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
             return std::nullopt;  // one transfer per run
         }
         asked = true;
+        if (job.announced) {
+            job.announced(g_deviceName);
+        }
         return job.file;
     };
     window.messageBox = [&errors](const std::string& text) { errors("kxupgrade: " + text + "\n"); };

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,8 @@ struct FlashJob {
     std::string file;
     std::optional<std::chrono::milliseconds> wait;  // none: wait for ever
     const char* driverLibrary = nullptr;            // the loader's name when null
+    // Called with the announced name when the dongle asks for the file.
+    std::function<void(const std::string& name)> announced;
 };
 
 // Why the firmware file cannot be sent, or nothing when it can be opened and read.

@@ -1,8 +1,10 @@
-// The command line: kxupgrade [--wait SECONDS] FILE.dat, kxupgrade --check FILE.dat, or
+// The command line: kxupgrade [--wait SECONDS] [--serial SN | --location ID] [--json]
+// [--record FILE.csv] FILE.dat; --all or --station instead of a dongle's name; --list;
 // --help.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,9 +13,13 @@
 namespace kx::cli {
 
 struct Options {
-    enum class Action { Flash, Check, Help, Invalid };
+    enum class Action { Flash, All, Station, List, Help, Invalid };
     Action action = Action::Invalid;
     std::string file;
+    std::optional<std::string> serial;      // --serial
+    std::optional<std::uint32_t> location;  // --location
+    bool json = false;                      // --json: events as JSON lines on stdout
+    std::string record;                     // --record: the CSV file, empty for none
     // How long to wait for the dongle's announcement; none: for ever.
     std::optional<std::chrono::milliseconds> wait;
     std::string error;  // why the line is invalid

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/upgrade_dlg.h"
+#include "dongle_choice.h"
 #include "driver_binding.h"
 #include "link_profile.h"
 #include "string_table.h"
@@ -29,7 +30,7 @@ void CUpgradeDlg::ConnectDevice() {
     UpdateData(true);
     char description[] = "KX Upgrade - Dongle";
     static_assert(sizeof(description) == sizeof(text::kDeviceDescription));
-    if (DrvOpenEx(description, FT_OPEN_BY_DESCRIPTION) != FT_OK) {
+    if (OpenChosenDongle(description) != FT_OK) {
         m_strConnection = text::kNotResponding;
         g_connected = 0;
         g_polling = false;

@@ -246,4 +246,12 @@ FT_STATUS DrvGetLatencyTimer(UCHAR* ms) {
     return CallOptional<PFN_FT_GetLatencyTimer>(kFT_GetLatencyTimer, ms);
 }
 
+FT_STATUS DrvListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
+    auto fn = Entry<PFN_FT_ListDevices>(kFT_ListDevices);
+    if (fn == nullptr) {
+        return FT_INVALID_HANDLE;
+    }
+    return fn(arg1, arg2, flags);
+}
+
 }  // namespace kx

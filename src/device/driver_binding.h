@@ -97,6 +97,8 @@ FT_STATUS DrvSetDataCharacteristics(UCHAR bits, UCHAR stop, UCHAR parity);
 FT_STATUS DrvSetFlowControl(USHORT mode, UCHAR xon, UCHAR xoff);
 FT_STATUS DrvSetDivisor(USHORT divisor);
 FT_STATUS DrvSetEventNotification(DWORD mask, PVOID event);
+// Names no device: works whether or not one is open.
+FT_STATUS DrvListDevices(PVOID arg1, PVOID arg2, DWORD flags);
 
 // The chip's latency timer, in milliseconds (FTDI chips take 2 to 255; some also 1). A driver
 // without the entry point gives FT_NOT_SUPPORTED and shows no message.

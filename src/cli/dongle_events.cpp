@@ -1,0 +1,128 @@
+#include "dongle_events.h"
+
+#include <cstdio>
+#include <ctime>
+#include <utility>
+
+#include "string_table.h"
+
+namespace kx::cli {
+
+namespace {
+
+// Progress lines come at most this often; the last one of a transfer always comes.
+constexpr std::chrono::milliseconds kProgressPeriod(250);
+
+double Seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+}  // namespace
+
+std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ms % 1000));
+    return text;
+}
+
+DongleEvents::DongleEvents(Sink out, DongleIdentity dongle, std::string file, std::string sha256)
+    : m_out(std::move(out)),
+      m_dongle(std::move(dongle)),
+      m_file(std::move(file)),
+      m_sha256(std::move(sha256)) {}
+
+JsonObject DongleEvents::Event(std::string_view name) const {
+    JsonObject event;
+    event.Set("event", name);
+    event.Set("serial", m_dongle.serial);
+    if (m_dongle.location) {
+        event.Set("location", static_cast<long long>(*m_dongle.location));
+    }
+    event.Set("time", UtcTimestamp(std::chrono::system_clock::now()));
+    return event;
+}
+
+void DongleEvents::Emit(const JsonObject& event) {
+    if (m_out) {
+        m_out(event.Line() + "\n");
+    }
+}
+
+void DongleEvents::ConnectionChanged(std::string_view text) {
+    if (text == text::kConnected && !m_connected) {
+        m_connected = true;
+        if (identify) {
+            m_dongle = identify();
+            identify = nullptr;
+        }
+        Emit(Event("connected"));
+    } else if (text == text::kNotResponding && m_connected) {
+        m_connected = false;
+        Emit(Event("lost"));
+    }
+}
+
+void DongleEvents::Announced(std::string_view name) {
+    Emit(Event("announced").Set("name", name));
+}
+
+void DongleEvents::TransferChanged(std::string_view text, std::uint32_t total) {
+    if (text != text::kInProgress || m_transferring) {
+        return;
+    }
+    m_transferring = true;
+    m_total = total;
+    m_position = 0;
+    m_started = Clock::now();
+    m_lastProgress = m_started;
+    JsonObject event = Event("started");
+    event.Set("file", m_file);
+    event.Set("sha256", m_sha256);
+    event.Set("total", static_cast<long long>(total));
+    Emit(event);
+}
+
+void DongleEvents::ProgressMoved(std::uint32_t position, Clock::time_point now) {
+    if (!m_transferring || position == m_position) {
+        return;
+    }
+    m_position = position;
+    if (now - m_lastProgress < kProgressPeriod && position < m_total) {
+        return;
+    }
+    m_lastProgress = now;
+    const double seconds = Seconds(now - m_started);
+    JsonObject event = Event("progress");
+    event.Set("bytes", static_cast<long long>(position));
+    event.Set("total", static_cast<long long>(m_total));
+    event.Set("rate", seconds > 0 ? position / seconds : 0.0);
+    Emit(event);
+}
+
+void DongleEvents::Restarted(int count) {
+    Emit(Event("restart").Set("count", count));
+}
+
+void DongleEvents::Finished(int status, std::string_view reason) {
+    JsonObject event = Event(status == 0 ? "completed" : "aborted");
+    if (status != 0) {
+        event.Set("reason", reason);
+    }
+    event.Set("exit", status);
+    event.Set("bytes", static_cast<long long>(m_position));
+    event.Set("duration", Seconds(Clock::now() - m_begun));
+    Emit(event);
+}
+
+}  // namespace kx::cli

@@ -1,0 +1,104 @@
+#include "dongle_choice.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "driver_binding.h"
+
+namespace kx {
+
+namespace {
+
+// D2XX's FT_ListDevices flags and the size of the strings it fills.
+constexpr DWORD kListNumberOnly = 0x80000000u;
+constexpr DWORD kListByIndex = 0x40000000u;
+constexpr std::size_t kListStringSize = 64;
+
+DongleChoice g_choice;
+
+FT_STATUS ListString(std::uintptr_t index, DWORD flags, std::string& out) {
+    char text[kListStringSize + 1] = {};
+    const FT_STATUS status =
+        DrvListDevices(reinterpret_cast<PVOID>(index), text, kListByIndex | flags);
+    text[kListStringSize] = '\0';
+    out = text;
+    return status;
+}
+
+}  // namespace
+
+void ChooseDongle(const DongleChoice& choice) {
+    g_choice = choice;
+}
+
+const DongleChoice& ChosenDongle() {
+    return g_choice;
+}
+
+FT_STATUS OpenChosenDongle(char* description) {
+    if (g_choice.location) {
+        return DrvOpenEx(reinterpret_cast<PVOID>(static_cast<std::uintptr_t>(*g_choice.location)),
+                         FT_OPEN_BY_LOCATION);
+    }
+    if (g_choice.serial) {
+        std::string serial = *g_choice.serial;
+        return DrvOpenEx(serial.data(), FT_OPEN_BY_SERIAL_NUMBER);
+    }
+    return DrvOpenEx(description, FT_OPEN_BY_DESCRIPTION);
+}
+
+std::vector<ListedDongle> ListDongles(const std::string& description, FT_STATUS* status) {
+    std::vector<ListedDongle> dongles;
+    DWORD count = 0;
+    FT_STATUS result = DrvListDevices(&count, nullptr, kListNumberOnly);
+    for (std::uintptr_t i = 0; result == FT_OK && i < count; ++i) {
+        std::string listedDescription;
+        ListedDongle dongle;
+        DWORD location = 0;
+        // A device that goes between the count and its entry ends the list early.
+        result = ListString(i, FT_OPEN_BY_DESCRIPTION, listedDescription);
+        if (result == FT_OK) {
+            result = ListString(i, FT_OPEN_BY_SERIAL_NUMBER, dongle.serial);
+        }
+        if (result == FT_OK) {
+            result = DrvListDevices(reinterpret_cast<PVOID>(i), &location,
+                                    kListByIndex | FT_OPEN_BY_LOCATION);
+        }
+        if (result == FT_OK && listedDescription == description) {
+            dongle.location = location;
+            dongles.push_back(std::move(dongle));
+        }
+    }
+    if (result == FT_DEVICE_NOT_FOUND && !dongles.empty()) {
+        result = FT_OK;
+    }
+    if (status != nullptr) {
+        *status = result;
+    }
+    return dongles;
+}
+
+std::optional<std::uint32_t> ParseLocation(const std::string& text) {
+    std::string_view digits(text);
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits.remove_prefix(2);
+        base = 16;
+    }
+    std::uint32_t value = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string FormatLocation(std::uint32_t location) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(location));
+    return text;
+}
+
+}  // namespace kx

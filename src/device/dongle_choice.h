@@ -1,0 +1,41 @@
+// Which dongle the program opens, and the dongles there are to choose from. By default the
+// first dongle found by its description; a production bench names one by its serial
+// number or, where clone chips share a serial number, by its USB location.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "d2xx_api.h"
+
+namespace kx {
+
+struct DongleChoice {
+    std::optional<std::string> serial;      // FT_OPEN_BY_SERIAL_NUMBER
+    std::optional<std::uint32_t> location;  // FT_OPEN_BY_LOCATION; wins over the serial
+};
+
+// Set once by a front end before the dialog starts; read by every connection attempt.
+void ChooseDongle(const DongleChoice& choice);
+const DongleChoice& ChosenDongle();
+
+// FT_OpenEx for the chosen dongle; by `description` when none is chosen.
+FT_STATUS OpenChosenDongle(char* description);
+
+// A connected dongle as the driver lists it.
+struct ListedDongle {
+    std::string serial;
+    std::uint32_t location = 0;
+};
+
+// The connected devices that carry `description`, in the driver's order. Empty when the
+// driver lists none or cannot list (its status in `status` when given).
+std::vector<ListedDongle> ListDongles(const std::string& description, FT_STATUS* status = nullptr);
+
+// "0x0000011A"-style location ids are read as hex with 0x, otherwise as decimal.
+std::optional<std::uint32_t> ParseLocation(const std::string& text);
+std::string FormatLocation(std::uint32_t location);
+
+}  // namespace kx
