@@ -84,6 +84,7 @@ void DongleEvents::TransferChanged(std::string_view text, std::uint32_t total) {
     m_transferring = true;
     m_total = total;
     m_position = 0;
+    m_reported = 0;
     m_started = Clock::now();
     m_lastProgress = m_started;
     JsonObject event = Event("started");
@@ -101,12 +102,17 @@ void DongleEvents::ProgressMoved(std::uint32_t position, Clock::time_point now) 
     if (now - m_lastProgress < kProgressPeriod && position < m_total) {
         return;
     }
+    EmitProgress(now);
+}
+
+void DongleEvents::EmitProgress(Clock::time_point now) {
     m_lastProgress = now;
+    m_reported = m_position;
     const double seconds = Seconds(now - m_started);
     JsonObject event = Event("progress");
-    event.Set("bytes", static_cast<long long>(position));
+    event.Set("bytes", static_cast<long long>(m_position));
     event.Set("total", static_cast<long long>(m_total));
-    event.Set("rate", seconds > 0 ? position / seconds : 0.0);
+    event.Set("rate", seconds > 0 ? m_position / seconds : 0.0);
     Emit(event);
 }
 
@@ -115,6 +121,9 @@ void DongleEvents::Restarted(int count) {
 }
 
 void DongleEvents::Finished(int status, std::string_view reason) {
+    if (m_transferring && m_position != m_reported) {
+        EmitProgress(Clock::now());
+    }
     JsonObject event = Event(status == 0 ? "completed" : "aborted");
     if (status != 0) {
         event.Set("reason", reason);

@@ -50,6 +50,8 @@ class DongleEvents {
     void Emit(const JsonObject& event);
 
   private:
+    void EmitProgress(Clock::time_point now);
+
     Sink m_out;
     DongleIdentity m_dongle;
     std::string m_file;
@@ -59,6 +61,7 @@ class DongleEvents {
     bool m_transferring = false;
     std::uint32_t m_total = 0;
     std::uint32_t m_position = 0;
+    std::uint32_t m_reported = 0;  // the position the last progress line gave
     Clock::time_point m_started{};
     Clock::time_point m_lastProgress{};
 };

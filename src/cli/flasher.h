@@ -18,7 +18,7 @@ struct FlashJob {
     std::optional<std::chrono::milliseconds> wait;  // none: wait for ever
     const char* driverLibrary = nullptr;            // the loader's name when null
     // Called with the announced name when the dongle asks for the file.
-    std::function<void(const std::string& name)> announced;
+    std::function<void(const std::string& name)> announced = nullptr;
 };
 
 // Why the firmware file cannot be sent, or nothing when it can be opened and read.

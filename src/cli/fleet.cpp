@@ -330,7 +330,8 @@ int Fleet::Run(const std::atomic<bool>* stop) {
         }
         m_output.out("\n" + ResultTable(runs));
     }
-    if (stopping || m_interrupted) {
+    // A station ends by an interrupt: that is an interruption only for a transfer it cut.
+    if (m_interrupted || (stopping && !m_job.station)) {
         return kExitInterrupted;
     }
     return m_aborted > 0 ? kExitAborted : kExitCompleted;

@@ -3,7 +3,10 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -29,6 +32,7 @@
 #include "fleet.h"
 #include "json_line.h"
 #include "options.h"
+#include "sha256.h"
 #include "string_table.h"
 
 namespace {
@@ -54,9 +58,12 @@ void Err(std::string_view text) {
     Write(stderr, text);
 }
 
-// The firmware file's SHA-256 for the events and the record; empty until it can be made.
-std::string FirmwareDigest(const std::string& /*path*/) {
-    return {};
+// The firmware file's SHA-256 for the events and the record; empty when it cannot be read.
+std::string FirmwareDigest(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                          std::istreambuf_iterator<char>()};
+    return !in.is_open() || in.bad() ? std::string() : kx::Sha256Hex(bytes);
 }
 
 // Binds the driver for listing; false (and told on stderr) when it cannot be loaded.

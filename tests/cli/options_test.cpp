@@ -26,9 +26,6 @@ TEST(Options, CommandLinesAreReadAsDocumented) {
         {{"--wait", "1", "--wait", "3", "fw.dat"}, Action::Flash, "fw.dat", milliseconds(3000), ""},
         {{"--", "--odd-name.dat"}, Action::Flash, "--odd-name.dat", std::nullopt, ""},
         {{"-"}, Action::Flash, "-", std::nullopt, ""},
-        {{"--check", "fw.dat"}, Action::Check, "fw.dat", std::nullopt, ""},
-        {{"fw.dat", "--check"}, Action::Check, "fw.dat", std::nullopt, ""},
-        {{"--check"}, Action::Invalid, "", std::nullopt, "no firmware file"},
         {{"--help"}, Action::Help, "", std::nullopt, ""},
         {{"fw.dat", "-h"}, Action::Help, "", std::nullopt, ""},
         {{"--wait", "x", "--help"}, Action::Invalid, "", std::nullopt, "'x'"},
@@ -65,15 +62,47 @@ TEST(Options, CommandLinesAreReadAsDocumented) {
     }
 }
 
+TEST(Options, DongleSelectionAndTheProductionModes) {
+    Options o = ParseOptions({"--serial", "KX000002", "--json", "--record=r.csv", "fw.dat"});
+    EXPECT_EQ(o.action, Action::Flash);
+    EXPECT_EQ(o.serial, "KX000002");
+    EXPECT_TRUE(o.json);
+    EXPECT_EQ(o.record, "r.csv");
+    o = ParseOptions({"--location=0x102", "fw.dat"});
+    EXPECT_EQ(o.location, 0x102u);
+    EXPECT_EQ(ParseOptions({"--location", "258", "fw.dat"}).location, 258u);
+    EXPECT_EQ(ParseOptions({"--all", "--wait", "2", "fw.dat"}).action, Action::All);
+    EXPECT_EQ(ParseOptions({"fw.dat", "--station"}).action, Action::Station);
+    EXPECT_EQ(ParseOptions({"--list"}).action, Action::List);
+    const std::pair<std::vector<std::string_view>, const char*> invalid[] = {
+        {{"--location", "0x", "fw.dat"}, "location id"},
+        {{"--location", "-3", "fw.dat"}, "location id"},
+        {{"--location", "4294967296", "fw.dat"}, "location id"},
+        {{"--serial", "", "fw.dat"}, "serial number"},
+        {{"fw.dat", "--serial"}, "serial number"},
+        {{"--serial", "A", "--location", "1", "fw.dat"}, "one of them"},
+        {{"--all", "--serial", "A", "fw.dat"}, "every dongle"},
+        {{"--all", "--station", "fw.dat"}, "exclude"},
+        {{"--list", "fw.dat"}, "no firmware file"},
+        {{"--all"}, "no firmware file"},
+        {{"--record", "", "fw.dat"}, "file name"},
+    };
+    for (const auto& [args, part] : invalid) {
+        const Options bad = ParseOptions(args);
+        EXPECT_EQ(bad.action, Action::Invalid) << part;
+        EXPECT_NE(bad.error.find(part), std::string::npos) << bad.error;
+    }
+}
+
 TEST(Options, HelpNamesTheUsageAndEveryExitStatus) {
     const std::string help = HelpText("kxupgrade");
-    EXPECT_EQ(help.rfind("Usage: kxupgrade [--wait SECONDS] FILE.dat\n"
-                         "       kxupgrade --check FILE.dat\n",
-                         0),
-              0u);
-    EXPECT_NE(help.find("  --check "), std::string::npos);
+    EXPECT_EQ(help.rfind("Usage: kxupgrade [OPTIONS] FILE.dat\n", 0), 0u);
+    for (const char* option : {"--serial SN", "--location ID", "--list", "--all", "--station",
+                               "--json", "--record FILE.csv"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
     for (const char* status :
-         {"\n    0 ", "\n    1 ", "\n    2 ", "\n    3 ", "\n    4 ", "\n    5 ", "\n  130 "}) {
+         {"\n    0 ", "\n    1 ", "\n    2 ", "\n    3 ", "\n    4 ", "\n  130 "}) {
         EXPECT_NE(help.find(status), std::string::npos) << status;
     }
 }

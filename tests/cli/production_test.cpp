@@ -1,0 +1,169 @@
+// The pieces of the production modes that need no dongle: JSON lines written and read
+// back, the record's CSV, the parent's view of a child's events, and the final table.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+#include "dongle_events.h"
+#include "flash_record.h"
+#include "fleet.h"
+#include "json_line.h"
+
+namespace kx::cli {
+namespace {
+
+TEST(JsonLine, StringsAreEscapedSoThatAnyDeviceTextStaysValid) {
+    EXPECT_EQ(JsonString("plain"), "\"plain\"");
+    EXPECT_EQ(JsonString("a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");
+    EXPECT_EQ(JsonString("\r\n\t"), "\"\\r\\n\\t\"");
+    EXPECT_EQ(JsonString(std::string("\x00\x11\x1f\x7f", 4)), "\"\\u0000\\u0011\\u001f\\u007f\"");
+    EXPECT_EQ(JsonString("gr\xc3\xbc\xc3\x9f"), "\"gr\xc3\xbc\xc3\x9f\"");  // UTF-8 stays
+    // Bytes that are not UTF-8 (a garbled line, an overlong form, a lone surrogate).
+    EXPECT_EQ(JsonString("\xff"), "\"\\ufffd\"");
+    EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");
+    EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
+    EXPECT_EQ(JsonString("\xe2\x82"), "\"\\ufffd\\ufffd\"");  // cut short
+}
+
+TEST(JsonLine, ObjectsReadBackWhatWasWritten) {
+    JsonObject object;
+    object.Set("event", "aborted").Set("reason", "WRONG \"ID\"\r\n\x01").Set("exit", 1);
+    object.Set("rate", 4050.25).Set("serial", "A").Set("serial", "B");  // set twice: last wins
+    const std::string line = object.Line();
+    EXPECT_EQ(line,
+              "{\"event\":\"aborted\",\"reason\":\"WRONG \\\"ID\\\"\\r\\n\\u0001\",\"exit\":1,"
+              "\"rate\":4050.25,\"serial\":\"B\"}");
+    const std::optional<JsonObject> back = ParseJsonObject(line);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->Text("reason"), "WRONG \"ID\"\r\n\x01");
+    EXPECT_EQ(back->Number("exit"), 1.0);
+    EXPECT_EQ(back->Number("rate"), 4050.25);
+    EXPECT_EQ(back->Number("reason"), std::nullopt);
+    EXPECT_EQ(back->Text("missing"), std::nullopt);
+
+    const std::optional<JsonObject> escapes =
+        ParseJsonObject(R"( {"a" : "\u00fc\ud83d\ude00\/", "b":true, "c":null, "d":-1.5e2} )");
+    ASSERT_TRUE(escapes);
+    EXPECT_EQ(escapes->Text("a"), "\xc3\xbc\xf0\x9f\x98\x80/");
+    EXPECT_EQ(escapes->Number("d"), -150.0);
+    for (const char* bad :
+         {"", "{", "{\"a\"}", "{\"a\":}", "{\"a\":1,}", "{\"a\":\"x}", "{\"a\":[1]}", "{\"a\":{}}",
+          "{\"a\":\"\\ud800\"}", "{} x", "{\"a\":\"tab\there\"}", "{\"a\":1e}"}) {
+        EXPECT_FALSE(ParseJsonObject(bad)) << bad;
+    }
+}
+
+TEST(DongleEvents, EveryLineCarriesTheDongleAndTheTime) {
+    std::vector<std::string> lines;
+    DongleEvents events([&](std::string_view line) { lines.emplace_back(line); },
+                        DongleIdentity{"KX000007", 0x107}, "fw.dat", "ab12");
+    events.ConnectionChanged("KX Upgrade - Dongle not responding");  // not connected yet
+    events.ConnectionChanged("KX Upgrade - Dongle connected");
+    events.Announced("DONGLE BOOT 1.3");
+    events.TransferChanged("Transfer in Progress...", 1000);
+    const auto now = DongleEvents::Clock::now();
+    events.ProgressMoved(10, now);    // too soon after the start
+    events.ProgressMoved(1000, now);  // the end always shows
+    events.ConnectionChanged("KX Upgrade - Dongle not responding");
+    events.Finished(1, "UPDATE FILE ID DOESNT MATCH DEVICE ID");
+    std::vector<std::string> kinds;
+    for (const std::string& line : lines) {
+        ASSERT_EQ(line.back(), '\n');
+        const std::optional<JsonObject> event = ParseJsonObject(line);
+        ASSERT_TRUE(event) << line;
+        kinds.push_back(event->Text("event").value_or("?"));
+        EXPECT_EQ(event->Text("serial"), "KX000007");
+        EXPECT_EQ(event->Number("location"), 0x107);
+        const std::string time = event->Text("time").value_or("");
+        EXPECT_EQ(time.size(), 24u) << time;  // 2026-12-08T06:05:47.123Z
+        EXPECT_EQ(time.back(), 'Z');
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"connected", "announced", "started", "progress",
+                                               "lost", "aborted"}));
+    const JsonObject started = *ParseJsonObject(lines[2]);
+    EXPECT_EQ(started.Text("file"), "fw.dat");
+    EXPECT_EQ(started.Text("sha256"), "ab12");
+    EXPECT_EQ(started.Number("total"), 1000);
+    EXPECT_EQ(ParseJsonObject(lines[3])->Number("bytes"), 1000);
+    const JsonObject aborted = *ParseJsonObject(lines[5]);
+    EXPECT_EQ(aborted.Text("reason"), "UPDATE FILE ID DOESNT MATCH DEVICE ID");
+    EXPECT_EQ(aborted.Number("exit"), 1);
+}
+
+TEST(FlashRecord, LinesAreAppendedUnderOneHeaderAndQuotedWhereNeeded) {
+    EXPECT_EQ(CsvField("plain"), "plain");
+    EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("kx-record-" + std::to_string(::getpid()) + ".csv"))
+                                 .string();
+    std::filesystem::remove(path);
+    FlashRecord record{"2026-12-08T06:00:00.000Z",
+                       "KX1",
+                       "0x101",
+                       "BOOT, 1.3",
+                       "fw.dat",
+                       "ab12",
+                       "aborted",
+                       "ERROR",
+                       2.25,
+                       1};
+    ASSERT_FALSE(CheckRecordWritable(path));
+    ASSERT_FALSE(AppendRecord(path, record));
+    record.serial = "KX2";
+    record.result = "completed";
+    record.reason.clear();
+    ASSERT_FALSE(AppendRecord(path, record));
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(),
+              std::string(kRecordHeader) +
+                  "\n2026-12-08T06:00:00.000Z,KX1,0x101,\"BOOT, 1.3\",fw.dat,ab12,aborted,ERROR,"
+                  "2.2,1\n2026-12-08T06:00:00.000Z,KX2,0x101,\"BOOT, 1.3\",fw.dat,ab12,"
+                  "completed,,2.2,1\n");
+    std::filesystem::remove(path);
+    EXPECT_TRUE(AppendRecord("/nonexistent-folder/r.csv", record));
+}
+
+TEST(Fleet, TheParentFollowsAChildsEventsIntoItsTable) {
+    DongleRun run;
+    run.dongle = ListedDongle{"KX000003", 0x103};
+    EXPECT_FALSE(ApplyEvent(run, "not json"));
+    EXPECT_FALSE(ApplyEvent(run, R"({"event":"unheard-of"})"));
+    for (const char* line :
+         {R"({"event":"connected"})", R"({"event":"announced","name":"BOOT 9"})",
+          R"({"event":"started","total":2000})", R"({"event":"progress","bytes":500,"total":2000})",
+          R"({"event":"restart","count":1})"}) {
+        EXPECT_TRUE(ApplyEvent(run, line)) << line;
+    }
+    EXPECT_EQ(run.name, "BOOT 9");
+    EXPECT_EQ(run.bytes, 500u);
+    EXPECT_EQ(run.total, 2000u);
+    EXPECT_EQ(run.restarts, 1);
+    EXPECT_TRUE(run.started);
+    EXPECT_TRUE(ApplyEvent(
+        run, R"({"event":"aborted","reason":"ERROR","exit":1,"duration":61.4,"bytes":700})"));
+    EXPECT_EQ(run.result, "aborted");
+    EXPECT_EQ(run.reason, "ERROR");
+    EXPECT_EQ(run.exit, 1);
+
+    DongleRun done;
+    done.dongle = ListedDongle{"KX000001", 0x101};
+    ApplyEvent(done, R"({"event":"announced","name":"DONGLE BOOT 1.3"})");
+    ApplyEvent(done, R"({"event":"completed","exit":0,"duration":2.4})");
+    EXPECT_EQ(ResultTable({done, run}),
+              "SERIAL    NAME             RESULT     REASON  TIME\n"
+              "KX000001  DONGLE BOOT 1.3  completed          0:02\n"
+              "KX000003  BOOT 9           aborted    ERROR   1:01\n");
+}
+
+}  // namespace
+}  // namespace kx::cli
