@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
 #include "child_process.h"
+#include "json_line.h"
 #include "srecord_writer.h"
 #include "test_platform.h"
 
@@ -208,6 +210,192 @@ TEST_F(CliSimTest, ADongleThatStartsAfreshInTheBulkStageEndsTheTransferWithOne) 
         << cli.Err();
     EXPECT_EQ(out.find("transfer: Transfer completed"), std::string::npos) << out;
 }
+
+#ifndef _WIN32  // --all and --station start their flashers with posix_spawn
+
+// --all, --station, --list and --location: several simulated dongles, the same in every
+// process, each one's flash in a file of its own.
+class CliFleetTest : public CliSimTest {
+  protected:
+    void SetUp() override {
+        CliSimTest::SetUp();
+        env["KXSIM_DUMP_FLASH"] = m_folder + "/flash-%s.bin";
+    }
+
+    std::vector<std::uint8_t> FlashOf(const std::string& serial) const {
+        const std::string bytes = ReadFile(m_folder + "/flash-" + serial + ".bin");
+        return {bytes.begin(), bytes.end()};
+    }
+    bool Holds(const std::vector<std::uint8_t>& flash) const {
+        return flash.size() >= m_image.size() &&
+               std::equal(m_image.begin(), m_image.end(), flash.begin());
+    }
+    std::vector<std::string> Lines(const std::string& text) const {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    std::vector<cli::JsonObject> Events(const std::string& out) const {
+        std::vector<cli::JsonObject> events;
+        for (const std::string& line : Lines(out)) {
+            std::optional<cli::JsonObject> event = cli::ParseJsonObject(line);
+            EXPECT_TRUE(event) << "not a JSON object: " << line;
+            if (event) {
+                events.push_back(*event);
+            }
+        }
+        return events;
+    }
+    std::vector<std::string> Record() const { return Lines(ReadFile(m_folder + "/record.csv")); }
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+};
+
+TEST_F(CliFleetTest, ListShowsEveryDongleWithItsSerialAndLocation) {
+    env["KXSIM_SERIALS"] = "KXA,KXA,KXB";
+    ChildProcess cli = Start({"--list"});
+    EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Err();
+    EXPECT_EQ(cli.Out(), "KXA  0x101\nKXA  0x102\nKXB  0x103\n");
+}
+
+TEST_F(CliFleetTest, AllFlashesEveryDongleAndRecordsEachOne) {
+    env["KXSIM_DEVICES"] = "4";
+    env["KXSIM_ID"] = "KX-DONGLE-2,KX-DONGLE-2,KX-DONGLE-9,KX-DONGLE-2";  // the third refuses
+    env["KXSIM_NAME"] = "BOOT A,BOOT B,BOOT C,BOOT D";
+    ChildProcess cli = Start({"--all", "--record", m_folder + "/record.csv", m_file});
+    EXPECT_EQ(cli.Wait(kHangLimit), 1) << cli.Err();
+    for (const char* serial : {"KX000001", "KX000002", "KX000004"}) {
+        EXPECT_TRUE(Holds(FlashOf(serial))) << serial;
+    }
+    EXPECT_FALSE(Holds(FlashOf("KX000003")));
+    const std::string out = cli.Out();
+    const std::size_t table = out.find("SERIAL    NAME    RESULT     REASON");
+    ASSERT_NE(table, std::string::npos) << out;
+    for (const char* row : {"KX000001  BOOT A  completed", "KX000002  BOOT B  completed",
+                            "KX000003  BOOT C  aborted    UPDATE FILE ID DOESNT MATCH DEVICE ID",
+                            "KX000004  BOOT D  completed"}) {
+        EXPECT_NE(out.find(row, table), std::string::npos) << row << " in:\n" << out;
+    }
+    const std::vector<std::string> record = Record();
+    ASSERT_EQ(record.size(), 5u) << ReadFile(m_folder + "/record.csv");
+    EXPECT_EQ(record[0], "time,serial,location,name,file,sha256,result,reason,duration_s,restarts");
+    std::map<std::string, std::string> bySerial;
+    for (std::size_t i = 1; i < record.size(); ++i) {
+        bySerial[record[i].substr(25, 8)] = record[i].substr(34);
+    }
+    EXPECT_EQ(bySerial["KX000003"].rfind("0x103,BOOT C," + m_file + ",", 0), 0u)
+        << bySerial["KX000003"];
+    EXPECT_NE(bySerial["KX000003"].find(",aborted,UPDATE FILE ID DOESNT MATCH DEVICE ID,"),
+              std::string::npos);
+    EXPECT_NE(bySerial["KX000001"].find(",completed,,"), std::string::npos);
+}
+
+TEST_F(CliFleetTest, AllWithJsonWritesOnlyEventsEachWithItsDongle) {
+    env["KXSIM_DEVICES"] = "2";
+    ChildProcess cli = Start({"--all", "--json", m_file});
+    EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Err();
+    std::map<std::string, std::vector<std::string>> kinds;
+    for (const cli::JsonObject& event : Events(cli.Out())) {
+        const std::string serial = event.Text("serial").value_or("");
+        kinds[serial].push_back(event.Text("event").value_or(""));
+        EXPECT_EQ(event.Number("location"), serial == "KX000001" ? 0x101 : 0x102);
+        EXPECT_TRUE(event.Text("time"));
+        if (event.Text("event") == "started") {
+            EXPECT_EQ(event.Text("file"), m_file);
+            EXPECT_EQ(event.Text("sha256").value_or("").size(), 64u);
+        }
+        if (event.Text("event") == "announced") {
+            EXPECT_EQ(event.Text("name"), "DONGLE BOOT 1.3");
+        }
+    }
+    ASSERT_EQ(kinds.size(), 2u) << cli.Out();
+    for (auto& [serial, events] : kinds) {
+        SCOPED_TRACE(serial);
+        ASSERT_GE(events.size(), 5u);
+        EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 3),
+                  (std::vector<std::string>{"connected", "announced", "started"}));
+        EXPECT_EQ(events[events.size() - 2], "progress");
+        EXPECT_EQ(events.back(), "completed");
+    }
+}
+
+TEST_F(CliFleetTest, LocationOpensOneOfTwoDonglesThatShareASerial) {
+    env["KXSIM_SERIALS"] = "KXSAME,KXSAME";
+    ChildProcess cli = Start({"--location", "0x102", "--json", m_file});
+    EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Err();
+    // Only the dongle this process opened writes its flash: the second one.
+    EXPECT_TRUE(Holds(FlashOf("KXSAME")));
+    const std::vector<cli::JsonObject> events = Events(cli.Out());
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().Text("event"), "completed");
+    for (const cli::JsonObject& event : events) {
+        EXPECT_EQ(event.Number("location"), 0x102);
+        EXPECT_EQ(event.Text("serial"), "KXSAME");
+    }
+    ChildProcess absent = Start({"--location", "0x109", "--wait", "0.5", m_file});
+    EXPECT_EQ(absent.Wait(kHangLimit), 3) << absent.Err();
+}
+
+TEST_F(CliFleetTest, StationFlashesEachDongleAsItIsPluggedInAndAgainAfterAReplug) {
+    env["KXSIM_DEVICES"] = "2";
+    // The first is plugged in at once, pulled after its upgrade and plugged in again; the
+    // second comes later. Parent and children agree on these times.
+    env["KXSIM_PLUG_DELAY_MS"] = "0,1500";
+    env["KXSIM_UNPLUG_AT_MS"] = "2500,-1";
+    env["KXSIM_REPLUG_AFTER_MS"] = "500,-1";
+    ChildProcess cli = Start({"--station", "--record", m_folder + "/record.csv", m_file});
+    const std::string third = "(completed 3 / aborted 0)";
+    ASSERT_TRUE(cli.WaitForOutput(third, kHangLimit)) << cli.Out();
+    // Staying plugged in, neither is flashed again.
+    std::this_thread::sleep_for(1500ms);
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Err();
+    std::vector<std::string> results;
+    for (const std::string& line : Lines(cli.Out())) {
+        if (line.find("  completed  ") != std::string::npos) {
+            results.push_back(line.substr(0, 8));
+        }
+    }
+    EXPECT_EQ(results, (std::vector<std::string>{"KX000001", "KX000002", "KX000001"})) << cli.Out();
+    EXPECT_NE(cli.Out().find("KX000002  DONGLE BOOT 1.3  completed"), std::string::npos);
+    EXPECT_TRUE(Holds(FlashOf("KX000001")));
+    EXPECT_TRUE(Holds(FlashOf("KX000002")));
+    EXPECT_EQ(Record().size(), 4u);
+}
+
+TEST_F(CliFleetTest, AnInterruptStopsEveryChildAndClosesEachDongle) {
+    env["KXSIM_DEVICES"] = "3";
+    env["KXSIM_SPEED"] = "1";
+    env["KXSIM_DUMP_PACKETS"] = m_folder + "/packets-%s.txt";
+    m_image = TestImage(64 * 1024 - 256, 3);
+    m_file = Write("big.dat", FirmwareFile(m_image, kBase, "KX-DONGLE-2"));
+    ChildProcess cli = Start({"--all", "--json", m_file});
+    ASSERT_TRUE(cli.WaitForOutput("\"event\":\"progress\"", kHangLimit)) << cli.Out();
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(kHangLimit), 130) << cli.Err();
+    int aborted = 0;
+    for (const cli::JsonObject& event : Events(cli.Out())) {
+        if (event.Text("event") == "aborted") {
+            ++aborted;
+            EXPECT_EQ(event.Number("exit"), 130);
+        }
+    }
+    EXPECT_EQ(aborted, 3) << cli.Out();
+    // Each child closed its dongle: closing is what writes the packet dump.
+    for (const char* serial : {"KX000001", "KX000002", "KX000003"}) {
+        EXPECT_TRUE(std::filesystem::exists(m_folder + "/packets-" + serial + ".txt")) << serial;
+        EXPECT_FALSE(Holds(FlashOf(serial)));
+    }
+}
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace kx::test
