@@ -73,6 +73,41 @@ std::string ReadAttribute(const std::string& path) {
     return text;
 }
 
+std::uint32_t UsbLocation(const std::string& deviceName) {
+    const std::size_t dash = deviceName.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == deviceName.size()) {
+        return 0;
+    }
+    std::uint32_t location = 0;
+    std::uint32_t number = 0;
+    int digits = 0;    // hex digits the location holds so far
+    bool any = false;  // the current number has a digit
+    for (std::size_t i = 0; i <= deviceName.size(); ++i) {
+        const char c = i < deviceName.size() ? deviceName[i] : '.';
+        if (c >= '0' && c <= '9') {
+            number = number * 10 + static_cast<std::uint32_t>(c - '0');
+            if (number > 0xFFFF) {
+                return 0;
+            }
+            any = true;
+            continue;
+        }
+        if (!any || (c != '.' && !(c == '-' && i == dash))) {
+            return 0;
+        }
+        // The bus takes as many digits as it needs, each port one.
+        const int width = i == dash ? (number > 0xF ? (number > 0xFF ? 3 : 2) : 1) : 1;
+        if ((i != dash && number > 0xF) || digits + width > 8) {
+            return 0;
+        }
+        location = (location << (4 * width)) | number;
+        digits += width;
+        number = 0;
+        any = false;
+    }
+    return location;
+}
+
 std::vector<UsbTty> FindUsbTtys(const DeviceRoots& roots) {
     std::vector<UsbTty> found;
     std::error_code error;
@@ -86,9 +121,9 @@ std::vector<UsbTty> FindUsbTtys(const DeviceRoots& roots) {
         if (!usb) {
             continue;
         }
-        found.push_back(UsbTty{entry.path().filename().string(),
-                               ReadAttribute((*usb / "product").string()),
-                               ReadAttribute((*usb / "serial").string())});
+        found.push_back(UsbTty{
+            entry.path().filename().string(), ReadAttribute((*usb / "product").string()),
+            ReadAttribute((*usb / "serial").string()), UsbLocation(usb->filename().string())});
     }
     std::sort(found.begin(), found.end(),
               [](const UsbTty& a, const UsbTty& b) { return NameBefore(a.name, b.name); });

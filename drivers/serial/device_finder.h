@@ -2,6 +2,7 @@
 // sysfs entry leads to the USB device and its descriptor strings.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,14 @@ struct UsbTty {
     std::string name;  // e.g. "ttyUSB0"
     std::string description;
     std::string serial;
+    // The USB location: the bus number, then each port of the path to the device as one hex
+    // digit ("1-2.3" is 0x123), as FTDI's library numbers locations on Linux. 0 when the
+    // USB device's name does not give it.
+    std::uint32_t location = 0;
 };
+
+// The location id of a USB device from its sysfs name ("<bus>-<port>.<port>...").
+std::uint32_t UsbLocation(const std::string& deviceName);
 
 // Every tty under <sysfs>/class/tty whose device sits below a USB device (the nearest
 // ancestor folder holding "idVendor"), in name order with numbers compared as numbers

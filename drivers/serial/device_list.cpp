@@ -41,18 +41,24 @@ void CopyListed(const std::string& text, char* out) {
 }  // namespace
 
 FT_STATUS OpenBy(PVOID arg, DWORD flags, FT_HANDLE* handle) {
-    if (arg == nullptr || handle == nullptr) {
+    if (handle == nullptr || (arg == nullptr && flags != FT_OPEN_BY_LOCATION)) {
         return FT_INVALID_PARAMETER;
     }
-    if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER) {
-        return flags == FT_OPEN_BY_LOCATION ? kNotSupported
-                                            : static_cast<FT_STATUS>(FT_INVALID_PARAMETER);
+    if (flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_SERIAL_NUMBER &&
+        flags != FT_OPEN_BY_LOCATION) {
+        return FT_INVALID_PARAMETER;
     }
-    const std::string wanted(static_cast<const char*>(arg));
+    // By location the id travels in the pointer argument itself.
+    const auto location = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(arg));
+    const std::string wanted =
+        flags == FT_OPEN_BY_LOCATION ? std::string() : std::string(static_cast<const char*>(arg));
     const DeviceRoots roots = DeviceRoots::FromEnvironment();
     FT_STATUS status = FT_DEVICE_NOT_FOUND;
     for (const UsbTty& tty : FindUsbTtys(roots)) {
-        if (ListedString(tty, flags) != wanted) {
+        const bool match = flags == FT_OPEN_BY_LOCATION
+                               ? tty.location != 0 && tty.location == location
+                               : ListedString(tty, flags) == wanted;
+        if (!match) {
             continue;
         }
         status = OpenTty(roots, tty, handle);
@@ -85,7 +91,9 @@ FT_STATUS ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
         *static_cast<DWORD*>(arg1) = count;
         return FT_OK;
     }
-    if ((flags & (kListByIndex | kListAll)) == 0 || !ListsAString(flags) || arg2 == nullptr) {
+    const bool byLocation = (flags & FT_OPEN_BY_LOCATION) != 0 && !ListsAString(flags);
+    if ((flags & (kListByIndex | kListAll)) == 0 || (!ListsAString(flags) && !byLocation) ||
+        arg2 == nullptr) {
         return FT_INVALID_PARAMETER;
     }
     if ((flags & kListByIndex) != 0) {
@@ -94,7 +102,22 @@ FT_STATUS ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
         if (index >= count) {
             return FT_DEVICE_NOT_FOUND;
         }
-        CopyListed(ListedString(ttys[index], flags), static_cast<char*>(arg2));
+        if (byLocation) {
+            *static_cast<DWORD*>(arg2) = ttys[index].location;
+        } else {
+            CopyListed(ListedString(ttys[index], flags), static_cast<char*>(arg2));
+        }
+        return FT_OK;
+    }
+    if (byLocation) {
+        // An array of location ids, one per device, and the count.
+        if (arg1 == nullptr) {
+            return FT_INVALID_PARAMETER;
+        }
+        for (DWORD i = 0; i < count; ++i) {
+            static_cast<DWORD*>(arg1)[i] = ttys[i].location;
+        }
+        *static_cast<DWORD*>(arg2) = count;
         return FT_OK;
     }
     // An array of buffer pointers ended by a null pointer, and the count.

@@ -12,8 +12,8 @@ inline constexpr DWORD kListAll = 0x20000000;         // FT_LIST_ALL
 // The size of the string buffers FT_ListDevices fills, the terminating zero included.
 inline constexpr unsigned kListStringSize = 64;
 
-// FT_OpenEx: by description or serial number, the first matching tty that can be opened.
-// Matching is on the whole string, as D2XX does. Opening by location is not offered.
+// FT_OpenEx: by description or serial number (the whole string, as D2XX matches it) the
+// first matching tty that can be opened; by location the tty at that USB location.
 FT_STATUS OpenBy(PVOID arg, DWORD flags, FT_HANDLE* handle);
 // FT_Open: the n-th USB serial tty in name order.
 FT_STATUS OpenByIndex(int index, FT_HANDLE* handle);

@@ -235,7 +235,9 @@ std::string Fleet::BlockLine(const Follow& follow) const {
             run.finished
                 ? run.duration
                 : std::chrono::duration<double>(Clock::now() - follow.transferStarted).count();
-        line += FormatProgressLine(run.bytes, run.total, seconds) + "  ";
+        // A completed dongle took the whole file, whatever the last count said.
+        const std::uint32_t shown = run.result == "completed" ? run.total : run.bytes;
+        line += FormatProgressLine(shown, run.total, seconds) + "  ";
     }
     line += run.state;
     if (run.finished && !run.reason.empty()) {

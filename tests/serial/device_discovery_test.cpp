@@ -188,5 +188,43 @@ TEST_F(DiscoveryTest, ListsUsbTtysInNumberOrder) {
     EXPECT_STREQ(names[2], "Ten");
 }
 
+TEST_F(DiscoveryTest, LocationsAreTheUsbBusAndPortPath) {
+    EXPECT_EQ(UsbLocation("1-2"), 0x12u);
+    EXPECT_EQ(UsbLocation("1-2.3"), 0x123u);
+    EXPECT_EQ(UsbLocation("3-1.4.2"), 0x3142u);
+    EXPECT_EQ(UsbLocation("12-1"), 0xC1u);
+    EXPECT_EQ(UsbLocation("usb1"), 0u);     // a root hub
+    EXPECT_EQ(UsbLocation("1-1:1.0"), 0u);  // an interface, not a device
+    EXPECT_EQ(UsbLocation("1-16"), 0u);     // a port beyond one digit
+    EXPECT_EQ(UsbLocation("1-"), 0u);
+    EXPECT_EQ(UsbLocation("1-1..2"), 0u);
+    EXPECT_EQ(UsbLocation("1-1.2.3.4.5.6.7.8"), 0u);  // more than 32 bits
+
+    // Two dongles with one serial number (clone chips): the location tells them apart.
+    devices.AddUsbTty("ttyUSB0", "KX Upgrade - Dongle\n", "KX000001\n");
+    devices.AddUsbTty("ttyUSB1", "KX Upgrade - Dongle\n", "KX000001\n");
+    Node("ttyUSB0");
+    PtyPair& second = Node("ttyUSB1");
+    DWORD location = 0;
+    ASSERT_EQ(driver.ListDevices(reinterpret_cast<PVOID>(std::uintptr_t{1}), &location,
+                                 0x40000000 | FT_OPEN_BY_LOCATION),
+              FT_OK);
+    EXPECT_EQ(location, 0x12u);  // the fake tree's second device, 1-2
+    DWORD all[2] = {};
+    DWORD count = 0;
+    ASSERT_EQ(driver.ListDevices(all, &count, 0x20000000 | FT_OPEN_BY_LOCATION), FT_OK);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(all[0], 0x11u);
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(
+        driver.OpenEx(reinterpret_cast<PVOID>(std::uintptr_t{0x12}), FT_OPEN_BY_LOCATION, &handle),
+        FT_OK);
+    EXPECT_TRUE(Reaches(driver, handle, second));
+    driver.Close(handle);
+    EXPECT_EQ(
+        driver.OpenEx(reinterpret_cast<PVOID>(std::uintptr_t{0x13}), FT_OPEN_BY_LOCATION, &handle),
+        FT_DEVICE_NOT_FOUND);
+}
+
 }  // namespace
 }  // namespace kxserial::test
