@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   binutils srecord
   dpkg-dev desktop-file-utils binutils-mingw-w64-x86-64 fonts-dejavu-core
+  help2man
 )
 missing=()
 for package in "${packages[@]}"; do

@@ -145,13 +145,13 @@ std::string HelpText(std::string_view program) {
     std::string text = "Usage: ";
     text += program;
     text += R"( [OPTIONS] FILE.dat
-       )";
+  or:  )";
     text += program;
     text += R"( --all [OPTIONS] FILE.dat
-       )";
+  or:  )";
     text += program;
     text += R"( --station [OPTIONS] FILE.dat
-       )";
+  or:  )";
     text += program;
     text += R"( --list
 

@@ -25,6 +25,8 @@ listing=$(dpkg-deb --contents "$deb")
 paths=$(awk '{print $6}' <<<"$listing")
 expected=(
   ./usr/bin/KXUpgradeDongle
+  ./usr/bin/kxupgrade
+  ./usr/share/man/man1/kxupgrade.1.gz
   ./usr/share/applications/KXUpgradeDongle.desktop
   ./usr/share/icons/hicolor/scalable/apps/kxupgradedongle.svg
   ./usr/lib/udev/rules.d/70-kxupgradedongle.rules
@@ -35,8 +37,10 @@ done
 for path in "${expected[@]}"; do
   grep -qxF "$path" <<<"$paths" || fail "missing $path"
 done
-grep -E '^-rwx' <<<"$listing" | grep -q ' ./usr/bin/KXUpgradeDongle$' ||
-  fail "the binary is not executable"
+for binary in KXUpgradeDongle kxupgrade; do
+  grep -E '^-rwx' <<<"$listing" | grep -q " ./usr/bin/$binary\$" ||
+    fail "$binary is not executable"
+done
 # No driver library of FTDI's nor of the build's tests: stubs and the simulated dongle.
 if grep -Ei 'ftd2xx|kxsim|sim-driver|stub|\.a$' <<<"$paths"; then
   fail "the package carries a driver library or a test library"
@@ -61,6 +65,15 @@ if [ -f "$entry" ]; then
   [ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$exec_name is not the installed binary"
   icon=$(sed -n 's/^Icon=//p' "$entry")
   [ -f "$root/usr/share/icons/hicolor/48x48/apps/$icon.png" ] || fail "Icon=$icon is not installed"
+fi
+# The manual page is kxupgrade's own --help: its options and exit statuses.
+manpage="$root/usr/share/man/man1/kxupgrade.1.gz"
+if [ -f "$manpage" ]; then
+  page=$(gzip -dc "$manpage")
+  grep -q '^\.TH KXUPGRADE "1"' <<<"$page" || fail "kxupgrade.1 has no title line"
+  for option in all station list json record serial location; do
+    grep -qF -- "\-\-$option" <<<"$page" || fail "kxupgrade.1 does not describe --$option"
+  done
 fi
 rule="$root/usr/lib/udev/rules.d/70-kxupgradedongle.rules"
 if [ -f "$rule" ]; then
