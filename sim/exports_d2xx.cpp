@@ -90,11 +90,11 @@ KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetEventNotification(FT_HANDLE handle, DWORD
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_SetLatencyTimer(FT_HANDLE handle, UCHAR ms) {
-    return Simulator::Instance().SetLatencyTimer(handle, ms);
+    return Dongle(handle).SetLatencyTimer(handle, ms);
 }
 
 KXSIM_API FT_STATUS KX_D2XX_CALL FT_GetLatencyTimer(FT_HANDLE handle, UCHAR* ms) {
-    return Simulator::Instance().GetLatencyTimer(handle, ms);
+    return Dongle(handle).GetLatencyTimer(handle, ms);
 }
 
 }  // extern "C"

@@ -90,7 +90,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     kxsim::Settings settings;
-    if (const int bad = kxsim::LoadSettingsFromEnvironment(settings); bad != 0) {
+    if (const int bad = kxsim::LoadSettingsFromEnvironment({settings, 0}); bad != 0) {
         std::fprintf(stderr, "kxsim-pty: bad setting (%d)\n", bad);
         return 2;
     }
