@@ -27,15 +27,15 @@ image="$work/firmware-$size.dat"
 run() {
   local count=$1
   rm -f "$work"/flash-*.bin
-  local times
-  times=$( { /usr/bin/time -f "%e %U %S" env LD_LIBRARY_PATH="$build/sim-driver" \
+  /usr/bin/time -o "$work/times.txt" -f "%e %U %S" env LD_LIBRARY_PATH="$build/sim-driver" \
       KXSIM_DEVICES="$count" KXSIM_SPEED=1 KXSIM_DUMP_FLASH="$work/flash-%s.bin" \
-      "$build/bin/kxupgrade" --all "$image" >/dev/null 2>"$work/err.txt"; } 2>&1 ) || {
+      "$build/bin/kxupgrade" --all "$image" >/dev/null 2>"$work/err.txt" || {
     cat "$work/err.txt" >&2
     echo "kxupgrade --all failed" >&2
     exit 1
   }
-  times=$(tail -n 1 <<<"$times")
+  local times
+  times=$(tail -n 1 "$work/times.txt")
   for flash in "$work"/flash-*.bin; do
     cmp -s -n "$size" "$flash" "$work/firmware-$size.bin" || { echo "$flash differs" >&2; exit 1; }
   done
@@ -51,8 +51,10 @@ median() {
 
 echo "== kxupgrade --all, $((size / 1024)) KiB image, speed factor 1, median of $runs"
 echo "cores: $(nproc); load: $(cut -d' ' -f1-3 /proc/loadavg)"
-read -r one_wall one_user one_sys <<<"$(median 1)"
-read -r many_wall many_user many_sys <<<"$(median "$dongles")"
+one=$(median 1)
+many=$(median "$dongles")
+read -r one_wall one_user one_sys <<<"$one"
+read -r many_wall many_user many_sys <<<"$many"
 awk -v c="$(nproc)" -v n="$dongles" -v w1="$one_wall" -v u1="$one_user" -v s1="$one_sys" \
     -v wn="$many_wall" -v un="$many_user" -v sn="$many_sys" 'BEGIN {
   printf "1 dongle:   wall %.2f s, CPU %.2f s (%.1f %% of %d cores)\n", w1, u1 + s1, 100 * (u1 + s1) / (w1 * c), c

@@ -251,7 +251,7 @@ FT_STATUS DeviceBank::ListDevices(void* arg1, void* arg2, DWORD flags) {
 void DeviceBank::DumpAll() {
     const std::vector<Simulator*> devices = Devices();
     for (Simulator* device : devices) {
-        if (devices.size() == 1 || device->WasOpened()) {
+        if (device->WasOpened()) {
             device->Dump();
         }
     }

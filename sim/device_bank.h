@@ -36,8 +36,8 @@ class DeviceBank {
     FT_STATUS OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle);
     FT_STATUS ListDevices(void* arg1, void* arg2, DWORD flags);
 
-    // Writes the dump files of every dongle this process opened (of the only one when
-    // there is one).
+    // Writes the dump files of every dongle this process opened: a process that only
+    // listed them (the parent of several flashers) leaves their dumps to those that flash.
     void DumpAll();
 
     // Milliseconds since the common start (KXSIM_START_MS) on the wall clock.

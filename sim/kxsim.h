@@ -141,7 +141,8 @@ KXSIM_API void kxsim_damage_next_record(void);
 KXSIM_API int kxsim_load_config(const char* path);
 /* Applies KXSIM_CONFIG and the KXSIM_* variables (as at library load); 0 when all applied. */
 KXSIM_API int kxsim_apply_environment(void);
-/* Files written when the port closes and when the process ends (NULL or "" = none). */
+/* Files written when the port closes and, once opened by this process, when it ends
+ * (NULL or "" = none); %s in a name stands for the serial number. */
 KXSIM_API void kxsim_set_dump(const char* packets_path, const char* flash_path);
 /* Writes them now; 0 on success. */
 KXSIM_API int kxsim_dump(void);
