@@ -20,6 +20,7 @@
 #endif
 
 #include "app/upgrade_dlg.h"
+#include "check_report.h"
 #include "child_processes.h"
 #include "console_report.h"
 #include "console_window.h"
@@ -190,6 +191,11 @@ int FlashMany(const Options& options, const char* argv0) {
         Err("kxupgrade: " + options.file + ": " + *problem + "\n");
         return kExitUsage;
     }
+    // Checked once here rather than refused by every dongle's flasher in turn.
+    if (const auto refusal = FirstRefusal(options.file)) {
+        Err(*refusal + "\n");
+        return kExitRefused;
+    }
     if (!BindForListing()) {
         return kExitNoDriver;
     }
@@ -220,9 +226,13 @@ int main(int argc, char* argv[]) {
     }
     if (options.action == Options::Action::Invalid) {
         Err("kxupgrade: " + options.error +
-            "\nUsage: kxupgrade [--wait SECONDS] [--serial SN | --location ID] "
+            "\nUsage: kxupgrade [--wait SECONDS | --check] [--serial SN | --location ID] "
             "FILE.dat (--help for more)\n");
         return kExitUsage;
+    }
+    if (options.action == Options::Action::Check) {
+        // No dongle and no driver library: the file alone.
+        return RunCheck(options.file, Out, Err);
     }
     if (!options.record.empty()) {
         if (const auto problem = CheckRecordWritable(options.record)) {

@@ -62,6 +62,7 @@ Options ParseOptions(const std::vector<std::string_view>& args) {
     Options::Action mode = Options::Action::Flash;
     std::vector<std::string_view> files;
     bool optionsEnded = false;
+    bool check = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -71,6 +72,8 @@ Options ParseOptions(const std::vector<std::string_view>& args) {
         } else if (arg == "--help" || arg == "-h") {
             options.action = Options::Action::Help;
             return options;
+        } else if (arg == "--check") {
+            check = true;
         } else if (arg == "--list" || arg == "--all" || arg == "--station") {
             const Options::Action action = arg == "--list"  ? Options::Action::List
                                            : arg == "--all" ? Options::Action::All
@@ -114,6 +117,9 @@ Options ParseOptions(const std::vector<std::string_view>& args) {
             return Invalid("unknown option '" + std::string(arg) + "'");
         }
     }
+    if (check && (mode != Options::Action::Flash || options.serial || options.location)) {
+        return Invalid("--check reads the file alone: no dongle options with it");
+    }
     if (options.serial && options.location) {
         return Invalid("--serial and --location both name the dongle: give one of them");
     }
@@ -137,7 +143,7 @@ Options ParseOptions(const std::vector<std::string_view>& args) {
         return Invalid("the firmware file name is empty");
     }
     options.file = files[0];
-    options.action = mode;
+    options.action = check ? Options::Action::Check : mode;
     return options;
 }
 
@@ -154,9 +160,18 @@ std::string HelpText(std::string_view program) {
   or:  )";
     text += program;
     text += R"( --list
+  or:  )";
+    text += program;
+    text += R"( --check FILE.dat
 
-Flashes FILE.dat into the KX Upgrade dongle: waits until the dongle is connected and
-announces itself, sends the file, and exits when the dongle has taken it or refused it.
+Flashes FILE.dat into the KX Upgrade dongle: checks the whole file, waits until the
+dongle is connected and announces itself, sends the file, and exits when the dongle has
+taken it or refused it. The file is read once, at the start: changes to it on disk after
+that do not change what is sent. A file that fails the check (a record that is not a
+well-formed S record, a wrong checksum or record count, two records writing different
+bytes to one address, a packet too long for the dongle's buffer, no records at all) is
+not sent: its first problem is printed as FILE:LINE: problem.
+
 The link line, the transfer line and the dongle's log go to standard output as they
 change; a progress bar with rate and time left goes to standard error when that is a
 terminal. If the dongle is unplugged during the transfer, the transfer pauses and goes
@@ -171,6 +186,12 @@ announces itself, one result line each with a running tally; a dongle that stays
 plugged in after its transfer is flashed again only once it is plugged in again.
 
 Options:
+  --check             check FILE.dat only, with no dongle and no driver: print
+                      every problem as FILE:LINE: problem, then the S0 header, the
+                      records per type, the addresses the data covers, the image
+                      size, the packets of each stage, the time the transfer takes
+                      at line rate and the file's SHA-256; exit 0 if the file can
+                      be sent, 5 if it cannot
   --wait SECONDS      give up when no announcement has come within SECONDS
                       (default: wait for ever)
   --serial SN         open the dongle with serial number SN
@@ -195,6 +216,7 @@ Exit status:
     text += platform::kDriverLibraryName;
     text += R"() cannot be loaded or lacks an entry point;
        install the driver or point LD_LIBRARY_PATH at its folder
+    5  FILE fails the check: nothing was sent (the problem is printed)
   130  interrupted (SIGINT, SIGTERM)
 )";
     return text;

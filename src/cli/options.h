@@ -1,6 +1,6 @@
 // The command line: kxupgrade [--wait SECONDS] [--serial SN | --location ID] [--json]
 // [--record FILE.csv] FILE.dat; --all or --station instead of a dongle's name; --list;
-// --help.
+// --help; kxupgrade --check FILE.dat.
 #pragma once
 
 #include <chrono>
@@ -13,7 +13,7 @@
 namespace kx::cli {
 
 struct Options {
-    enum class Action { Flash, All, Station, List, Help, Invalid };
+    enum class Action { Flash, Check, All, Station, List, Help, Invalid };
     Action action = Action::Invalid;
     std::string file;
     std::optional<std::string> serial;      // --serial

@@ -26,6 +26,10 @@ TEST(Options, CommandLinesAreReadAsDocumented) {
         {{"--wait", "1", "--wait", "3", "fw.dat"}, Action::Flash, "fw.dat", milliseconds(3000), ""},
         {{"--", "--odd-name.dat"}, Action::Flash, "--odd-name.dat", std::nullopt, ""},
         {{"-"}, Action::Flash, "-", std::nullopt, ""},
+        {{"--check", "fw.dat"}, Action::Check, "fw.dat", std::nullopt, ""},
+        {{"fw.dat", "--check"}, Action::Check, "fw.dat", std::nullopt, ""},
+        {{"--check"}, Action::Invalid, "", std::nullopt, "no firmware file"},
+        {{"--check", "--all", "fw.dat"}, Action::Invalid, "", std::nullopt, "file alone"},
         {{"--help"}, Action::Help, "", std::nullopt, ""},
         {{"fw.dat", "-h"}, Action::Help, "", std::nullopt, ""},
         {{"--wait", "x", "--help"}, Action::Invalid, "", std::nullopt, "'x'"},
@@ -97,12 +101,13 @@ TEST(Options, DongleSelectionAndTheProductionModes) {
 TEST(Options, HelpNamesTheUsageAndEveryExitStatus) {
     const std::string help = HelpText("kxupgrade");
     EXPECT_EQ(help.rfind("Usage: kxupgrade [OPTIONS] FILE.dat\n", 0), 0u);
-    for (const char* option : {"--serial SN", "--location ID", "--list", "--all", "--station",
-                               "--json", "--record FILE.csv"}) {
+    EXPECT_NE(help.find("\n  or:  kxupgrade --check FILE.dat\n"), std::string::npos);
+    for (const char* option : {"--check", "--serial SN", "--location ID", "--list", "--all",
+                               "--station", "--json", "--record FILE.csv"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     for (const char* status :
-         {"\n    0 ", "\n    1 ", "\n    2 ", "\n    3 ", "\n    4 ", "\n  130 "}) {
+         {"\n    0 ", "\n    1 ", "\n    2 ", "\n    3 ", "\n    4 ", "\n    5 ", "\n  130 "}) {
         EXPECT_NE(help.find(status), std::string::npos) << status;
     }
 }
