@@ -64,6 +64,8 @@ cleanup() {
     done
     kill -KILL "$pid" 2>/dev/null || true
   done
+  # What the window showed, for a run that failed as for one that passed.
+  cat "$work"/state/kxupgrade/session-*.log >"$out/session.log" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -149,8 +151,10 @@ export XDG_STATE_HOME="$work/state" XDG_CONFIG_HOME="$work/config"
 mkdir -p "$XDG_CONFIG_HOME/Tessaro"
 printf '[Settings]\nPath=%s/\n' "$root/examples" >"$XDG_CONFIG_HOME/Tessaro/KXUpgradeDongle.conf"
 export QT_QPA_PLATFORM=xcb LD_LIBRARY_PATH="$sim_dir"
-# Plugged in after a second and a half; slow enough to see the transfer under way.
-export KXSIM_PLUG_DELAY_MS=1500 KXSIM_SPEED=0.1 KXSIM_DUMP_FLASH="$work/flash.bin"
+# Plugged in after a second and a half. At real speed, with an erase of 8 s, the transfer
+# runs long enough for the question to be asked and answered while it does.
+export KXSIM_PLUG_DELAY_MS=1500 KXSIM_ERASE_MS="${KX_SMOKE_ERASE_MS:-8000}"
+export KXSIM_DUMP_FLASH="$work/flash.bin"
 "$app" >"$out/app.log" 2>&1 &
 app_pid=$!
 pids+=($app_pid)
