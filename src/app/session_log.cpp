@@ -1,5 +1,11 @@
 #include "session_log.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
+
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -63,6 +69,18 @@ void KeepNewest(const fs::path& folder, std::size_t kept) {
     }
 }
 
+// Creates the file only where none of that name exists: "wx" is C11 and the Windows C
+// runtime the MinGW build links ignores the "x".
+std::FILE* CreateNew(const std::string& path) {
+#ifdef _WIN32
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL, 0644);
+    return fd < 0 ? nullptr : _fdopen(fd, "w");
+#else
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    return fd < 0 ? nullptr : fdopen(fd, "w");
+#endif
+}
+
 std::string FromEnvironment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
@@ -97,7 +115,7 @@ bool SessionLog::Open(const std::string& folder, Clock::time_point now, std::siz
     // Two windows started in the same millisecond each get a file of their own.
     for (int attempt = 1; attempt < 100 && m_file == nullptr; ++attempt) {
         m_path = stem + (attempt == 1 ? std::string() : "-" + std::to_string(attempt)) + kSuffix;
-        m_file = std::fopen(m_path.c_str(), "wx");
+        m_file = CreateNew(m_path);
         if (m_file == nullptr && !fs::exists(m_path, error)) {
             break;
         }
