@@ -23,6 +23,12 @@ inline constexpr char kRepeat[] = "REPEAT";
 inline constexpr char kDeviceError[] = "ERROR";
 inline constexpr char kIdMismatch[] = "UPDATE FILE ID DOESNT MATCH DEVICE ID";
 
+// Log lines written when the device comes back during a transfer
+inline constexpr char kRestartFormat[] = "RESTART %u OF %u";
+inline constexpr char kRestartLimitFormat[] =
+    "DONGLE RESTARTED AGAIN AFTER %u RESTARTS: TRANSFER GIVEN UP";
+inline constexpr char kResume[] = "RESUME";
+
 // Driver binding
 inline constexpr char kCantLoadDriver[] = "Error: Can't Load ft8u245.dll";
 

@@ -49,6 +49,7 @@ class Bootloader {
         : m_settings(settings), m_scale(scale), m_flash(flash), m_uart(uart) {}
 
     void PowerUp();
+    bool Powered() const { return m_state != State::Off; }
     void PowerDown();
     // Opening the port starts the bootloader afresh unless the image is complete.
     void PortOpened(Nanos now);

@@ -119,6 +119,10 @@ KXSIM_API void kxsim_set_max_resends(unsigned n) {
 KXSIM_API void kxsim_set_progress_text(int on) {
     Sim().ChangeSettings([&](Settings& s) { s.progressText = on != 0; });
 }
+KXSIM_API void kxsim_set_self_powered(int on) {
+    Sim().ChangeSettings([&](Settings& s) { s.selfPowered = on != 0; });
+}
+
 KXSIM_API void kxsim_set_command_ack(int on) {
     Sim().ChangeSettings([&](Settings& s) { s.commandAck = on != 0; });
 }

@@ -134,6 +134,9 @@ KXSIM_API void kxsim_set_max_resends(unsigned n);
 KXSIM_API void kxsim_set_progress_text(int on);
 /* Answer 0xA9 to each good record before the switch record (off by default). */
 KXSIM_API void kxsim_set_command_ack(int on);
+/* Self-powered (off by default): an unplug is a USB glitch, not a power cut. The bootloader
+ * keeps its state and link through it and through the host's close and open. */
+KXSIM_API void kxsim_set_self_powered(int on);
 /* The next complete record the device takes counts as damaged. */
 KXSIM_API void kxsim_damage_next_record(void);
 /* Reads a file of "key = value" lines. Returns 0, the number of the first bad line, or -1

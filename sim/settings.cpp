@@ -47,12 +47,12 @@ bool ParseFlag(std::string_view text, bool& out) {
     return false;
 }
 
-constexpr std::array<std::string_view, 22> kKeys = {
+constexpr std::array<std::string_view, 23> kKeys = {
     "description",        "serial",          "name",          "id",          "flash_base",
     "flash_size",         "speed",           "latency_ms",    "erase_ms",    "announce_delay_ms",
     "announce_repeat_ms", "max_resends",     "progress_text", "command_ack", "plug_delay_ms",
     "unplug_after_bytes", "replug_after_ms", "dump_packets",  "dump_flash",  "tx_fifo",
-    "unplug_at_ms",       "location"};
+    "unplug_at_ms",       "location",        "self_powered"};
 
 // Values taken whole, never as a list of one value per dongle.
 bool TakenWhole(std::string_view key) {
@@ -98,6 +98,8 @@ bool ApplySetting(Settings& s, std::string_view key, std::string_view value) {
         return ParseFlag(value, s.progressText);
     } else if (key == "command_ack") {
         return ParseFlag(value, s.commandAck);
+    } else if (key == "self_powered") {
+        return ParseFlag(value, s.selfPowered);
     } else if (key == "plug_delay_ms") {
         return ParseNumber(value, s.plugDelayMs);
     } else if (key == "unplug_after_bytes") {

@@ -25,7 +25,10 @@ struct Settings {
     double announceRepeatMs = 3000.0;  // 0 = announce once
     unsigned maxResends = 3;
     bool progressText = false;
-    bool commandAck = false;             // answer 0xA9 to good records before the switch record
+    bool commandAck = false;  // answer 0xA9 to good records before the switch record
+    // Powered on its own: an unplug only drops the USB link; the bootloader runs on and
+    // does not start afresh when the port is opened again.
+    bool selfPowered = false;
     double plugDelayMs = -1.0;           // < 0: plugged in from the start
     unsigned long unplugAfterBytes = 0;  // pull the plug once this many host bytes have gone
     double replugAfterMs = -1.0;  // plug in again this long after a scheduled unplug (< 0: never)

@@ -274,7 +274,9 @@ void Simulator::PlugNow() {
     }
     m_plugged = true;
     m_latencyMs = m_settings.latencyMs;
-    m_boot.PowerUp();
+    if (!m_settings.selfPowered || !m_boot.Powered()) {
+        m_boot.PowerUp();
+    }
 }
 
 void Simulator::UnplugNow() {
@@ -288,7 +290,9 @@ void Simulator::UnplugNow() {
         m_event = nullptr;
     }
     ClearQueues();
-    m_boot.PowerDown();
+    if (!m_settings.selfPowered) {
+        m_boot.PowerDown();
+    }
     m_changed.notify_all();
 }
 
@@ -322,7 +326,9 @@ void Simulator::ClosePort() {
     m_openHandle = 0;
     m_event = nullptr;  // the host may free it once the port is closed
     ClearQueues();
-    m_boot.PortClosed();
+    if (!m_settings.selfPowered) {
+        m_boot.PortClosed();
+    }
     m_changed.notify_all();
 }
 

@@ -58,12 +58,13 @@ bool CUpgradeDlg::OnInitDialog() {
     return true;
 }
 
+// The poll threads are stopped and joined before the device closes.
 void CUpgradeDlg::OnEndDialog() {
+    m_pollThreads.StopAll();
     if (DeviceIsOpen()) {
         RestoreLatencyTimer();
         DrvClose();
     }
-    m_pollThreads.StopAll();
 }
 
 void CUpgradeDlg::LoadDriver() {

@@ -7,7 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include <functional>
+
 #include "device/dynamic_library.h"
+#include "device/host_clock.h"
 #include "device/link_profile.h"
 #include "device/poll_thread.h"
 #include "firmware_file.h"
@@ -71,6 +74,22 @@ class CUpgradeDlg {
     // as the close box does, so that no poll thread outlives the window.
     void OnEndDialog();
 
+    // Ends a running transfer with "Transfer aborted" and `reason` in the log (a front
+    // end that gives up on a stalled transfer). Nothing happens outside a transfer.
+    void EndTransfer(std::string_view reason);
+
+    // A transfer restarted from its first record this many times at most; one more
+    // restart ends it.
+    static constexpr unsigned kRestartLimit = 3;
+    // After a reconnection during a transfer the host sends nothing until the device has
+    // announced itself (it restarted) or has been silent this long (it did not).
+    static constexpr std::chrono::milliseconds kQuietBeforeResume{1000};
+
+    // Seams for harnesses: the clock read and slept on, and what a connection does
+    // instead of starting a poll thread (the harness then posts WM_POLL_DEVICE itself).
+    void SetClock(HostClock& clock) { m_clock = &clock; }
+    void SetPollStarter(std::function<void()> starter) { m_pollStarter = std::move(starter); }
+
     // State, read by the front ends and tests.
     const std::string& ConnectionText() const { return m_strConnection; }
     const std::string& LogTextValue() const { return m_strLog.str(); }
@@ -85,6 +104,13 @@ class CUpgradeDlg {
     // Why the last file chosen was not sent ("PATH:LINE: problem"); empty when it was.
     const std::string& FileRefusal() const { return m_fileRefusal; }
     std::size_t PollThreadsRunning() const { return m_pollThreads.Running(); }
+    // Restarts and resumes of the current (or last) transfer.
+    unsigned Restarts() const { return m_restarts; }
+    unsigned Resumes() const { return m_resumes; }
+    // The transfer waits for the lost device to come back and show whether it restarted.
+    bool Held() const { return m_transferring && m_lostSinceAnnounce; }
+    // When the running transfer last moved: a packet written or a byte received.
+    HostClock::TimePoint LastProgress() const { return m_lastProgress; }
 
   private:
     // Display routines
@@ -98,7 +124,8 @@ class CUpgradeDlg {
     // Device link
     void LoadDriver();
     void ConnectDevice();
-    void WaitTransmitDrained();
+    // False when it found the device gone or its queue stalled (the device is then closed).
+    bool WaitTransmitDrained();
     void MarkDeviceLost();
     void LoseDevice();
     // Sets the chip's latency timer low, remembering the value it had; puts it back
@@ -121,6 +148,10 @@ class CUpgradeDlg {
     bool RefuseFile(const std::string& path);
     bool InterpretReply(std::uint8_t b);
     bool MatchAnnouncement(std::uint8_t b);
+    bool HeldByte(std::uint8_t b);
+    void CheckQuietDevice();
+    void RestartTransfer();
+    void ResumeTransfer(bool byReply);
 
     WindowSurface& m_window;
     const char* m_driverLibrary;
@@ -128,6 +159,20 @@ class CUpgradeDlg {
     bool m_choosingFile = false;
     std::optional<UCHAR> m_chipLatencyMs;  // the timer's value before the tool lowered it
     std::string m_lastAbortReason;
+    HostClock* m_clock = &RealClock();
+    std::function<void()> m_pollStarter;
+
+    // Set when the device is lost, cleared when it announces itself or a held transfer
+    // resumes: a transfer running while it is set is held.
+    bool m_lostSinceAnnounce = false;
+    // The last packet went out and the device answered it, but the drain before the
+    // completion found the device gone: a resume completes the transfer.
+    bool m_reachedEnd = false;
+    unsigned m_restarts = 0;
+    unsigned m_resumes = 0;
+    HostClock::TimePoint m_connectedAt{};
+    HostClock::TimePoint m_lastReceived{};
+    HostClock::TimePoint m_lastProgress{};
 
     std::uint8_t m_matchIndex = 0;
     std::uint8_t m_matchState = 0;

@@ -77,6 +77,12 @@ class WindowSurface {
     // dispatched while it is open.
     virtual std::optional<std::string> ChooseFile(const FileChooserRequest& request) = 0;
 
+    // The transfer started over from its first record because the device restarted (the
+    // `restart`-th time, of at most `limit`), or went on where it was after the device came
+    // back without restarting. The log says so too; front ends that report events hook these.
+    virtual void TransferRestarted(unsigned /*restart*/, unsigned /*limit*/) {}
+    virtual void TransferResumed() {}
+
     // The per-user profile store, sections and entries as the application names them.
     virtual std::string GetProfileString(const std::string& section, const std::string& entry,
                                          const std::string& defaultValue) = 0;

@@ -10,7 +10,6 @@
 #include "device/dynamic_library.h"
 #include "exit_codes.h"
 #include "firmware_file.h"
-#include "restart_watch.h"
 #include "string_table.h"
 
 namespace kx::cli {
@@ -47,6 +46,13 @@ std::string Seconds(std::chrono::milliseconds wait) {
     return text + " s";
 }
 
+// The log line of a transfer given up by --timeout.
+std::string StalledReason(std::chrono::milliseconds timeout) {
+    std::string seconds = Seconds(timeout);
+    seconds.resize(seconds.size() - 2);  // without " s"
+    return "NO PROGRESS FOR " + seconds + " SECONDS: TRANSFER GIVEN UP";
+}
+
 }  // namespace
 
 std::optional<std::string> CheckReadable(const std::string& path) {
@@ -79,19 +85,13 @@ std::string LastLogLine(const std::string& log) {
 namespace {
 
 // How the transfer ended, as an exit status, with its reason told to `errors`.
-int Verdict(const CUpgradeDlg& dlg, bool stopped, bool restarted, const FlashJob& job,
+int Verdict(const CUpgradeDlg& dlg, bool stopped, const FlashJob& job,
             const ConsoleReport::Sink& errors) {
     if (stopped) {
         errors(dlg.Transferring() ? "kxupgrade: interrupted during the transfer; the dongle "
                                     "holds a partial image\n"
                                   : "kxupgrade: interrupted\n");
         return kExitInterrupted;
-    }
-    if (dlg.Transferring() && restarted) {
-        errors(
-            "kxupgrade: Transfer aborted: the dongle started afresh during the transfer and "
-            "cannot go on with it; run kxupgrade again\n");
-        return kExitAborted;
     }
     if (!dlg.FileRefusal().empty()) {
         // Changed on disk since the check at the start, and refused when it was read again.
@@ -166,28 +166,19 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
                       : " (it was not found: plug it in)\n"));
         return kExitNoAnnouncement;
     }
-    // A lost dongle pauses the transfer until it answers again; one that started afresh
-    // never will.
-    RestartWatch restart(dlg.LogTextValue().size());
-    bool restarted = false;
-    std::chrono::steady_clock::time_point restartSeen;
-    // The announcement may come in several pieces: the log gets its whole line first.
-    const auto announcementShown = [&] {
-        const std::string& log = dlg.LogTextValue();
-        return (log.size() >= 2 && log.compare(log.size() - 2, 2, "\r\n") == 0) ||
-               std::chrono::steady_clock::now() - restartSeen > std::chrono::milliseconds(200);
-    };
+    // A lost dongle holds the transfer until it is back; the dialog then restarts or
+    // resumes it. Only --timeout ends a transfer that stops moving.
     const auto ended = [&] {
-        if (!restarted && restart.Seen(dlg.LogTextValue())) {
-            restarted = true;
-            restartSeen = std::chrono::steady_clock::now();
+        if (job.timeout && dlg.Transferring() &&
+            RealClock().Now() - dlg.LastProgress() >= *job.timeout) {
+            dlg.EndTransfer(StalledReason(*job.timeout));
         }
-        return !dlg.Transferring() || stopped() || (restarted && announcementShown());
+        return !dlg.Transferring() || stopped();
     };
     if (!stopped() && dlg.Transferring()) {
         RunUntil(window, ended, std::nullopt);
     }
-    return Verdict(dlg, stopped(), restarted, job, errors);
+    return Verdict(dlg, stopped(), job, errors);
 }
 
 }  // namespace kx::cli

@@ -19,6 +19,8 @@ struct FlashJob {
     const char* driverLibrary = nullptr;            // the loader's name when null
     // Called with the announced name when the dongle asks for the file.
     std::function<void(const std::string& name)> announced = nullptr;
+    // A transfer that makes no progress for this long is given up; none: wait for ever.
+    std::optional<std::chrono::milliseconds> timeout;
 };
 
 // Why the firmware file cannot be sent, or nothing when it can be opened and read.

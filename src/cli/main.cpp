@@ -153,7 +153,7 @@ int FlashOne(const Options& options) {
         Err(text);
     };
     std::string name;
-    FlashJob job{options.file, options.wait, nullptr, {}};
+    FlashJob job{options.file, options.wait, nullptr, {}, options.timeout};
     job.announced = [&](const std::string& announced) {
         name = announced;
         if (options.json) {

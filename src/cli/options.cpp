@@ -102,16 +102,18 @@ Options ParseOptions(const std::vector<std::string_view>& args) {
                 return Invalid("--record needs a file name");
             }
             options.record = std::string(*value);
-        } else if (Names(arg, "--wait")) {
-            const auto given = Value(args, i, "--wait");
+        } else if (Names(arg, "--wait") || Names(arg, "--timeout")) {
+            const std::string name = Names(arg, "--wait") ? "--wait" : "--timeout";
+            const auto given = Value(args, i, name.c_str());
             if (!given) {
-                return Invalid("--wait needs a number of seconds");
+                return Invalid(name + " needs a number of seconds");
             }
             const std::string_view value = *given;
-            options.wait = ParseSeconds(value);
-            if (!options.wait) {
-                return Invalid("--wait takes seconds from 0 to 604800, not '" + std::string(value) +
-                               "'");
+            auto& target = name == "--wait" ? options.wait : options.timeout;
+            target = ParseSeconds(value);
+            if (!target) {
+                return Invalid(name + " takes seconds from 0 to 604800, not '" +
+                               std::string(value) + "'");
             }
         } else {
             return Invalid("unknown option '" + std::string(arg) + "'");
@@ -174,9 +176,11 @@ not sent: its first problem is printed as FILE:LINE: problem.
 
 The link line, the transfer line and the dongle's log go to standard output as they
 change; a progress bar with rate and time left goes to standard error when that is a
-terminal. If the dongle is unplugged during the transfer, the transfer pauses and goes
-on when the dongle asks for the next packet; if it starts afresh instead (it announces
-itself again), the transfer cannot go on and kxupgrade ends with status 1.
+terminal. If the dongle drops out during the transfer, the transfer waits for it; once
+it is back, a dongle that restarted (it announces itself again) is flashed again from
+the first record of the file ("RESTART 1 OF 3" in the log; a fourth restart ends the
+transfer with status 1), and one that did not (it asks for a packet, or stays silent
+for a second) gets the rest of the file ("RESUME").
 
 Without --serial or --location it opens the first dongle found by its description
 "KX Upgrade - Dongle". With --all it flashes every connected dongle at once, each in a
@@ -193,6 +197,10 @@ Options:
                       at line rate and the file's SHA-256; exit 0 if the file can
                       be sent, 5 if it cannot
   --wait SECONDS      give up when no announcement has come within SECONDS
+                      (default: wait for ever)
+  --timeout SECONDS   end a transfer with status 1 when it has made no progress
+                      (no packet written, nothing heard from the dongle) for
+                      SECONDS, for instance while the dongle stays unplugged
                       (default: wait for ever)
   --serial SN         open the dongle with serial number SN
   --location ID       open the dongle at USB location ID (decimal or 0x hex, as

@@ -1,4 +1,5 @@
-// The command line: kxupgrade [--wait SECONDS] [--serial SN | --location ID] [--json]
+// The command line: kxupgrade [--wait SECONDS] [--timeout SECONDS] [--serial SN | --location ID]
+// [--json]
 // [--record FILE.csv] FILE.dat; --all or --station instead of a dongle's name; --list;
 // --help; kxupgrade --check FILE.dat.
 #pragma once
@@ -22,6 +23,9 @@ struct Options {
     std::string record;                     // --record: the CSV file, empty for none
     // How long to wait for the dongle's announcement; none: for ever.
     std::optional<std::chrono::milliseconds> wait;
+    // How long a transfer may go without progress (no packet written, no byte from the
+    // dongle) before it is given up; none: for ever.
+    std::optional<std::chrono::milliseconds> timeout;
     std::string error;  // why the line is invalid
 };
 

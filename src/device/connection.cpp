@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <thread>
 
 #include "app/upgrade_dlg.h"
 #include "dongle_choice.h"
@@ -13,10 +12,6 @@
 namespace kx {
 
 namespace {
-
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 // A transmit queue that has not shrunk for this long will not drain: the device has
 // stopped taking bytes. A full packet leaves in about a second even at 38400 baud.
@@ -41,8 +36,13 @@ void CUpgradeDlg::ConnectDevice() {
         m_link = kCommandProfile;
         m_writtenSinceDrain = 0;
         LowerLatencyTimer();
+        m_connectedAt = m_clock->Now();
         g_polling = true;
-        m_pollThreads.Start(m_window);
+        if (m_pollStarter) {
+            m_pollStarter();
+        } else {
+            m_pollThreads.Start(m_window);
+        }
     }
     UpdateData(false);
     m_window.RepaintNow();
@@ -71,17 +71,21 @@ void CUpgradeDlg::RestoreLatencyTimer() {
     m_chipLatencyMs.reset();
 }
 
+// The poll threads are joined first: none may be registering its event while the
+// device closes.
 void CUpgradeDlg::OnClose() {
+    m_pollThreads.StopAll();
+    g_pacing = false;
     if (DeviceIsOpen()) {
         RestoreLatencyTimer();
     }
     DrvClose();
-    g_polling = false;
-    g_pacing = false;
 }
 
-// The device is gone: the link line says so and the handle is closed.
+// The device is gone: the link line says so and the handle is closed. What it held of a
+// running transfer is unknown until it is back.
 void CUpgradeDlg::MarkDeviceLost() {
+    m_lostSinceAnnounce = true;
     UpdateData(true);
     m_strConnection = text::kNotResponding;
     DrvClose();
@@ -89,6 +93,7 @@ void CUpgradeDlg::MarkDeviceLost() {
     g_connected = 0;
     UpdateData(false);
     ScrollLogToEnd();
+    EnableExit(true);  // a transfer waits for the device, but the user need not
 }
 
 // Loss found by a poll pass: polling stops too, and the reconnect timer takes over.
@@ -97,12 +102,13 @@ void CUpgradeDlg::LoseDevice() {
     MarkDeviceLost();
 }
 
-void CUpgradeDlg::WaitTransmitDrained() {
-    SleepMs(2);
+bool CUpgradeDlg::WaitTransmitDrained() {
+    constexpr std::chrono::milliseconds kSettle(2);
+    m_clock->Sleep(kSettle);
     DWORD tx = 1;
     bool lost = false;
     std::optional<DWORD> smallest;
-    auto lastProgress = std::chrono::steady_clock::now();
+    auto lastProgress = m_clock->Now();
     while (tx != 0) {
         DWORD rx = 0;
         DWORD events = 0;
@@ -112,7 +118,7 @@ void CUpgradeDlg::WaitTransmitDrained() {
             lost = true;
             break;
         }
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = m_clock->Now();
         if (!smallest || tx < *smallest) {
             smallest = tx;
             lastProgress = now;
@@ -123,7 +129,7 @@ void CUpgradeDlg::WaitTransmitDrained() {
         }
         if (tx != 0) {
             // A byte takes at least 20 us even at 500000 baud: no need to ask faster.
-            std::this_thread::sleep_for(kDrainQueryPause);
+            m_clock->Sleep(kDrainQueryPause);
         }
     }
     // The driver's queue is empty, but the chip's own FIFO may still be sending: the
@@ -131,8 +137,8 @@ void CUpgradeDlg::WaitTransmitDrained() {
     const auto hold =
         lost ? std::chrono::microseconds(0) : ChipHoldTime(m_link, m_writtenSinceDrain);
     m_writtenSinceDrain = 0;
-    std::this_thread::sleep_for(
-        std::max<std::chrono::microseconds>(hold, std::chrono::milliseconds(2)));
+    m_clock->Sleep(std::max<std::chrono::microseconds>(hold, kSettle));
+    return !lost;
 }
 
 }  // namespace kx

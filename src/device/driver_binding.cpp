@@ -43,6 +43,10 @@ namespace {
 // Set by a successful open, cleared by close. The handle of a closed device is never
 // passed to the driver: the vendor's library does not promise to reject it.
 std::atomic<bool> g_deviceOpen{false};
+// Held by a close and by the poll thread's event registration, the one driver call made
+// off the window's thread: the registration's check that the device is open and its call
+// cannot straddle a close.
+std::mutex g_closeMutex;
 
 std::mutex g_sinkMutex;
 MessageBoxSink g_messageBox;
@@ -196,6 +200,7 @@ FT_STATUS DrvOpenEx(PVOID arg, DWORD flags) {
 }
 
 FT_STATUS DrvClose() {
+    std::lock_guard lock(g_closeMutex);
     FT_STATUS status = CallWithDevice<PFN_FT_Close>(kFT_Close);
     g_deviceOpen = false;
     return status;
@@ -235,6 +240,7 @@ FT_STATUS DrvSetDivisor(USHORT divisor) {
 }
 
 FT_STATUS DrvSetEventNotification(DWORD mask, PVOID event) {
+    std::lock_guard lock(g_closeMutex);
     return CallWithDevice<PFN_FT_SetEventNotification>(kFT_SetEventNotification, mask, event);
 }
 

@@ -31,9 +31,12 @@ std::string DescribeBuildFailure(const BuildResult& result) {
 }  // namespace
 
 void CUpgradeDlg::SendNextPacket(bool repeat) {
-    if (!g_connected || !m_transferring) {
+    // Nothing goes out while the device is away, nor after its return until it has
+    // shown whether it restarted.
+    if (!g_connected || !m_transferring || m_lostSinceAnnounce) {
         return;
     }
+    m_lastProgress = m_clock->Now();
     DWORD written = 0;
     if (!m_firstStage) {
         // Past the switch a packet goes out only on the device's reply to the one before,
@@ -66,20 +69,25 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     // Progress counts the file bytes consumed: it reaches the file length at the end.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);
-    if (result.switchAfter) {
-        WaitTransmitDrained();
+    if (result.switchAfter && WaitTransmitDrained()) {
         ApplyLinkProfile(kBulkProfile);
         m_link = kBulkProfile;
     }
 }
 
+// Completed only once everything has left on a live link: a drain that finds the device
+// gone or stalled holds the transfer like any other loss.
 void CUpgradeDlg::CompleteTransfer() {
+    if (!WaitTransmitDrained()) {
+        m_reachedEnd = true;
+        return;
+    }
+    m_reachedEnd = false;
     m_transferring = false;
     m_firstStage = true;
     // Whatever followed the last record (blank lines, text) has been read too.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);
-    WaitTransmitDrained();
     DrvSetBaudRate(kCommandBaudRate);
     m_link.baudRate = kCommandBaudRate;
     m_link.divisor = 0;

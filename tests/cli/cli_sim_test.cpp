@@ -193,22 +193,33 @@ TEST_F(CliSimTest, ALostDonglePausesTheTransferUntilStopped) {
     EXPECT_EQ(cli.Out().find("transfer: Transfer completed"), std::string::npos);
 }
 
-TEST_F(CliSimTest, ADongleThatStartsAfreshInTheBulkStageEndsTheTransferWithOne) {
-    // Unplugged and plugged in again, the dongle announces itself anew and will never
-    // answer the paused transfer; its announcement reaches the log as echoed text.
+TEST_F(CliSimTest, ADongleThatStartsAfreshInTheBulkStageIsFlashedAgainFromTheStart) {
+    // Unplugged and plugged in again, the dongle announces itself anew: the file goes
+    // again from its first record, and the flash ends up holding it whole.
     env["KXSIM_UNPLUG_AFTER_BYTES"] = "600";
     env["KXSIM_REPLUG_AFTER_MS"] = "100";
     ChildProcess cli = Start({m_file});
-    EXPECT_EQ(cli.Wait(kHangLimit), 1) << cli.Err();
+    EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Err();
     const std::string out = cli.Out();
     EXPECT_LT(out.find("link: KX Upgrade - Dongle not responding\n"),
               out.rfind("link: KX Upgrade - Dongle connected\n"))
         << out;
-    EXPECT_NE(out.find("log: KX DONGLE BOOT 1.3\n"), std::string::npos) << out;
-    EXPECT_NE(cli.Err().find("kxupgrade: Transfer aborted: the dongle started afresh"),
+    EXPECT_NE(out.find("log: RESTART 1 OF 3\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("transfer: Transfer completed"), std::string::npos) << out;
+    EXPECT_EQ(FlashImage().size() >= m_image.size() &&
+                  std::equal(m_image.begin(), m_image.end(), FlashImage().begin()),
+              true);
+}
+
+TEST_F(CliSimTest, ATransferWithoutProgressForTheTimeoutEndsWithOne) {
+    env["KXSIM_UNPLUG_AFTER_BYTES"] = "600";  // and never back
+    ChildProcess cli = Start({"--timeout", "0.5", m_file});
+    EXPECT_EQ(cli.Wait(kHangLimit), 1) << cli.Err();
+    EXPECT_NE(cli.Err().find(
+                  "kxupgrade: Transfer aborted: NO PROGRESS FOR 0.5 SECONDS: TRANSFER GIVEN UP"),
               std::string::npos)
         << cli.Err();
-    EXPECT_EQ(out.find("transfer: Transfer completed"), std::string::npos) << out;
+    EXPECT_NE(cli.Out().find("transfer: Transfer aborted"), std::string::npos) << cli.Out();
 }
 
 #ifndef _WIN32  // --all and --station start their flashers with posix_spawn

@@ -49,8 +49,8 @@ class FlasherTest : public ::testing::Test {
         ConsoleWindow window(report);
         const std::string path = StubPath(library);
         return RunFlashJob(
-            FlashJob{file, wait, path.c_str()}, window, [this](std::string_view t) { errors += t; },
-            stop);
+            FlashJob{file, wait, path.c_str(), {}, std::nullopt}, window,
+            [this](std::string_view t) { errors += t; }, stop);
     }
 
     fs::path m_dir;

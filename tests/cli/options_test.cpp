@@ -47,6 +47,9 @@ TEST(Options, CommandLinesAreReadAsDocumented) {
         {{"--wait=", "fw.dat"}, Action::Invalid, "", std::nullopt, "''"},
         {{"--verbose", "fw.dat"}, Action::Invalid, "", std::nullopt, "'--verbose'"},
         {{"-w", "3", "fw.dat"}, Action::Invalid, "", std::nullopt, "'-w'"},
+        {{"--timeout", "-2", "fw.dat"}, Action::Invalid, "", std::nullopt, "--timeout takes"},
+        {{"--timeout"}, Action::Invalid, "", std::nullopt, "--timeout needs"},
+        {{"--timeoutx=1", "fw.dat"}, Action::Invalid, "", std::nullopt, "'--timeoutx=1'"},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -96,6 +99,15 @@ TEST(Options, DongleSelectionAndTheProductionModes) {
         EXPECT_EQ(bad.action, Action::Invalid) << part;
         EXPECT_NE(bad.error.find(part), std::string::npos) << bad.error;
     }
+}
+
+TEST(Options, TheTimeoutIsReadApartFromTheWait) {
+    const Options both = ParseOptions({"--timeout=1.5", "--wait", "2", "fw.dat"});
+    ASSERT_EQ(both.action, Options::Action::Flash) << both.error;
+    EXPECT_EQ(both.timeout, std::chrono::milliseconds(1500));
+    EXPECT_EQ(both.wait, std::chrono::milliseconds(2000));
+    const Options none = ParseOptions({"fw.dat"});
+    EXPECT_EQ(none.timeout, std::nullopt);
 }
 
 TEST(Options, HelpNamesTheUsageAndEveryExitStatus) {

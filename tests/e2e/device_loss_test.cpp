@@ -1,4 +1,8 @@
-// The dongle unplugged and plugged in again: while idle, and in each stage of a transfer.
+// The dongle unplugged and plugged in again: while idle, and in each stage of a transfer,
+// restarted (a power cycle) or not (a self-powered dongle's USB glitch); and drains that
+// find it gone or stalled at the end of a transfer.
+#include <algorithm>
+
 #include "upgrade_fixture.h"
 
 namespace kx::test {
@@ -29,8 +33,24 @@ TEST_F(UpgradeTest, StartingWithoutTheDongleWaitsForIt) {
     ASSERT_TRUE(RunUntil([&] { return Connected(); }));
 }
 
-TEST_F(UpgradeTest, LossInTheFirstStagePausesAndTheStageResumesOnReconnection) {
-    const std::string file = FirmwareFile(TestImage(512), kFlashBase, kDeviceId);
+// The whole image in flash, and the wire after the last restart carrying the file from
+// its first record, packet for packet.
+void ExpectFlashedFromTheStart(const std::string& file, const std::vector<std::uint8_t>& image,
+                               const std::vector<WirePacket>& packets,
+                               const std::vector<std::uint8_t>& flash) {
+    const std::vector<std::string> expected = ExpectedPackets(file);
+    ASSERT_GE(packets.size(), expected.size());
+    const std::size_t from = packets.size() - expected.size();
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(packets[from + i].bytes, expected[i]) << "packet " << i << " after the restart";
+    }
+    ASSERT_GE(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+}
+
+TEST_F(UpgradeTest, ADongleRestartedInTheFirstStageIsFlashedAgainFromTheStart) {
+    const std::vector<std::uint8_t> image = TestImage(512);
+    const std::string file = FirmwareFile(image, kFlashBase, kDeviceId);
     chooserAnswer = WriteFile("firmware.dat", file);
     // The header stays in the driver's queue rather than in the chip's FIFO, so that the
     // pacing rule holds the next record back until the loss is seen.
@@ -39,37 +59,141 @@ TEST_F(UpgradeTest, LossInTheFirstStagePausesAndTheStageResumesOnReconnection) {
     ASSERT_TRUE(RunUntil([&] { return NotResponding(); }));
     EXPECT_TRUE(dlg->Transferring());
     EXPECT_EQ(window.Transfer(), "Transfer in Progress...");
-    const std::size_t written = kxsim_packet_count();
+    EXPECT_TRUE(window.ExitEnabled());  // the user may leave while the dongle is away
 
     kxsim_plug();
-    ASSERT_TRUE(RunUntil([&] { return Connected(); }));
-    EXPECT_TRUE(window.ExitEnabled());
-    // The pacing rule sends the next record as soon as the link is back.
-    ASSERT_TRUE(RunUntil([&] { return kxsim_packet_count() > written; }));
-    EXPECT_EQ(Packets()[written].bytes, ExpectedPackets(file)[written]);
+    ASSERT_TRUE(RunUntil([&] { return !dlg->Transferring(); }));
+    EXPECT_EQ(window.Transfer(), "Transfer completed");
+    EXPECT_EQ(dlg->Restarts(), 1u);
+    EXPECT_NE(window.Log().find("RESTART 1 OF 3\r\n"), std::string::npos) << window.Log();
+    ExpectFlashedFromTheStart(file, image, Packets(), Flash());
 }
 
-TEST_F(UpgradeTest, LossInTheSecondStagePausesUntilTheDeviceAsksAgain) {
-    const std::string file = FirmwareFile(TestImage(8192), kFlashBase, kDeviceId);
+TEST_F(UpgradeTest, ADongleRestartedInTheSecondStageIsFlashedAgainFromTheStart) {
+    const std::vector<std::uint8_t> image = TestImage(8192);
+    const std::string file = FirmwareFile(image, kFlashBase, kDeviceId);
     chooserAnswer = WriteFile("firmware.dat", file);
     ASSERT_TRUE(RunUntil([] { return kxsim_device_state() == KXSIM_STATE_BULK; }));
     kxsim_unplug_after_bytes(1000);
     ASSERT_TRUE(RunUntil([&] { return NotResponding(); }));
-    EXPECT_TRUE(dlg->Transferring());
     EXPECT_FALSE(dlg->FirstStage());
-
-    const std::size_t written = kxsim_packet_count();
     kxsim_plug();
-    ASSERT_TRUE(RunUntil([&] { return Connected(); }));
+    ASSERT_TRUE(RunUntil([&] { return !dlg->Transferring(); }));
+    EXPECT_EQ(window.Transfer(), "Transfer completed") << window.Log();
+    EXPECT_EQ(dlg->Restarts(), 1u);
+    EXPECT_EQ(dlg->Resumes(), 0u);
+    ExpectFlashedFromTheStart(file, image, Packets(), Flash());
+}
+
+TEST_F(UpgradeTest, ADongleThatDidNotRestartGetsTheRestOfTheFile) {
+    // A self-powered dongle across a USB glitch: in the bulk stage it keeps its link and
+    // what it has taken; after the quiet wait the host goes back to the bulk link and
+    // sends the last packet again.
+    kxsim_set_self_powered(1);
+    const std::vector<std::uint8_t> image = TestImage(8192);
+    const std::string file = FirmwareFile(image, kFlashBase, kDeviceId);
+    chooserAnswer = WriteFile("firmware.dat", file);
+    ASSERT_TRUE(RunUntil([] { return kxsim_device_state() == KXSIM_STATE_BULK; }));
+    kxsim_plug_in_ms(50);
+    ASSERT_TRUE(RunUntil([&] { return !dlg->Transferring(); }, 30000))
+        << window.Log() << " state " << kxsim_device_state() << ", held " << dlg->Held();
+    EXPECT_EQ(window.Transfer(), "Transfer completed") << window.Log();
+    EXPECT_EQ(dlg->Restarts(), 0u);
+    EXPECT_EQ(dlg->Resumes(), 1u);
+    EXPECT_NE(window.Log().find("RESUME\r\n"), std::string::npos);
+    const std::vector<std::uint8_t> flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    // The switch record went out once: the file was not started again.
+    const auto packets = Packets();
+    EXPECT_EQ(std::count_if(packets.begin(), packets.end(),
+                            [](const WirePacket& p) { return p.bytes[0] == 'Z'; }),
+              1);
+}
+
+TEST_F(UpgradeTest, InTheFirstStageNothingIsSentUntilTheDongleHasShownWhetherItRestarted) {
+    // A self-powered dongle across a USB glitch in the first stage, where it sends no
+    // replies: the host holds its records until the quiet wait has shown that no
+    // announcement is coming, then goes on where it was.
+    kxsim_set_self_powered(1);
+    const std::vector<std::uint8_t> image = TestImage(512);
+    const std::string file = FirmwareFile(image, kFlashBase, kDeviceId);
+    chooserAnswer = WriteFile("firmware.dat", file);
+    const std::size_t header = file.find("\r\n");
+    kxsim_replug_after_ms(30);
+    kxsim_unplug_after_bytes(header);  // just after the header record
+    ASSERT_TRUE(RunUntil([&] { return NotResponding(); }));
+    ASSERT_TRUE(RunUntil([&] { return dlg->Held() && Connected(); }));
+    const std::size_t written = kxsim_packet_count();
+    window.PumpFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(kxsim_packet_count(), written)
+        << "records streamed into a dongle that may be starting";
+    ASSERT_TRUE(RunUntil([&] { return !dlg->Transferring(); }));
+    EXPECT_EQ(window.Transfer(), "Transfer completed") << window.Log();
+    EXPECT_EQ(dlg->Resumes(), 1u);
+    EXPECT_EQ(dlg->Restarts(), 0u);
+    const std::vector<std::uint8_t> flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+}
+
+TEST_F(UpgradeTest, AfterThreeRestartsTheNextOneAbortsTheTransfer) {
+    const std::string file = FirmwareFile(TestImage(8192), kFlashBase, kDeviceId);
+    chooserAnswer = WriteFile("firmware.dat", file);
+    for (unsigned restart = 1; restart <= 4; ++restart) {
+        ASSERT_TRUE(RunUntil([] { return kxsim_device_state() == KXSIM_STATE_BULK; }))
+            << "restart " << restart;
+        kxsim_plug_in_ms(30);
+        ASSERT_TRUE(RunUntil([&] { return dlg->Restarts() == restart || !dlg->Transferring(); }));
+    }
+    EXPECT_FALSE(dlg->Transferring());
+    EXPECT_EQ(window.Transfer(), "Transfer aborted");
+    EXPECT_EQ(dlg->Restarts(), 3u);
+    const std::string& log = window.Log();
+    const std::size_t third = log.find("RESTART 3 OF 3\r\n");
+    ASSERT_NE(third, std::string::npos) << log;
+    EXPECT_LT(log.find("RESTART 1 OF 3\r\n"), log.find("RESTART 2 OF 3\r\n"));
+    EXPECT_TRUE(log.ends_with("DONGLE RESTARTED AGAIN AFTER 3 RESTARTS: TRANSFER GIVEN UP\r\n"))
+        << log;
     EXPECT_TRUE(window.ExitEnabled());
-    // The power-cycled device announces itself; in the second stage those bytes are
-    // echoed, and no packet goes out without a reply asking for one.
-    const std::string echoed = std::string("KX ") + kDeviceName;
-    ASSERT_TRUE(RunUntil([&] { return window.Log().find(echoed) != std::string::npos; }));
-    window.PumpFor(std::chrono::milliseconds(100));
-    EXPECT_EQ(kxsim_packet_count(), written);
+}
+
+TEST_F(UpgradeTest, AFinalDrainThatStallsIsALossNotACompletion) {
+    // A file of a header and a short count record: the first stage reaches end of file
+    // with the last record queued, and the drain before "Transfer completed" finds the
+    // queue stuck.
+    const std::string whole = FirmwareFile(TestImage(32), kFlashBase, kDeviceId);
+    const std::string file = whole.substr(0, whole.find("\r\n") + 2) + "S5030001FB\r\n";
+    chooserAnswer = WriteFile("short.dat", file);
+    bool stalled = false;
+    window.displayChanged = [&] {
+        if (!stalled && window.ProgressPos() == file.size()) {
+            kxsim_stall_tx(1);
+            stalled = true;
+        }
+    };
+    ASSERT_TRUE(RunUntil([&] { return stalled && NotResponding(); }));
     EXPECT_TRUE(dlg->Transferring());
-    EXPECT_EQ(window.Transfer(), "Transfer in Progress...");
+    EXPECT_NE(window.Transfer(), "Transfer completed");
+    kxsim_stall_tx(0);
+    ASSERT_TRUE(RunUntil([&] { return !dlg->Transferring(); }));
+    EXPECT_EQ(window.Transfer(), "Transfer completed") << window.Log();
+    // The dongle went to sleep with the port closed and restarted when it was opened again.
+    EXPECT_EQ(dlg->Restarts(), 1u);
+    EXPECT_EQ(Packets().back().bytes, ExpectedPackets(file).back());
+}
+
+TEST_F(UpgradeTest, AnAbortWhoseDrainFindsTheDongleGoneKeepsItsReason) {
+    const std::string file = FirmwareFile(TestImage(512), kFlashBase, kDeviceId);
+    chooserAnswer = WriteFile("firmware.dat", file);
+    ASSERT_TRUE(RunUntil([&] { return Connected(); }));
+    kxsim_stall_tx(1);  // records pile up; the abort's drain will not finish
+    ASSERT_TRUE(RunUntil([&] { return dlg->Transferring(); }));
+    const unsigned char error = 0xC8;
+    kxsim_inject(&error, 1);
+    ASSERT_TRUE(RunUntil([&] { return NotResponding(); }));
+    EXPECT_EQ(window.Transfer(), "Transfer aborted");
+    EXPECT_TRUE(window.Log().ends_with("ERROR\r\n")) << window.Log();
+    EXPECT_FALSE(dlg->Transferring());
+    kxsim_stall_tx(0);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The dongle pulled out just before the k-th driver call of a whole upgrade, for every k
-// up to the number of calls an undisturbed upgrade makes, and plugged in again shortly
-// after. Whatever k: no crash, the window's thread never stops turning, every run ends
-// in a completed transfer whose flash equals the file, a refused one, or one paused
-// while the host stays responsive; never a "Transfer completed" over a wrong image.
+// up to the number of calls an undisturbed upgrade makes, and plugged in again after a
+// short and after a long absence; through the window's logic and through kxupgrade's.
+// Whatever k: no crash, no hang, no transfer left waiting, and every run ends in
+// "Transfer completed" with the flash equal to the file or in "Transfer aborted" with a
+// reason. The sweep is cut into shards (k = shard + 1, shard + 1 + shards, ...) that
+// CTest runs as entries of their own, side by side.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,7 +17,9 @@
 #include <thread>
 
 #include "app/upgrade_dlg.h"
+#include "console_window.h"
 #include "device/driver_binding.h"
+#include "flasher.h"
 #include "kxsim.h"
 #include "recording_window.h"
 #include "srecord_writer.h"
@@ -29,27 +33,26 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr std::uint32_t kBase = 0x08000000;
-// Nothing in one run may take this long; the watchdog ends the process if it does.
-constexpr auto kStuckLimit = 10s;
-// Connected again after a loss, a transfer that has not moved for this long waits for a
-// device that will not answer it.
-constexpr auto kPauseAfter = 400ms;
+constexpr unsigned kShards = 4;
+// A run that has not ended after this long hangs: the window's face fails it, the
+// flasher's face is stopped as by SIGINT and fails.
+constexpr auto kHangLimit = 20s;
+// Nothing may block the window's thread this long; the watchdog ends the process if it does.
+constexpr auto kStuckLimit = 30s;
 
-enum class Outcome { Completed, Aborted, Paused, Undecided };
+enum class Face { Window, Flasher };
+enum class Outcome { Completed, CompletedAfterRestart, Resumed, Aborted, Failed };
 
-const char* Name(Outcome o) {
-    switch (o) {
-        case Outcome::Completed:
-            return "completed";
-        case Outcome::Aborted:
-            return "aborted";
-        case Outcome::Paused:
-            return "paused";
-        case Outcome::Undecided:
-            break;
-    }
-    return "undecided";
-}
+struct SweepCase {
+    Face face;
+    int absenceMs;
+    unsigned shard;
+};
+
+// The short absence ends before the host's first reconnection attempt (its timer ticks
+// every 100 ms); the long one outlasts several failed attempts.
+constexpr int kShortAbsenceMs = 50;
+constexpr int kLongAbsenceMs = 500;
 
 std::uint64_t AllCalls() {
     std::uint64_t calls = 0;
@@ -93,15 +96,26 @@ class Watchdog {
     std::thread m_thread;
 };
 
-struct RunResult {
-    Outcome outcome = Outcome::Undecided;
-    std::string problem;  // what makes the run a failure
-    std::string log;
-    std::uint64_t calls = 0;  // driver calls the run made
-    bool lost = false;        // the host saw the dongle go
+// kxupgrade's window, counting what the dialog tells a front end about restarts.
+class CountingConsoleWindow : public cli::ConsoleWindow {
+  public:
+    using ConsoleWindow::ConsoleWindow;
+    void TransferRestarted(unsigned restart, unsigned limit) override {
+        restarts = restart;
+        EXPECT_EQ(limit, CUpgradeDlg::kRestartLimit);
+    }
+    void TransferResumed() override { ++resumes; }
+    unsigned restarts = 0;
+    unsigned resumes = 0;
 };
 
-class UnplugSweep : public ::testing::Test {
+struct RunResult {
+    Outcome outcome = Outcome::Failed;
+    std::string problem;  // what makes the run a failure
+    std::uint64_t calls = 0;
+};
+
+class UnplugSweep : public ::testing::TestWithParam<SweepCase> {
   protected:
     void SetUp() override {
         m_folder = MakeTempFolder("kx-sweep");
@@ -119,15 +133,42 @@ class UnplugSweep : public ::testing::Test {
                std::equal(m_image.begin(), m_image.end(), flash.begin());
     }
 
-    // One whole upgrade at unlimited speed; with k > 0 the dongle goes before call k.
-    RunResult Upgrade(std::uint64_t k, Watchdog& watchdog) {
+    // The verdict on a run that ended with `text` on the transfer line.
+    RunResult Judge(const std::string& text, const std::string& reason, unsigned restarts,
+                    unsigned resumes) const {
+        RunResult run;
+        if (text == text::kCompleted) {
+            run.outcome = restarts > 0  ? Outcome::CompletedAfterRestart
+                          : resumes > 0 ? Outcome::Resumed
+                                        : Outcome::Completed;
+            if (!FlashHoldsImage()) {
+                run.outcome = Outcome::Failed;
+                run.problem = "\"Transfer completed\", but the flash differs from the file";
+            }
+        } else if (text == text::kAborted) {
+            run.outcome = Outcome::Aborted;
+            if (reason.empty()) {
+                run.problem = "aborted without a reason";
+                run.outcome = Outcome::Failed;
+            }
+        } else {
+            run.problem = "ended with the transfer line \"" + text + "\"";
+        }
+        return run;
+    }
+
+    void Arm(std::uint64_t k, int absenceMs) {
         UnbindDriverForTesting();
         kxsim_reset();
         kxsim_set_speed(0);
         if (k > 0) {
             kxsim_unplug_after_calls(static_cast<unsigned long>(k));
-            kxsim_replug_after_ms(30);
+            kxsim_replug_after_ms(absenceMs);
         }
+    }
+
+    RunResult ThroughTheWindow(std::uint64_t k, int absenceMs, Watchdog& watchdog) {
+        Arm(k, absenceMs);
         RecordingWindow window;
         bool asked = false;
         window.chooser = [&](const FileChooserRequest&) -> std::optional<std::string> {
@@ -139,50 +180,23 @@ class UnplugSweep : public ::testing::Test {
             CUpgradeDlg dlg(window);
             window.Attach(&dlg);
             dlg.OnInitDialog();
-            // A transfer that stalls after a loss waits for a device that started afresh
-            // (or was written to while it was starting): paused, as designed.
-            std::size_t packets = 0;
-            Clock::time_point moved = Clock::now();
-            const auto decided = [&] {
-                watchdog.Beat();
-                const bool connected = window.Connection() == text::kConnected;
-                if (!connected && !window.Connection().empty()) {
-                    run.lost = true;
-                }
-                if (kxsim_packet_count() != packets || !connected) {
-                    packets = kxsim_packet_count();
-                    moved = Clock::now();
-                }
-                if (asked && !dlg.Transferring()) {
-                    return true;
-                }
-                return run.lost && dlg.Transferring() && Clock::now() - moved > kPauseAfter;
-            };
-            window.RunUntil(
-                decided, std::chrono::duration_cast<std::chrono::milliseconds>(kStuckLimit - 2s));
-            if (asked && !dlg.Transferring()) {
-                run.outcome =
-                    window.Transfer() == text::kCompleted ? Outcome::Completed : Outcome::Aborted;
-                run.log = window.Log();
-            } else if (decided()) {
-                run.outcome = Outcome::Paused;
-                // Paused, not hung: the link is back and EXIT lets the user leave.
-                if (!window.ExitEnabled()) {
-                    run.problem = "EXIT disabled while paused";
-                }
-            }
-            if (run.outcome == Outcome::Undecided) {
+            const bool ended = window.RunUntil(
+                [&] {
+                    watchdog.Beat();
+                    return asked && !dlg.Transferring();
+                },
+                std::chrono::duration_cast<std::chrono::milliseconds>(kHangLimit));
+            if (ended) {
+                run = Judge(window.Transfer(), cli::LastLogLine(window.Log()), dlg.Restarts(),
+                            dlg.Resumes());
+            } else {
                 char state[256];
                 std::snprintf(state, sizeof state,
-                              "asked %d, transferring %d, first stage %d, link \"%s\", "
-                              "lost %d, device state %d, %zu packets",
-                              asked, dlg.Transferring(), dlg.FirstStage(),
-                              window.Connection().c_str(), run.lost, kxsim_device_state(),
-                              kxsim_packet_count());
+                              "no end: asked %d, transferring %d, held %d, link \"%s\", device "
+                              "state %d, %zu packets",
+                              asked, dlg.Transferring(), dlg.Held(), window.Connection().c_str(),
+                              kxsim_device_state(), kxsim_packet_count());
                 run.problem = state;
-            }
-            if (run.outcome == Outcome::Completed && !FlashHoldsImage()) {
-                run.problem = "\"Transfer completed\", but the flash differs from the file";
             }
             run.calls = AllCalls();
             dlg.OnEndDialog();
@@ -192,41 +206,105 @@ class UnplugSweep : public ::testing::Test {
         return run;
     }
 
+    RunResult ThroughTheFlasher(std::uint64_t k, int absenceMs, Watchdog& watchdog) {
+        Arm(k, absenceMs);
+        cli::ConsoleReport report([](std::string_view) {});
+        CountingConsoleWindow window(report);
+        window.displayChanged = [&] { watchdog.Beat(); };
+        std::string errors;
+        std::atomic<bool> stop{false};
+        std::atomic<bool> finished{false};
+        std::thread timer([&] {
+            const auto until = Clock::now() + kHangLimit;
+            while (!finished.load() && Clock::now() < until) {
+                watchdog.Beat();
+                std::this_thread::sleep_for(10ms);
+            }
+            stop = true;
+        });
+        const int status = cli::RunFlashJob(
+            cli::FlashJob{m_file, std::nullopt, nullptr, {}, {}}, window,
+            [&](std::string_view t) { errors += t; }, &stop);
+        finished = true;
+        timer.join();
+        RunResult run;
+        if (status == 0 || status == 1) {
+            const std::string prefix = "kxupgrade: Transfer aborted: ";
+            const bool reasoned = errors.rfind(prefix, 0) == 0 && errors.size() > prefix.size() + 1;
+            run = Judge(window.Transfer(), reasoned ? errors : "", window.restarts, window.resumes);
+            if ((status == 0) != (window.Transfer() == text::kCompleted)) {
+                run.outcome = Outcome::Failed;
+                run.problem = "exit status " + std::to_string(status) + " after \"" +
+                              window.Transfer() + "\"";
+            }
+        } else {
+            run.problem = "exit status " + std::to_string(status) + ": " + errors;
+        }
+        run.calls = AllCalls();
+        UnbindDriverForTesting();
+        return run;
+    }
+
+    RunResult Upgrade(Face face, std::uint64_t k, int absenceMs, Watchdog& watchdog) {
+        return face == Face::Window ? ThroughTheWindow(k, absenceMs, watchdog)
+                                    : ThroughTheFlasher(k, absenceMs, watchdog);
+    }
+
     std::string m_folder;
     std::string m_file;
     std::vector<std::uint8_t> m_image;
 };
 
-TEST_F(UnplugSweep, EveryCallOfAWholeUpgrade) {
+TEST_P(UnplugSweep, EveryCallOfAWholeUpgrade) {
+    const SweepCase& c = GetParam();
     Watchdog watchdog;
-    const RunResult clean = Upgrade(0, watchdog);
-    ASSERT_EQ(clean.outcome, Outcome::Completed) << clean.log;
-    ASSERT_TRUE(FlashHoldsImage());
-    ASSERT_FALSE(clean.lost);
+    const RunResult clean = Upgrade(c.face, 0, c.absenceMs, watchdog);
+    ASSERT_EQ(clean.outcome, Outcome::Completed) << clean.problem;
 
     // A stride thins the sweep where every run is slow (sanitizers).
     const char* strideText = std::getenv("KX_SWEEP_STRIDE");
     const std::uint64_t stride = strideText ? std::max(1, std::atoi(strideText)) : 1;
     std::map<Outcome, unsigned> tally;
-    unsigned completedAfterLoss = 0;
-    for (std::uint64_t k = 1; k <= clean.calls; k += stride) {
+    for (std::uint64_t k = 1 + c.shard * stride; k <= clean.calls; k += kShards * stride) {
         watchdog.At(k);
-        const RunResult run = Upgrade(k, watchdog);
+        const RunResult run = Upgrade(c.face, k, c.absenceMs, watchdog);
         ++tally[run.outcome];
-        completedAfterLoss += run.outcome == Outcome::Completed && run.lost ? 1 : 0;
         if (!run.problem.empty()) {
-            ADD_FAILURE() << "k = " << k << ", " << Name(run.outcome) << ": " << run.problem;
+            ADD_FAILURE() << "k = " << k << ": " << run.problem;
         }
     }
     std::printf(
-        "unplug before call k = 1..%llu (stride %llu): %u completed (%u after a loss), "
-        "%u aborted, %u paused, %u undecided\n",
-        static_cast<unsigned long long>(clean.calls), static_cast<unsigned long long>(stride),
-        tally[Outcome::Completed], completedAfterLoss, tally[Outcome::Aborted],
-        tally[Outcome::Paused], tally[Outcome::Undecided]);
+        "%s, absence %d ms, unplug before call k = %u.. of %llu (every %llu): %u completed, "
+        "%u completed after a restart, %u resumed, %u aborted, %u failed\n",
+        c.face == Face::Window ? "window" : "kxupgrade", c.absenceMs, 1 + c.shard,
+        static_cast<unsigned long long>(clean.calls),
+        static_cast<unsigned long long>(kShards * stride), tally[Outcome::Completed],
+        tally[Outcome::CompletedAfterRestart], tally[Outcome::Resumed], tally[Outcome::Aborted],
+        tally[Outcome::Failed]);
     // Some unplugs must land inside the transfer, or the sweep proved nothing.
-    EXPECT_GT(tally[Outcome::Aborted] + tally[Outcome::Paused], 0u);
+    EXPECT_GT(tally[Outcome::CompletedAfterRestart], 0u);
 }
+
+std::vector<SweepCase> AllCases() {
+    std::vector<SweepCase> cases;
+    for (Face face : {Face::Window, Face::Flasher}) {
+        for (int absence : {kShortAbsenceMs, kLongAbsenceMs}) {
+            for (unsigned shard = 0; shard < kShards; ++shard) {
+                cases.push_back({face, absence, shard});
+            }
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, UnplugSweep, ::testing::ValuesIn(AllCases()),
+                         [](const ::testing::TestParamInfo<SweepCase>& p) {
+                             return std::string(p.param.face == Face::Window ? "Window"
+                                                                             : "Kxupgrade") +
+                                    (p.param.absenceMs == kShortAbsenceMs ? "ShortAbsence"
+                                                                          : "LongAbsence") +
+                                    "Shard" + std::to_string(p.param.shard);
+                         });
 
 }  // namespace
 }  // namespace kx::test
