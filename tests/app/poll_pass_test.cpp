@@ -89,6 +89,8 @@ TEST_F(PollPassTest, AReadWithoutAByteInterpretsNothing) {
 
 TEST_F(PollPassTest, OnlyChangingBytesAndWhatFollowsThemInThePassRefreshTheLog) {
     StartTransfer();
+    Fake().rx = {0xA9};  // the switch record; the link switch purges what would follow it
+    dlg.OnPollDevice(0, 0);
     const std::size_t packetsBefore = Fake().writes.size();
     window.invalidations = 0;
     Fake().rx = {0xA9, 0xA9};

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <thread>
 
 #include "app/upgrade_dlg.h"
@@ -48,6 +49,12 @@ struct SweepCase {
     int absenceMs;
     unsigned shard;
 };
+
+// How CTest names the entries.
+void PrintTo(const SweepCase& c, std::ostream* out) {
+    *out << (c.face == Face::Window ? "window" : "kxupgrade") << ", " << c.absenceMs
+         << " ms, shard " << c.shard;
+}
 
 // The short absence ends before the host's first reconnection attempt (its timer ticks
 // every 100 ms); the long one outlasts several failed attempts.

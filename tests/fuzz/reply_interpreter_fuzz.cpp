@@ -1,10 +1,13 @@
 // Any device behaviour against the dialog's poll passes: bytes in any split across passes
 // (announcements, replies, echoes, noise), a device pulled out before a status query,
-// failed reads, a full transmit queue, reconnections and a cancelled chooser. Checked:
-// no byte is read that the device did not send; the packets go out in the file's order,
-// each possibly repeated, never skipped; the progress counter matches what went out; a
-// "Transfer completed" comes only after the whole file; EXIT is enabled once a transfer
-// ends.
+// failed reads, a full or stuck transmit queue, reconnections, silences long enough for a
+// held transfer to resume, and a cancelled chooser. Checked: no byte is read that the
+// device did not send; the packets go out in the file's order, each possibly repeated,
+// never skipped, from the first again after a restart; nothing goes out while a transfer
+// is held; the progress counter matches what went out; a "Transfer completed" comes only
+// after the whole file; EXIT is enabled once a transfer ends. The harness owns the clock
+// (every reading moves it on a little, a pause moves it by its length) and makes every
+// poll pass itself: no thread, no real sleep.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,7 +21,7 @@
 #include "app/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "device/poll_thread.h"
-#include "fake_dongle.h"
+#include "fake_driver.h"
 #include "fuzz_check.h"
 #include "srecord_writer.h"
 #include "string_table.h"
@@ -26,7 +29,7 @@
 namespace {
 
 using namespace kx;
-using fuzz::g_fake;
+using test::Fake;
 
 // Op bytes; any other byte b delivers the next (b % 64) + 1 input bytes from the device.
 enum : std::uint8_t {
@@ -35,6 +38,8 @@ enum : std::uint8_t {
     kOpFailRead = 0xF2,
     kOpFillTxQueue = 0xF3,
     kOpCancelChooser = 0xF4,
+    kOpSilence = 0xF5,  // the device says nothing for longer than a held transfer waits
+    kOpStickTx = 0xF6,  // the transmit queue stops draining, or starts again
     kOpFirst = kOpUnplug,
 };
 
@@ -98,6 +103,17 @@ const Firmware& TheFirmware() {
     return fw;
 }
 
+// Each reading moves the time on by a little, as passes take time; a pause by its length.
+class FuzzClock final : public HostClock {
+  public:
+    TimePoint Now() override { return m_now += std::chrono::milliseconds(10); }
+    void Sleep(std::chrono::milliseconds duration) override { m_now += duration; }
+    void Advance(std::chrono::milliseconds duration) { m_now += duration; }
+
+  private:
+    TimePoint m_now{};
+};
+
 // Posted messages are kept for the harness to dispatch; polls are the harness's to make.
 class FuzzWindow : public HeadlessWindow {
   public:
@@ -130,11 +146,19 @@ class Oracle {
         m_started = m_active = true;
         m_next = 0;
         m_bytesSent = 0;
+        m_restarts = 0;
     }
 
     void Check(const CUpgradeDlg& dlg, const FuzzWindow& window) {
-        for (; m_seenWrites < g_fake.writes.size(); ++m_seenWrites) {
-            const std::string& w = g_fake.writes[m_seenWrites];
+        if (dlg.Restarts() != m_restarts) {
+            // The device restarted: the file goes again from its first packet.
+            KX_FUZZ_CHECK(dlg.Restarts() == m_restarts + 1);
+            m_restarts = dlg.Restarts();
+            m_next = 0;
+            m_bytesSent = 0;
+        }
+        for (; m_seenWrites < Fake().writes.size(); ++m_seenWrites) {
+            const std::string& w = Fake().writes[m_seenWrites];
             KX_FUZZ_CHECK(m_active);
             const bool repeat = m_next > 0 && w == m_fw.packets[m_next - 1];
             if (!repeat) {
@@ -165,14 +189,15 @@ class Oracle {
     std::size_t m_next = 0;  // index of the next new packet
     std::size_t m_seenWrites = 0;
     std::uint32_t m_bytesSent = 0;
+    unsigned m_restarts = 0;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Firmware& fw = TheFirmware();
-    g_fake = fuzz::FakeDongle{};
     FuzzWindow window;
+    FuzzClock clock;
     bool cancelNext = false;
     Oracle oracle(fw);
     {
@@ -187,33 +212,47 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return fw.path;
         };
         window.Attach(&dlg);
+        dlg.SetClock(clock);
+        dlg.SetPollStarter([] {});
         dlg.OnInitDialog();
-        fuzz::InstallFakeDriver();
+        test::InstallFakeDriver();
+        Fake().writesQueue = true;
+        Fake().drain = test::FakeDevice::Drain::Halve;
         dlg.OnTimer(RECONNECT_TIMER);
 
         std::size_t i = 0;
         while (i < size) {
             const std::uint8_t op = data[i++];
+            const bool heldBefore = dlg.Held();
+            const unsigned movesBefore = dlg.Restarts() + dlg.Resumes();
+            const std::size_t writesBefore = Fake().writes.size();
             if (op < kOpFirst) {
                 const std::size_t n = std::min<std::size_t>(op % 64u + 1u, size - i);
-                g_fake.received.insert(g_fake.received.end(), data + i, data + i + n);
+                Fake().rx.insert(Fake().rx.end(), data + i, data + i + n);
                 i += n;
             } else if (op == kOpUnplug) {
-                g_fake.failNextStatus = true;
+                Fake().failNextStatus = true;
             } else if (op == kOpTimerTick) {
                 dlg.OnTimer(RECONNECT_TIMER);
             } else if (op == kOpFailRead) {
-                g_fake.failNextRead = true;
+                Fake().failingReads = 1;
             } else if (op == kOpFillTxQueue) {
-                g_fake.txQueue += 64;
+                Fake().tx += 64;
             } else if (op == kOpCancelChooser) {
                 cancelNext = true;
+            } else if (op == kOpSilence) {
+                clock.Advance(CUpgradeDlg::kQuietBeforeResume);
+            } else if (op == kOpStickTx) {
+                Fake().stuckTx = Fake().stuckTx != 0 ? 0 : 48;
             }
             dlg.OnPollDevice(0, 0);
             for (unsigned n = window.TakeStartRequests(); n > 0; --n) {
                 dlg.OnStartTransfer(0, 0);
             }
-            KX_FUZZ_CHECK(g_fake.readsWithNothingPending == 0);
+            KX_FUZZ_CHECK(Fake().readsWithNothingPending == 0);
+            if (heldBefore && dlg.Held() && dlg.Restarts() + dlg.Resumes() == movesBefore) {
+                KX_FUZZ_CHECK(Fake().writes.size() == writesBefore);
+            }
             oracle.Check(dlg, window);
         }
         dlg.OnEndDialog();
