@@ -107,7 +107,7 @@ const Firmware& TheFirmware() {
 class FuzzClock final : public HostClock {
   public:
     TimePoint Now() override { return m_now += std::chrono::milliseconds(10); }
-    void Sleep(std::chrono::milliseconds duration) override { m_now += duration; }
+    void Sleep(std::chrono::microseconds duration) override { m_now += duration; }
     void Advance(std::chrono::milliseconds duration) { m_now += duration; }
 
   private:
