@@ -161,17 +161,17 @@ TEST_F(UpgradeTest, AFinalDrainThatStallsIsALossNotACompletion) {
     // with the last record queued, and the drain before "Transfer completed" finds the
     // queue stuck.
     const std::string whole = FirmwareFile(TestImage(32), kFlashBase, kDeviceId);
-    const std::string file = whole.substr(0, whole.find("\r\n") + 2) + "S5030001FB\r\n";
+    const std::string file = whole.substr(0, whole.find("\r\n") + 2) + "S5030000FC\r\n";
     chooserAnswer = WriteFile("short.dat", file);
     kxsim_set_tx_fifo(0);  // the stuck bytes show in the driver's count
     bool stalled = false;
     window.displayChanged = [&] {
-        if (!stalled && window.ProgressPos() == file.size()) {
+        if (!stalled && kxsim_packet_count() == 2) {  // the count record went out
             kxsim_stall_tx(1);
             stalled = true;
         }
     };
-    ASSERT_TRUE(RunUntil([&] { return stalled && NotResponding(); }));
+    ASSERT_TRUE(RunUntil([&] { return stalled && NotResponding(); })) << window.Log();
     EXPECT_TRUE(dlg->Transferring());
     EXPECT_NE(window.Transfer(), "Transfer completed");
     kxsim_stall_tx(0);
