@@ -39,4 +39,10 @@ void ConsoleWindow::SetProgressPos(std::uint32_t position) {
     }
 }
 
+void ConsoleWindow::TransferRestarted(unsigned restart, unsigned /*limit*/) {
+    if (m_events != nullptr) {
+        m_events->Restarted(static_cast<int>(restart));
+    }
+}
+
 }  // namespace kx::cli

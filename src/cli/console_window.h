@@ -17,6 +17,8 @@ class ConsoleWindow : public HeadlessWindow {
                    std::string_view transfer) override;
     void SetProgressRange(std::uint32_t maximum) override;
     void SetProgressPos(std::uint32_t position) override;
+    // --json: a dongle that restarted and is flashed again from the first record.
+    void TransferRestarted(unsigned restart, unsigned limit) override;
 
   private:
     ConsoleReport& m_report;
