@@ -168,6 +168,8 @@ class CUpgradeDlg {
     // The last packet went out and the device answered it, but the drain before the
     // completion found the device gone: a resume completes the transfer.
     bool m_reachedEnd = false;
+    // The device was lost while the switch record drained: it may never have arrived.
+    bool m_switchPending = false;
     unsigned m_restarts = 0;
     unsigned m_resumes = 0;
     HostClock::TimePoint m_connectedAt{};

@@ -69,9 +69,12 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     // Progress counts the file bytes consumed: it reaches the file length at the end.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);
-    if (result.switchAfter && WaitTransmitDrained()) {
-        ApplyLinkProfile(kBulkProfile);
-        m_link = kBulkProfile;
+    if (result.switchAfter) {
+        m_switchPending = !WaitTransmitDrained();
+        if (!m_switchPending) {
+            ApplyLinkProfile(kBulkProfile);
+            m_link = kBulkProfile;
+        }
     }
 }
 

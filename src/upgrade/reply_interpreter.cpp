@@ -140,6 +140,7 @@ void CUpgradeDlg::RestartTransfer() {
     m_firstStage = true;
     m_lastWasSwitch = false;
     m_reachedEnd = false;
+    m_switchPending = false;
     m_file.SeekToBegin();
     m_builder.Restart();
     m_bytesSent = 0;
@@ -167,6 +168,21 @@ void CUpgradeDlg::ResumeTransfer(bool byReply) {
     }
     if (m_firstStage) {
         return;  // the pacing rule goes on
+    }
+    if (m_switchPending) {
+        // The switch record goes again on the command link, and the link moves on as
+        // after it.
+        m_switchPending = false;
+        DWORD written = 0;
+        DrvWrite(m_packet, m_packetLen, &written);
+        m_writtenSinceDrain += written;
+        if (!WaitTransmitDrained()) {
+            m_switchPending = true;
+            return;
+        }
+        ApplyLinkProfile(kBulkProfile);
+        m_link = kBulkProfile;
+        return;
     }
     ApplyLinkProfile(kBulkProfile);
     m_link = kBulkProfile;
@@ -228,6 +244,7 @@ void CUpgradeDlg::AbortTransfer(std::string_view text) {
     m_firstStage = true;
     m_lastAbortReason = text;
     m_reachedEnd = false;
+    m_switchPending = false;
     ShowTransfer(text::kAborted);
     m_strLog.Append(text);
     m_strLog.Append("\r\n");
