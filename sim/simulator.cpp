@@ -256,8 +256,11 @@ void Simulator::Deliver(const std::deque<std::uint8_t>& bytes) {
 DWORD Simulator::DriverTxCount() const {
     // The chip takes bytes from the driver as soon as its FIFO has room; the frame on the
     // wire is still in the FIFO until its stop bit has left.
+    // A line slowed below real speed holds each byte longer than any real chip, and the host
+    // waits out a real chip's hold before it changes the link: no hidden FIFO there.
     const std::size_t queued = m_hostLine.Size();
-    const std::size_t fifo = m_settings.txFifoBytes;
+    const bool slowed = m_settings.speed > 0 && m_settings.speed < 1;
+    const std::size_t fifo = slowed ? 0 : m_settings.txFifoBytes;
     return static_cast<DWORD>(queued > fifo ? queued - fifo : 0);
 }
 

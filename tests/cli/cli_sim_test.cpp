@@ -77,6 +77,17 @@ TEST_F(CliSimTest, AWholeUpgradeEndsWithZeroAndTheImageInFlash) {
     EXPECT_EQ(cli.Err().find('\033'), std::string::npos);
 }
 
+// A dongle slowed below real speed holds each byte longer than the chip's hold the flasher
+// waits out before the switch; the upgrade must still reach the bulk stage and complete.
+TEST_F(CliSimTest, ADongleSlowerThanRealSpeedIsStillFlashedWhole) {
+    env["KXSIM_SPEED"] = "0.5";
+    ChildProcess cli = Start({m_file});
+    EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Out() << cli.Err();
+    const std::vector<std::uint8_t> flash = FlashImage();
+    ASSERT_GE(flash.size(), m_image.size());
+    EXPECT_TRUE(std::equal(m_image.begin(), m_image.end(), flash.begin()));
+}
+
 TEST_F(CliSimTest, RefusalsEndWithOneAndTheDevicesReason) {
     struct Case {
         std::string content;
