@@ -7,7 +7,9 @@
 
 #include "app/upgrade_dlg.h"
 #include "check_report.h"
+#include "console_platform.h"
 #include "device/dynamic_library.h"
+#include "device/utf8_path.h"
 #include "exit_codes.h"
 #include "firmware_file.h"
 #include "string_table.h"
@@ -57,7 +59,7 @@ std::string StalledReason(std::chrono::milliseconds timeout) {
 
 std::optional<std::string> CheckReadable(const std::string& path) {
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
+    const auto status = std::filesystem::status(PathFromUtf8(path), error);
     if (error) {
         return error.message();
     }
@@ -154,8 +156,7 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
     dlg.OnInitDialog();
     if (window.Ended()) {
         errors(std::string("kxupgrade: the driver library ") + library +
-               " is missing or incomplete; install the D2XX driver or put its folder on "
-               "LD_LIBRARY_PATH\n");
+               " is missing or incomplete; " + kDriverAdvice + "\n");
         return kExitNoDriver;
     }
     if (!RunUntil(

@@ -2,26 +2,19 @@
 // lists them.
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#define KX_ISATTY(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define KX_ISATTY(f) isatty(fileno(f))
-#endif
-
 #include "app/upgrade_dlg.h"
 #include "check_report.h"
 #include "child_processes.h"
+#include "console_platform.h"
 #include "console_report.h"
 #include "console_window.h"
 #include "device/dongle_choice.h"
@@ -41,10 +34,7 @@ namespace {
 using namespace kx::cli;
 
 std::atomic<bool> g_stop{false};
-
-extern "C" void OnStopSignal(int) {
-    g_stop = true;
-}
+std::atomic<bool> g_finished{false};
 
 void Write(std::FILE* stream, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stream);
@@ -136,7 +126,7 @@ int FlashOne(const Options& options) {
     // With --json the standard output carries the events alone.
     const ConsoleReport::Sink out =
         options.json ? ConsoleReport::Sink([](std::string_view) {}) : ConsoleReport::Sink(Out);
-    const bool bar = !options.json && KX_ISATTY(stderr);
+    const bool bar = !options.json && TerminalWithEscapes(stderr);
     ConsoleReport report(out, bar ? ConsoleReport::Sink(Err) : ConsoleReport::Sink());
     DongleEvents events(Out, DongleIdentity{options.serial.value_or(""), options.location},
                         options.file, sha256);
@@ -209,7 +199,7 @@ int FlashMany(const Options& options, const char* argv0) {
     job.self = ChildProcesses::OwnExecutable(argv0);
     job.list = Dongles;
     FleetOutput output{Out, {}, Err};
-    if (!options.json && KX_ISATTY(stderr)) {
+    if (!options.json && TerminalWithEscapes(stderr)) {
         output.bar = Err;
     }
     return RunFleet(job, output, &g_stop);
@@ -218,7 +208,8 @@ int FlashMany(const Options& options, const char* argv0) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const std::vector<std::string> utf8Args = CommandLineArguments(argc, argv);
+    const std::vector<std::string_view> args(utf8Args.begin(), utf8Args.end());
     const Options options = ParseOptions(args);
     if (options.action == Options::Action::Help) {
         Out(HelpText("kxupgrade"));
@@ -241,15 +232,20 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+    InstallStopHandler(&g_stop, &g_finished);
+    int status = kExitCompleted;
     switch (options.action) {
         case Options::Action::List:
-            return List(options);
+            status = List(options);
+            break;
         case Options::Action::All:
         case Options::Action::Station:
-            return FlashMany(options, argc > 0 ? argv[0] : nullptr);
+            status = FlashMany(options, argc > 0 ? argv[0] : nullptr);
+            break;
         default:
-            return FlashOne(options);
+            status = FlashOne(options);
+            break;
     }
+    g_finished = true;
+    return status;
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "console_platform.h"
 #include "device/dongle_choice.h"
 #include "device/dynamic_library.h"
 
@@ -223,10 +224,13 @@ Exit status:
     4  the driver library ()";
     text += platform::kDriverLibraryName;
     text += R"() cannot be loaded or lacks an entry point;
-       install the driver or point LD_LIBRARY_PATH at its folder
+       )";
+    text += kDriverAdvice;
+    text += R"(
     5  FILE fails the check: nothing was sent (the problem is printed)
-  130  interrupted (SIGINT, SIGTERM)
-)";
+  130  interrupted ()";
+    text += kStopRequests;
+    text += ")\n";
     return text;
 }
 

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "utf8_path.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -12,11 +14,43 @@
 
 namespace kx::platform {
 
+#ifdef _WIN32
+namespace {
+
+std::string ModulePath(HMODULE module) {
+    // No MAX_PATH limit: the buffer grows until the name fits.
+    std::wstring path(260, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return Utf8FromPath(std::filesystem::path(path));
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+}  // namespace
+#endif
+
 LibraryHandle LoadLibraryByName(const char* name) {
 #ifdef _WIN32
-    // The application's folder, System32 and folders added on purpose; never the current
-    // directory, so a library planted beside a firmware file is not loaded.
-    return ::LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    const std::filesystem::path path = PathFromUtf8(name);
+    if (!path.has_parent_path()) {
+        // The application's folder, System32 and folders added on purpose; never the
+        // current directory, so a library planted beside a firmware file is not loaded.
+        return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    }
+    // A path: made absolute (the flag below refuses a relative one), and the library's
+    // own folder searched for what it needs.
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return ::LoadLibraryExW((error ? path : absolute).c_str(), nullptr,
+                            LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 #else
     // A plain name goes through the loader's search (LD_LIBRARY_PATH, the cache, the
     // system folders); a name with a slash is taken as a path.
@@ -55,9 +89,7 @@ std::string LoadedLibraryPath(LibraryHandle library) {
         return {};
     }
 #ifdef _WIN32
-    char path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(static_cast<HMODULE>(library), path, MAX_PATH);
-    return std::string(path, length);
+    return ModulePath(static_cast<HMODULE>(library));
 #else
     link_map* map = nullptr;
     if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {

@@ -32,8 +32,10 @@ class ChildProcess {
   public:
     using Env = std::map<std::string, std::string>;
 
-    ChildProcess(const std::vector<std::string>& argv, const Env& env, const std::string& folder)
-        : m_out(folder + "/stdout.txt"), m_err(folder + "/stderr.txt") {
+    // `workingFolder`, when given, is the child's current folder.
+    ChildProcess(const std::vector<std::string>& argv, const Env& env, const std::string& folder,
+                 const std::string& workingFolder = {})
+        : m_out(folder + "/stdout.txt"), m_err(folder + "/stderr.txt"), m_cwd(workingFolder) {
         Start(argv, env);
     }
 
@@ -173,6 +175,9 @@ class ChildProcess {
         for (const auto& a : argv) {
             line += (line.empty() ? L"" : L" ") + Quoted(Wide(a));
         }
+        // Console events travel only between processes of one console: a test run with its
+        // output in pipes has none, so it takes one for the child to share.
+        ::AllocConsole();
         HANDLE out = Output(m_out);
         HANDLE err = Output(m_err);
         STARTUPINFOW startup{};
@@ -185,7 +190,7 @@ class ChildProcess {
         // A process group of its own, so that a console event reaches the child alone.
         if (::CreateProcessW(Wide(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
                              CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, block.data(),
-                             nullptr, &startup, &info)) {
+                             m_cwd.empty() ? nullptr : Wide(m_cwd).c_str(), &startup, &info)) {
             m_process = info.hProcess;
             m_pid = info.dwProcessId;
             ::CloseHandle(info.hThread);
@@ -221,6 +226,9 @@ class ChildProcess {
             const int err = ::open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             ::dup2(out, 1);
             ::dup2(err, 2);
+            if (!m_cwd.empty() && ::chdir(m_cwd.c_str()) != 0) {
+                ::_exit(126);
+            }
             std::vector<char*> args, envp;
             for (const auto& a : argv) {
                 args.push_back(const_cast<char*>(a.c_str()));
@@ -260,6 +268,7 @@ class ChildProcess {
 
     std::string m_out;
     std::string m_err;
+    std::string m_cwd;
     bool m_reaped = false;
 };
 

@@ -12,6 +12,7 @@
 #include "json_line.h"
 #include "srecord_writer.h"
 #include "test_platform.h"
+#include "utf8_path.h"
 
 namespace kx::test {
 namespace {
@@ -37,7 +38,7 @@ class CliSimTest : public ::testing::Test {
 
     std::string Write(const std::string& name, const std::string& content) {
         const std::string path = m_folder + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
+        std::ofstream(PathFromUtf8(path), std::ios::binary) << content;
         return path;
     }
 
@@ -86,6 +87,39 @@ TEST_F(CliSimTest, ADongleSlowerThanRealSpeedIsStillFlashedWhole) {
     const std::vector<std::uint8_t> flash = FlashImage();
     ASSERT_GE(flash.size(), m_image.size());
     EXPECT_TRUE(std::equal(m_image.begin(), m_image.end(), flash.begin()));
+}
+
+// A name outside ASCII and outside any one ANSI code page reaches the file intact: on
+// Windows the command line is taken in UTF-16 and the file opened by its wide name.
+TEST_F(CliSimTest, AFileWhoseNameIsNotAsciiIsSent) {
+    const std::string file =
+        Write("firmw\u00e4re-\u03a9.dat", FirmwareFile(m_image, kBase, "KX-DONGLE-2"));
+    ChildProcess cli = Start({file});
+    EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Err();
+    EXPECT_NE(cli.Out().find("transfer: Transfer completed\n"), std::string::npos) << cli.Out();
+    const std::vector<std::uint8_t> flash = FlashImage();
+    ASSERT_GE(flash.size(), m_image.size());
+    EXPECT_TRUE(std::equal(m_image.begin(), m_image.end(), flash.begin()));
+}
+
+// A driver library in the current folder only, say beside a downloaded firmware file, is
+// never loaded: the flasher takes the driver from its own folder or the system's.
+TEST_F(CliSimTest, ADriverLibraryInTheCurrentFolderIsNotLoaded) {
+    const fs::path planted = PathFromUtf8(m_folder) / "planted";
+    fs::create_directories(planted);
+    fs::copy_file(PathFromUtf8(KX_SIM_DIR) / kDriverFile, planted / kDriverFile);
+    env.erase("LD_LIBRARY_PATH");
+    ChildProcess cli({KX_CLI_ALONE_PATH, "--wait", "1", m_file}, env, m_folder,
+                     Utf8FromPath(planted));
+    const int status = cli.Wait(kHangLimit);
+    EXPECT_NE(status, 0) << cli.Err();
+    EXPECT_NE(status, -1) << "hung";
+    EXPECT_EQ(cli.Err().find("planted"), std::string::npos) << cli.Err();
+    EXPECT_EQ(cli.Out().find("Transfer in Progress"), std::string::npos) << cli.Out();
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_folder) / "flash.bin"));
+#ifdef _WIN32
+    EXPECT_EQ(status, 4) << cli.Err();
+#endif
 }
 
 TEST_F(CliSimTest, RefusalsEndWithOneAndTheDevicesReason) {

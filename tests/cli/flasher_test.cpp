@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "console_platform.h"
 #include "device/driver_binding.h"
 #include "device/poll_thread.h"
 #include "exit_codes.h"
@@ -132,7 +133,7 @@ TEST_F(FlasherTest, ADriverThatCannotBeLoadedOrLacksAnEntryPointEndsWithFour) {
     EXPECT_EQ(Run(m_file, "no_such_stub", std::nullopt), kExitNoDriver);
     EXPECT_NE(errors.find("kxupgrade: Error: Can't Load ft8u245.dll\n"), std::string::npos)
         << errors;
-    EXPECT_NE(errors.find("LD_LIBRARY_PATH"), std::string::npos) << errors;
+    EXPECT_NE(errors.find(kDriverAdvice), std::string::npos) << errors;
 
     errors.clear();
     UnbindDriverForTesting();
