@@ -129,6 +129,7 @@ TEST(FlashRecord, LinesAreAppendedUnderOneHeaderAndQuotedWhereNeeded) {
                   "\n2026-12-08T06:00:00.000Z,KX1,0x101,\"BOOT, 1.3\",fw.dat,ab12,aborted,ERROR,"
                   "2.2,1\n2026-12-08T06:00:00.000Z,KX2,0x101,\"BOOT, 1.3\",fw.dat,ab12,"
                   "completed,,2.2,1\n");
+    in.close();  // Windows removes no open file
     std::filesystem::remove(path);
     EXPECT_TRUE(AppendRecord("/nonexistent-folder/r.csv", record));
 }
