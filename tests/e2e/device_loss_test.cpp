@@ -120,7 +120,7 @@ TEST_F(UpgradeTest, InTheFirstStageNothingIsSentUntilTheDongleHasShownWhetherItR
     chooserAnswer = WriteFile("firmware.dat", file);
     const std::size_t header = file.find("\r\n");
     kxsim_replug_after_ms(30);
-    kxsim_unplug_after_bytes(header);  // just after the header record
+    kxsim_unplug_after_bytes(static_cast<unsigned long>(header));  // just after the header record
     ASSERT_TRUE(RunUntil([&] { return NotResponding(); }));
     ASSERT_TRUE(RunUntil([&] { return dlg->Held() && Connected(); }));
     const std::size_t written = kxsim_packet_count();
