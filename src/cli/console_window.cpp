@@ -40,6 +40,7 @@ void ConsoleWindow::SetProgressPos(std::uint32_t position) {
 }
 
 void ConsoleWindow::TransferRestarted(unsigned restart, unsigned /*limit*/) {
+    m_restarts = restart;
     if (m_events != nullptr) {
         m_events->Restarted(static_cast<int>(restart));
     }

@@ -17,12 +17,15 @@ class ConsoleWindow : public HeadlessWindow {
                    std::string_view transfer) override;
     void SetProgressRange(std::uint32_t maximum) override;
     void SetProgressPos(std::uint32_t position) override;
-    // --json: a dongle that restarted and is flashed again from the first record.
+    // A dongle that restarted and is flashed again from the first record: counted for the
+    // record, and an event with --json.
     void TransferRestarted(unsigned restart, unsigned limit) override;
+    unsigned Restarts() const { return m_restarts; }
 
   private:
     ConsoleReport& m_report;
     DongleEvents* m_events;  // --json: the changes as events too
+    unsigned m_restarts = 0;
 };
 
 }  // namespace kx::cli

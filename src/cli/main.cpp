@@ -169,6 +169,7 @@ int FlashOne(const Options& options) {
         record.reason = status == kExitCompleted ? "" : lastError;
         record.duration =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+        record.restarts = static_cast<int>(window.Restarts());
         if (const auto problem = AppendRecord(options.record, record)) {
             Err("kxupgrade: " + options.record + ": " + *problem + "\n");
         }

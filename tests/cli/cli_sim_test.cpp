@@ -243,9 +243,17 @@ TEST_F(CliSimTest, ADongleThatStartsAfreshInTheBulkStageIsFlashedAgainFromTheSta
     // again from its first record, and the flash ends up holding it whole.
     env["KXSIM_UNPLUG_AFTER_BYTES"] = "600";
     env["KXSIM_REPLUG_AFTER_MS"] = "100";
-    ChildProcess cli = Start({m_file});
+    const std::string record = m_folder + "/record.csv";
+    ChildProcess cli = Start({"--record", record, m_file});
     EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Err();
     const std::string out = cli.Out();
+    // The record says the transfer completed after one restart.
+    std::ifstream in(record);
+    std::string header, line;
+    std::getline(in, header);
+    std::getline(in, line);
+    EXPECT_NE(line.find(",completed,"), std::string::npos) << line;
+    EXPECT_EQ(line.substr(line.rfind(',') + 1), "1") << line;
     EXPECT_LT(out.find("link: KX Upgrade - Dongle not responding\n"),
               out.rfind("link: KX Upgrade - Dongle connected\n"))
         << out;
