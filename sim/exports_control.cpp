@@ -79,6 +79,9 @@ KXSIM_API void kxsim_read_io_error_next(void) {
 KXSIM_API void kxsim_stall_tx(int on) {
     Sim().StallTx(on != 0);
 }
+KXSIM_API void kxsim_stall_tx_at_write(unsigned long k) {
+    Sim().StallTxAtWrite(k);
+}
 
 KXSIM_API void kxsim_set_description(const char* description) {
     Sim().ChangeSettings([&](Settings& s) { s.description = Text(description); });

@@ -104,6 +104,9 @@ KXSIM_API void kxsim_inject(const unsigned char* bytes, size_t len);
 KXSIM_API void kxsim_read_io_error_next(void);
 /* While stalled, nothing leaves the host's transmit queue. */
 KXSIM_API void kxsim_stall_tx(int on);
+/* Stalls the line as the k-th FT_Write from now queues its bytes, so that they stay in the
+ * host's transmit queue (1 = the next write; 0 cancels). kxsim_stall_tx(0) releases it. */
+KXSIM_API void kxsim_stall_tx_at_write(unsigned long k);
 
 /* --- settings (each also a configuration key, see README.md) ----------------------------- */
 

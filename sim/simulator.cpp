@@ -386,6 +386,7 @@ void Simulator::ResetState() {
     m_latencyMs = m_settings.latencyMs;
     m_unplugAfterBytes = 0;
     m_unplugAfterCalls = 0;
+    m_stallAtWrite = 0;
     m_readIoErrorNext = false;
     m_packets.clear();
     m_configCalls.clear();

@@ -85,6 +85,7 @@ class Simulator final : private BootloaderUart {
     bool Plugged();
     bool PortOpen();
     void UnplugAfterBytes(unsigned long n);
+    void StallTxAtWrite(unsigned long k);
     void UnplugAfterCalls(unsigned long k);
     void Inject(const unsigned char* bytes, std::size_t len);
     void ReadIoErrorNext();
@@ -203,6 +204,7 @@ class Simulator final : private BootloaderUart {
     // Faults.
     unsigned long m_unplugAfterBytes = 0;
     unsigned long m_unplugAfterCalls = 0;
+    unsigned long m_stallAtWrite = 0;
     bool m_readIoErrorNext = false;
 
     // Records.

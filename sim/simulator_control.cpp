@@ -87,6 +87,11 @@ void Simulator::UnplugAfterBytes(unsigned long n) {
     m_unplugAfterBytes = n;
 }
 
+void Simulator::StallTxAtWrite(unsigned long k) {
+    std::unique_lock lock = Lock();
+    m_stallAtWrite = k;
+}
+
 void Simulator::UnplugAfterCalls(unsigned long k) {
     std::unique_lock lock = Lock();
     m_unplugAfterCalls = k;

@@ -41,6 +41,9 @@ FT_STATUS Simulator::Write(FT_HANDLE handle, const void* buffer, DWORD count, DW
     for (DWORD i = 0; i < count; ++i) {
         m_hostLine.Push(bytes[i], m_hostLink, m_now);
     }
+    if (m_stallAtWrite > 0 && --m_stallAtWrite == 0) {
+        m_hostLine.Stall(true, m_now);  // this write's bytes stay in the host's queue
+    }
     *written = count;
     return FT_OK;
 }

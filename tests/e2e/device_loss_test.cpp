@@ -164,14 +164,12 @@ TEST_F(UpgradeTest, AFinalDrainThatStallsIsALossNotACompletion) {
     const std::string file = whole.substr(0, whole.find("\r\n") + 2) + "S5030000FC\r\n";
     chooserAnswer = WriteFile("short.dat", file);
     kxsim_set_tx_fifo(0);  // the stuck bytes show in the driver's count
-    bool stalled = false;
-    window.displayChanged = [&] {
-        if (!stalled && kxsim_packet_count() == 2) {  // the count record went out
-            kxsim_stall_tx(1);
-            stalled = true;
-        }
-    };
-    ASSERT_TRUE(RunUntil([&] { return stalled && NotResponding(); })) << window.Log();
+    // The second write, the count record, stays in the host's queue: the stall is armed in
+    // the write itself, so however slowly this test runs the record cannot slip out first.
+    ASSERT_LT(kxsim_packet_count(), 2u);
+    kxsim_stall_tx_at_write(static_cast<unsigned long>(2 - kxsim_packet_count()));
+    ASSERT_TRUE(RunUntil([&] { return kxsim_packet_count() == 2 && NotResponding(); }))
+        << window.Log();
     EXPECT_TRUE(dlg->Transferring());
     EXPECT_NE(window.Transfer(), "Transfer completed");
     kxsim_stall_tx(0);
