@@ -69,7 +69,6 @@ cmake --build "$build" -j "$(nproc)"
 # ---- The tests under Wine ----
 # Tests that cannot mean anything on Windows, by name, with the reason.
 declare -A skipped=(
-  [CliSimTest.ALostDonglePausesTheTransferUntilStopped]="stops the flasher with a console Ctrl+Break event, which Wine does not deliver to a child started without a console window; the handler is tested on Windows only"
   [FirmwareFileTest.ChangesOnDiskAfterTheOpenChangeNothing]="Windows lets no program change a file another holds open for reading"
   [FileChangedDuringTheTransfer.ShortenedOnDiskTheWholeImageStillGoesOut]="Windows lets no program change a file another holds open for reading"
 )

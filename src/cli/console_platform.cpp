@@ -91,6 +91,9 @@ void InstallStopHandler(std::atomic<bool>* stop, std::atomic<bool>* finished) {
     g_stopRequest = stop;
     g_finished = finished;
 #ifdef _WIN32
+    // Ctrl+C may have been turned off by whoever started us (a new process group starts
+    // so, and the setting is inherited): the user's Ctrl+C must still close the dongle.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 #else
     std::signal(SIGINT, OnStopSignal);

@@ -72,10 +72,12 @@ class ChildProcess {
     }
 
     // Asks the child to stop the way its platform's user does: SIGINT (Ctrl+C in a
-    // terminal), or on Windows the console's Ctrl+Break event sent to its process group.
+    // terminal), or on Windows the console's Ctrl+C event. That event goes to every process
+    // of the console's group, this test too, which swallows it; Wine delivers no other.
     void Interrupt() {
 #ifdef _WIN32
-        ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, m_pid);
+        ::SetConsoleCtrlHandler(SwallowCtrlC, TRUE);
+        ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
 #else
         ::kill(m_pid, SIGINT);
 #endif
@@ -175,9 +177,10 @@ class ChildProcess {
         for (const auto& a : argv) {
             line += (line.empty() ? L"" : L" ") + Quoted(Wide(a));
         }
-        // Console events travel only between processes of one console: a test run with its
-        // output in pipes has none, so it takes one for the child to share.
-        ::AllocConsole();
+        // Console events travel only between processes of one console: this test takes a
+        // console of its own (not CTest's, nor another test's) for the child to share.
+        static const bool ownConsole = (::FreeConsole(), ::AllocConsole() != 0);
+        (void)ownConsole;
         HANDLE out = Output(m_out);
         HANDLE err = Output(m_err);
         STARTUPINFOW startup{};
@@ -187,9 +190,9 @@ class ChildProcess {
         startup.hStdOutput = out;
         startup.hStdError = err;
         PROCESS_INFORMATION info{};
-        // A process group of its own, so that a console event reaches the child alone.
+        // In this test's process group: a new group would start with Ctrl+C turned off.
         if (::CreateProcessW(Wide(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
-                             CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, block.data(),
+                             CREATE_UNICODE_ENVIRONMENT, block.data(),
                              m_cwd.empty() ? nullptr : Wide(m_cwd).c_str(), &startup, &info)) {
             m_process = info.hProcess;
             m_pid = info.dwProcessId;
@@ -205,6 +208,10 @@ class ChildProcess {
         ::TerminateProcess(m_process, 137);
         ::WaitForSingleObject(m_process, INFINITE);
         m_reaped = true;
+    }
+
+    static BOOL WINAPI SwallowCtrlC(DWORD event) {
+        return event == CTRL_C_EVENT ? TRUE : FALSE;
     }
 
     HANDLE m_process = nullptr;

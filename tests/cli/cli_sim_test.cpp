@@ -238,6 +238,28 @@ TEST_F(CliSimTest, ALostDonglePausesTheTransferUntilStopped) {
     EXPECT_EQ(cli.Out().find("transfer: Transfer completed"), std::string::npos);
 }
 
+TEST_F(CliSimTest, AnInterruptDuringTheTransferClosesTheDongleAndEndsWith130) {
+    // Ctrl+C in the middle of a transfer on a live link (on Windows the console's event):
+    // the dongle is closed before the flasher ends, which is what writes the packet dump.
+    env["KXSIM_SPEED"] = "1";
+    env["KXSIM_DUMP_PACKETS"] = m_folder + "/packets.txt";
+    m_image = TestImage(64 * 1024 - 256, 3);
+    m_file = Write("big.dat", FirmwareFile(m_image, kBase, "KX-DONGLE-2"));
+    ChildProcess cli = Start({m_file});
+    ASSERT_TRUE(cli.WaitForOutput("transfer: Transfer in Progress...\n", kHangLimit)) << cli.Out();
+    std::this_thread::sleep_for(200ms);
+    ASSERT_FALSE(fs::exists(m_folder + "/packets.txt")) << "closed before the interrupt";
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(kHangLimit), 130) << cli.Err();
+    EXPECT_NE(cli.Err().find("interrupted during the transfer"), std::string::npos) << cli.Err();
+    EXPECT_EQ(cli.Out().find("transfer: Transfer completed"), std::string::npos) << cli.Out();
+    EXPECT_TRUE(fs::exists(m_folder + "/packets.txt")) << "the dongle was not closed";
+    const std::vector<std::uint8_t> flash = FlashImage();
+    EXPECT_FALSE(flash.size() >= m_image.size() &&
+                 std::equal(m_image.begin(), m_image.end(), flash.begin()))
+        << "the whole image went out before the interrupt";
+}
+
 TEST_F(CliSimTest, ADongleThatStartsAfreshInTheBulkStageIsFlashedAgainFromTheStart) {
     // Unplugged and plugged in again, the dongle announces itself anew: the file goes
     // again from its first record, and the flash ends up holding it whole.
