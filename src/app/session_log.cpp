@@ -4,6 +4,7 @@
 #include <stdio.h>
 #ifdef _WIN32
 #include <io.h>
+#include <sys/stat.h>
 #endif
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "device/utf8_path.h"
 #include "printable_text.h"
 
 namespace kx {
@@ -49,7 +51,7 @@ std::string Stamp(SessionLog::Clock::time_point now, bool forFileName) {
 }
 
 bool IsSessionFile(const fs::path& path) {
-    const std::string name = path.filename().string();
+    const std::string name = Utf8FromPath(path.filename());
     return name.size() > sizeof kPrefix + sizeof kSuffix - 2 && name.rfind(kPrefix, 0) == 0 &&
            name.compare(name.size() - (sizeof kSuffix - 1), sizeof kSuffix - 1, kSuffix) == 0;
 }
@@ -70,10 +72,12 @@ void KeepNewest(const fs::path& folder, std::size_t kept) {
 }
 
 // Creates the file only where none of that name exists: "wx" is C11 and the Windows C
-// runtime the MinGW build links ignores the "x".
+// runtime the MinGW build links ignores the "x". On Windows the name is opened wide: the
+// narrow functions read it in the ANSI code page, not as the UTF-8 it is.
 std::FILE* CreateNew(const std::string& path) {
 #ifdef _WIN32
-    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL, 0644);
+    const int fd =
+        _wopen(PathFromUtf8(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
     return fd < 0 ? nullptr : _fdopen(fd, "w");
 #else
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -81,9 +85,16 @@ std::FILE* CreateNew(const std::string& path) {
 #endif
 }
 
+// UTF-8, as every path in the program; on Windows from the wide environment.
 std::string FromEnvironment(const char* name) {
+#ifdef _WIN32
+    const std::wstring wideName(name, name + std::char_traits<char>::length(name));
+    const wchar_t* value = _wgetenv(wideName.c_str());
+    return value != nullptr ? Utf8FromPath(fs::path(value)) : std::string();
+#else
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
+#endif
 }
 
 }  // namespace
@@ -94,10 +105,10 @@ std::string SessionLogFolder() {
 #else
     std::string base = FromEnvironment("XDG_STATE_HOME");
     if (base.empty() && !FromEnvironment("HOME").empty()) {
-        base = (fs::path(FromEnvironment("HOME")) / ".local" / "state").string();
+        base = Utf8FromPath(PathFromUtf8(FromEnvironment("HOME")) / ".local" / "state");
     }
 #endif
-    return base.empty() ? std::string() : (fs::path(base) / "kxupgrade").string();
+    return base.empty() ? std::string() : Utf8FromPath(PathFromUtf8(base) / "kxupgrade");
 }
 
 SessionLog::~SessionLog() {
@@ -110,13 +121,13 @@ bool SessionLog::Open(const std::string& folder, Clock::time_point now, std::siz
         return false;
     }
     std::error_code error;
-    fs::create_directories(folder, error);
-    const std::string stem = (fs::path(folder) / (kPrefix + Stamp(now, true))).string();
+    fs::create_directories(PathFromUtf8(folder), error);
+    const std::string stem = Utf8FromPath(PathFromUtf8(folder) / (kPrefix + Stamp(now, true)));
     // Two windows started in the same millisecond each get a file of their own.
     for (int attempt = 1; attempt < 100 && m_file == nullptr; ++attempt) {
         m_path = stem + (attempt == 1 ? std::string() : "-" + std::to_string(attempt)) + kSuffix;
         m_file = CreateNew(m_path);
-        if (m_file == nullptr && !fs::exists(m_path, error)) {
+        if (m_file == nullptr && !fs::exists(PathFromUtf8(m_path), error)) {
             break;
         }
     }
@@ -124,7 +135,7 @@ bool SessionLog::Open(const std::string& folder, Clock::time_point now, std::siz
         m_path.clear();
         return false;
     }
-    KeepNewest(folder, std::max<std::size_t>(kept, 1));
+    KeepNewest(PathFromUtf8(folder), std::max<std::size_t>(kept, 1));
     Write("session", "started", now);
     return true;
 }

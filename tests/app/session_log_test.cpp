@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/session_log.h"
+#include "device/utf8_path.h"
 
 namespace kx {
 namespace {
@@ -34,9 +35,10 @@ class SessionLogTest : public ::testing::Test {
         return text.str();
     }
 
-    std::size_t SessionFiles() const {
+    std::size_t SessionFiles() const { return SessionFiles(m_folder); }
+    static std::size_t SessionFiles(const fs::path& folder) {
         std::size_t count = 0;
-        for (const auto& entry : fs::directory_iterator(m_folder)) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
             count += entry.path().extension() == ".log" ? 1 : 0;
         }
         return count;
@@ -116,6 +118,21 @@ TEST_F(SessionLogTest, NoFolderMeansNoRecordAndNoHarm) {
     fs::remove(m_folder);
 }
 
+TEST_F(SessionLogTest, AFolderWhoseNameIsNotAsciiTakesTheSession) {
+    // A user name outside the ANSI code page, as in C:\Users\Jörg-Ω\AppData\Local.
+    const std::string folder = Utf8FromPath(m_folder) + "/J\xC3\xB6rg-\xCE\xA9";
+    SessionLog log;
+    ASSERT_TRUE(log.Open(folder));
+    log.Note("here");
+    log.Close();
+    EXPECT_EQ(log.Path().rfind(folder, 0), 0u) << log.Path();
+    EXPECT_EQ(SessionFiles(PathFromUtf8(folder)), 1u);
+    std::ifstream file(PathFromUtf8(log.Path()));
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_NE(text.str().find(" note: here\n"), std::string::npos) << text.str();
+}
+
 TEST(SessionLogFolder, FollowsTheStateFolder) {
 #ifndef _WIN32
     const char* saved = std::getenv("XDG_STATE_HOME");
@@ -130,6 +147,12 @@ TEST(SessionLogFolder, FollowsTheStateFolder) {
     if (saved != nullptr) {
         setenv("XDG_STATE_HOME", keep.c_str(), 1);
     }
+#else
+    const wchar_t* saved = _wgetenv(L"LOCALAPPDATA");
+    const std::wstring keep = saved != nullptr ? saved : L"";
+    _wputenv_s(L"LOCALAPPDATA", L"C:\\Users\\J\u00F6rg-\u03A9\\AppData\\Local");
+    EXPECT_EQ(SessionLogFolder(), "C:\\Users\\J\xC3\xB6rg-\xCE\xA9\\AppData\\Local\\kxupgrade");
+    _wputenv_s(L"LOCALAPPDATA", keep.c_str());
 #endif
 }
 
