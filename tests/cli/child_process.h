@@ -71,6 +71,21 @@ class ChildProcess {
         return false;
     }
 
+    // Call before starting a child that Interrupt() will stop. Console events travel only
+    // between processes of one console, so on Windows the test takes a console of its own
+    // (not CTest's, nor another test's) that its children then share. Its own standard
+    // handles are kept from being inherited first: the console host started for the new
+    // console would hold CTest's output pipe open, and CTest would wait for it.
+    static void ShareConsoleWithChildren() {
+#ifdef _WIN32
+        for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+            ::SetHandleInformation(::GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
+        }
+        ::FreeConsole();
+        ::AllocConsole();
+#endif
+    }
+
     // Asks the child to stop the way its platform's user does: SIGINT (Ctrl+C in a
     // terminal), or on Windows the console's Ctrl+C event. That event goes to every process
     // of the console's group, this test too, which swallows it; Wine delivers no other.
@@ -177,10 +192,6 @@ class ChildProcess {
         for (const auto& a : argv) {
             line += (line.empty() ? L"" : L" ") + Quoted(Wide(a));
         }
-        // Console events travel only between processes of one console: this test takes a
-        // console of its own (not CTest's, nor another test's) for the child to share.
-        static const bool ownConsole = (::FreeConsole(), ::AllocConsole() != 0);
-        (void)ownConsole;
         HANDLE out = Output(m_out);
         HANDLE err = Output(m_err);
         STARTUPINFOW startup{};

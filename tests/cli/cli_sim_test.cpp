@@ -228,6 +228,7 @@ TEST_F(CliSimTest, WithoutAnAnnouncementTheWaitEndsWithThree) {
 TEST_F(CliSimTest, ALostDonglePausesTheTransferUntilStopped) {
     // Pulled out in the bulk stage and never back: the transfer waits for it.
     env["KXSIM_UNPLUG_AFTER_BYTES"] = "600";
+    ChildProcess::ShareConsoleWithChildren();
     ChildProcess cli = Start({m_file});
     ASSERT_TRUE(cli.WaitForOutput("link: KX Upgrade - Dongle not responding\n", kHangLimit))
         << cli.Out();
@@ -245,6 +246,7 @@ TEST_F(CliSimTest, AnInterruptDuringTheTransferClosesTheDongleAndEndsWith130) {
     env["KXSIM_DUMP_PACKETS"] = m_folder + "/packets.txt";
     m_image = TestImage(64 * 1024 - 256, 3);
     m_file = Write("big.dat", FirmwareFile(m_image, kBase, "KX-DONGLE-2"));
+    ChildProcess::ShareConsoleWithChildren();
     ChildProcess cli = Start({m_file});
     ASSERT_TRUE(cli.WaitForOutput("transfer: Transfer in Progress...\n", kHangLimit)) << cli.Out();
     std::this_thread::sleep_for(200ms);
