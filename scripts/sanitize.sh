@@ -14,6 +14,7 @@ jobs="${KX_JOBS:-2}"
 
 run() {
   local name="$1" flags="$2"
+  shift 2
   local build="$root/build-$name"
   echo "== $name: $flags"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
