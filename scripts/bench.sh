@@ -2,7 +2,7 @@
 # Builds the project and runs the benchmarks against the simulated dongle: end to end at
 # line rate, host cost, log cost, idle cost and peak memory. Prints figures and ratios
 # (compare them within one run: the machine may be shared), never pass or fail.
-#   scripts/bench.sh [--quick] [--only e2e|host|log|idle|memory]
+#   scripts/bench.sh [--quick] [--only e2e|host|check|log|idle|memory]
 # The build folder is ${KX_BUILD_DIR:-build}, as for scripts/build.sh.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

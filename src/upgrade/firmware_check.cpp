@@ -200,7 +200,14 @@ void CheckOverlaps(std::vector<Segment> segments, const std::vector<std::uint8_t
     // The bytes of the current run of contiguous, overlapping data, from runFirst on.
     std::vector<std::uint8_t> run;
     std::uint64_t runFirst = 0;
-    std::size_t runSegment = 0;  // the first segment of the run
+    // Who wrote the run's bytes: each segment that made it longer, with the run's end after
+    // it, in rising order. A file written twice over is one long run full of conflicts,
+    // and each conflict finds its other line by a binary search rather than a scan.
+    struct Owner {
+        std::uint64_t end;
+        std::uint32_t line;
+    };
+    std::vector<Owner> owners;
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const Segment& s = segments[i];
         if (s.length == 0) {
@@ -216,7 +223,7 @@ void CheckOverlaps(std::vector<Segment> segments, const std::vector<std::uint8_t
             run.assign(data.begin() + static_cast<std::ptrdiff_t>(s.dataAt),
                        data.begin() + static_cast<std::ptrdiff_t>(s.dataAt + s.length));
             runFirst = s.first;
-            runSegment = i;
+            owners.assign(1, Owner{s.first + s.length, s.line});
             continue;
         }
         const std::uint64_t overlapEnd = std::min(runEnd, s.first + s.length);
@@ -226,14 +233,12 @@ void CheckOverlaps(std::vector<Segment> segments, const std::vector<std::uint8_t
             if (mine == before) {
                 continue;
             }
-            // The run's byte came from the first segment, in address order, that covers a.
-            std::uint32_t otherLine = 0;
-            for (std::size_t j = runSegment; j < i; ++j) {
-                if (segments[j].first <= a && a < segments[j].first + segments[j].length) {
-                    otherLine = segments[j].line;
-                    break;
-                }
-            }
+            // The run's byte came from the first segment, in address order, that covers a:
+            // the one whose extension of the run first reached past a.
+            const auto owner =
+                std::upper_bound(owners.begin(), owners.end(), a,
+                                 [](std::uint64_t at, const Owner& o) { return at < o.end; });
+            const std::uint32_t otherLine = owner != owners.end() ? owner->line : 0;
             const std::uint32_t here = std::max(s.line, otherLine);
             const std::uint32_t there = std::min(s.line, otherLine);
             char text[160];
@@ -247,6 +252,9 @@ void CheckOverlaps(std::vector<Segment> segments, const std::vector<std::uint8_t
         }
         for (std::uint64_t a = overlapEnd; a < s.first + s.length; ++a) {
             run.push_back(data[s.dataAt + static_cast<std::size_t>(a - s.first)]);
+        }
+        if (s.first + s.length > runEnd) {
+            owners.push_back(Owner{s.first + s.length, s.line});
         }
     }
     if (!run.empty()) {

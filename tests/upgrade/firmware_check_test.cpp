@@ -125,6 +125,18 @@ const CheckCase kCases[] = {
      {{2,
        "data overlaps line 1 with different bytes: address 0x00000020 gets 0x08 here and "
        "0x07 there"}}},
+    // The other line is the one whose bytes the address holds: the first record, in
+    // address order, that covers it, anywhere in a run of records.
+    {"OverlapNamesTheLineThatWroteTheByte",
+     SRec('1', 0x100, {1, 2, 3, 4}) + "\r\n" + SRec('1', 0x104, {5, 6, 7, 8}) + "\r\n" +
+         SRec('1', 0x106, {7, 8, 9, 10}) + "\r\n" + SRec('1', 0x107, {0x88}) + "\r\n" +
+         SRec('1', 0x109, {0x99}) + "\r\n",
+     {{4,
+       "data overlaps line 2 with different bytes: address 0x00000107 gets 0x88 here and "
+       "0x08 there"},
+      {5,
+       "data overlaps line 3 with different bytes: address 0x00000109 gets 0x99 here and "
+       "0x0A there"}}},
     // Every problem is reported, in line order, with the line counted across line ends of
     // every kind.
     {"SeveralProblems",
