@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the demo need from Debian's packages, only
-# the ones that are missing.
+# Installs from Debian's packages, only the ones that are missing, what the build, the tests
+# and the demo need; or, given package names, those (the Windows build and the window's
+# smoke test name theirs).
+#   scripts/setup.sh [package...]
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,9 @@ packages=(
   dpkg-dev desktop-file-utils binutils-mingw-w64-x86-64 fonts-dejavu-core
   help2man
 )
+if [ $# -gt 0 ]; then
+  packages=("$@")
+fi
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -27,21 +27,7 @@ fail() {
 }
 
 # ---- packages ----
-packages=(xvfb openbox xdotool x11-apps x11-utils netpbm)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  log "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$root/scripts/setup.sh" xvfb openbox xdotool x11-apps x11-utils netpbm >/dev/null
 
 [ -x "$app" ] && [ -f "$sim_dir/libftd2xx.so" ] ||
   fail "build the window and the simulated dongle first ($app, $sim_dir/libftd2xx.so)"

@@ -9,24 +9,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KX_WIN_BUILD_DIR:-$root/build-win}"
 
 # ---- What it needs, from Debian's packages: only the missing ones ----
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 googletest unzip)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=()
-  if [ "$(id -u)" -ne 0 ]; then
-    sudo=(sudo)
-  fi
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/setup.sh" cmake ninja-build g++-mingw-w64-x86-64-posix \
+  binutils-mingw-w64-x86-64 wine wine64 googletest unzip
 
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 mkdir -p "$build"
