@@ -27,8 +27,6 @@ class ChildProcesses {
     ChildProcesses(const ChildProcesses&) = delete;
     ChildProcesses& operator=(const ChildProcesses&) = delete;
 
-    // Whether this platform can start children at all.
-    static bool Supported();
     // The running program's own file, for starting more of it.
     static std::string OwnExecutable(const char* argv0);
 
@@ -41,7 +39,9 @@ class ChildProcesses {
     void Poll(std::chrono::milliseconds timeout, std::vector<Line>& lines,
               std::vector<Exit>& exits);
 
-    // Asks a child, or every one, to stop (SIGTERM): it closes its device and ends.
+    // Asks a child, or every one, to stop. On Linux SIGTERM: it closes its device and
+    // ends. On Windows the children took the console's own event already, and Stop(id)
+    // ends the child (its handles closed with it).
     void Stop(int id);
     void StopAll();
     std::size_t Running() const;

@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include "child_processes.h"
+#include "device/dynamic_library.h"
 
 extern char** environ;
 
@@ -37,17 +37,9 @@ ChildProcesses::~ChildProcesses() {
     }
 }
 
-bool ChildProcesses::Supported() {
-    return true;
-}
-
 std::string ChildProcesses::OwnExecutable(const char* argv0) {
-    char path[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length > 0) {
-        return std::string(path, static_cast<std::size_t>(length));
-    }
-    return argv0 != nullptr ? argv0 : "";
+    const std::string path = platform::ExecutablePath();
+    return !path.empty() ? path : argv0 != nullptr ? argv0 : "";
 }
 
 int ChildProcesses::Start(const std::vector<std::string>& argv, std::string& error) {

@@ -446,10 +446,6 @@ std::string ResultTable(const std::vector<DongleRun>& runs) {
 }
 
 int RunFleet(const FleetJob& job, const FleetOutput& output, const std::atomic<bool>* stop) {
-    if (!ChildProcesses::Supported()) {
-        output.err("kxupgrade: --all and --station are not supported on this platform yet\n");
-        return kExitUsage;
-    }
     Fleet fleet(job, output);
     return fleet.Run(stop);
 }

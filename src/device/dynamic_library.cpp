@@ -69,17 +69,28 @@ void* FindEntryPoint(LibraryHandle library, const char* name) {
 #endif
 }
 
-std::string InstalledSerialLibraryPath() {
+std::string ExecutablePath() {
 #ifdef _WIN32
-    return {};
+    return ModulePath(nullptr);
 #else
     char exe[4096];
     const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe);
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof exe) {
         return {};
     }
-    const std::filesystem::path folder =
-        std::filesystem::path(std::string(exe, static_cast<std::size_t>(length))).parent_path();
+    return std::string(exe, static_cast<std::size_t>(length));
+#endif
+}
+
+std::string InstalledSerialLibraryPath() {
+#ifdef _WIN32
+    return {};
+#else
+    const std::string exe = ExecutablePath();
+    if (exe.empty()) {
+        return {};
+    }
+    const std::filesystem::path folder = std::filesystem::path(exe).parent_path();
     return (folder / ".." / "lib" / "kxupgrade" / kSerialLibraryName).lexically_normal().string();
 #endif
 }

@@ -25,6 +25,9 @@ void* FindEntryPoint(LibraryHandle library, const char* name);
 // The serial library of the tool's own installation, ../lib/kxupgrade/ from the folder of
 // the running executable; empty where the platform has none.
 std::string InstalledSerialLibraryPath();
+// The running program's own file, UTF-8; empty when the system does not say.
+std::string ExecutablePath();
+
 // The file a loaded library came from; empty when the system does not say.
 std::string LoadedLibraryPath(LibraryHandle library);
 

@@ -299,8 +299,6 @@ TEST_F(CliSimTest, ATransferWithoutProgressForTheTimeoutEndsWithOne) {
     EXPECT_NE(cli.Out().find("transfer: Transfer aborted"), std::string::npos) << cli.Out();
 }
 
-#ifndef _WIN32  // --all and --station start their flashers with posix_spawn
-
 // --all, --station, --list and --location: several simulated dongles, the same in every
 // process, each one's flash in a file of its own.
 class CliFleetTest : public CliSimTest {
@@ -438,6 +436,7 @@ TEST_F(CliFleetTest, StationFlashesEachDongleAsItIsPluggedInAndAgainAfterAReplug
     env["KXSIM_PLUG_DELAY_MS"] = "0,1500";
     env["KXSIM_UNPLUG_AT_MS"] = "2500,-1";
     env["KXSIM_REPLUG_AFTER_MS"] = "500,-1";
+    ChildProcess::ShareConsoleWithChildren();
     ChildProcess cli = Start({"--station", "--record", m_folder + "/record.csv", m_file});
     const std::string third = "(completed 3 / aborted 0)";
     ASSERT_TRUE(cli.WaitForOutput(third, kHangLimit)) << cli.Out();
@@ -464,6 +463,7 @@ TEST_F(CliFleetTest, AnInterruptStopsEveryChildAndClosesEachDongle) {
     env["KXSIM_DUMP_PACKETS"] = m_folder + "/packets-%s.txt";
     m_image = TestImage(64 * 1024 - 256, 3);
     m_file = Write("big.dat", FirmwareFile(m_image, kBase, "KX-DONGLE-2"));
+    ChildProcess::ShareConsoleWithChildren();
     ChildProcess cli = Start({"--all", "--json", m_file});
     ASSERT_TRUE(cli.WaitForOutput("\"event\":\"progress\"", kHangLimit)) << cli.Out();
     cli.Interrupt();
@@ -482,8 +482,6 @@ TEST_F(CliFleetTest, AnInterruptStopsEveryChildAndClosesEachDongle) {
         EXPECT_FALSE(Holds(FlashOf(serial)));
     }
 }
-
-#endif  // _WIN32
 
 }  // namespace
 }  // namespace kx::test
