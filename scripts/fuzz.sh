@@ -17,18 +17,7 @@ fi
 
 "$root/scripts/setup.sh"
 # clang and its libFuzzer runtime, from Debian's packages, when missing.
-need=()
-for package in clang-14 libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    need+=("$package")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+"$root/scripts/setup.sh" clang-14 libclang-rt-14-dev
 flags="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
