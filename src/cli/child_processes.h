@@ -11,6 +11,12 @@
 
 namespace kx::cli {
 
+#ifdef _WIN32
+// One argument of a command line, quoted where it must be so that CommandLineToArgvW and
+// the C runtime read it back as it was.
+std::wstring QuoteArgument(const std::wstring& arg);
+#endif
+
 class ChildProcesses {
   public:
     struct Line {

@@ -22,26 +22,6 @@ namespace kx::cli {
 
 namespace {
 
-// One argument as CommandLineToArgvW and the C runtime read it back.
-std::wstring Quoted(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-        return arg;
-    }
-    std::wstring out = L"\"";
-    std::size_t slashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++slashes;
-            continue;
-        }
-        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-        slashes = 0;
-        out += c;
-    }
-    out.append(slashes * 2, L'\\');
-    return out + L"\"";
-}
-
 std::wstring Wide(const std::string& utf8) {
     return PathFromUtf8(utf8).wstring();
 }
@@ -87,6 +67,25 @@ Shared& Pipes() {
 }
 }  // namespace
 
+std::wstring QuoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        return arg;
+    }
+    std::wstring out = L"\"";
+    std::size_t slashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        slashes = 0;
+        out += c;
+    }
+    out.append(slashes * 2, L'\\');
+    return out + L"\"";
+}
+
 ChildProcesses::ChildProcesses() = default;
 
 ChildProcesses::~ChildProcesses() {
@@ -123,7 +122,7 @@ int ChildProcesses::Start(const std::vector<std::string>& argv, std::string& err
                       &inherit, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     std::wstring line;
     for (const std::string& arg : argv) {
-        line += (line.empty() ? L"" : L" ") + Quoted(Wide(arg));
+        line += (line.empty() ? L"" : L" ") + QuoteArgument(Wide(arg));
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

@@ -20,6 +20,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include "child_processes.h"
+#endif
+
 namespace kx::test {
 
 class ChildProcess {
@@ -143,22 +147,6 @@ class ChildProcess {
                               n, nullptr, nullptr);
         return utf8;
     }
-    // One argument quoted the way the C runtime's command-line parser undoes it.
-    static std::wstring Quoted(const std::wstring& arg) {
-        std::wstring out = L"\"";
-        std::size_t slashes = 0;
-        for (wchar_t c : arg) {
-            if (c == L'\\') {
-                ++slashes;
-                continue;
-            }
-            out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-            slashes = 0;
-            out += c;
-        }
-        out.append(slashes * 2, L'\\');
-        return out + L"\"";
-    }
     static HANDLE Output(const std::string& path) {
         SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
         return ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -184,7 +172,7 @@ class ChildProcess {
         block += L'\0';
         std::wstring line;
         for (const auto& a : argv) {
-            line += (line.empty() ? L"" : L" ") + Quoted(Wide(a));
+            line += (line.empty() ? L"" : L" ") + cli::QuoteArgument(Wide(a));
         }
         HANDLE out = Output(m_out);
         HANDLE err = Output(m_err);

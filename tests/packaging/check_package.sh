@@ -4,22 +4,10 @@
 set -euo pipefail
 build=$1
 work=$2
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/package_check_lib.sh"
 
-rm -rf "$work"
-mkdir -p "$work"
-if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1; then
-  cat "$work/cpack.log"
-  exit 1
-fi
-debs=("$work"/*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: expected one .deb in $work"; exit 1; }
-deb=${debs[0]}
-echo "package: $deb"
+build_package "$build" "$work" DEB deb
+deb=$package
 
 listing=$(dpkg-deb --contents "$deb")
 paths=$(awk '{print $6}' <<<"$listing")

@@ -7,23 +7,11 @@ set -euo pipefail
 build=$1
 work=$2
 objdump=$3
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/package_check_lib.sh"
 
-rm -rf "$work"
-mkdir -p "$work"
-if ! cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work" >"$work/cpack.log" 2>&1; then
-  cat "$work/cpack.log"
-  exit 1
-fi
-zips=("$work"/*.zip)
-[ ${#zips[@]} -eq 1 ] && [ -f "${zips[0]}" ] || { echo "FAIL: expected one .zip in $work"; exit 1; }
-zip=${zips[0]}
+build_package "$build" "$work" ZIP zip
+zip=$package
 top=$(basename "$zip" .zip)
-echo "package: $zip"
 
 # Exactly these files, under one folder named as the archive.
 files=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
