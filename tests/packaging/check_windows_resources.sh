@@ -10,11 +10,7 @@ work=$3
 rm -rf "$work"
 mkdir -p "$work"
 
-failures=0
-fail() {
-  echo "FAIL: $1"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/package_check_lib.sh"
 
 # check <script> <name> <description> <original file name>
 check() {

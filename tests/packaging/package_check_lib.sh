@@ -1,4 +1,4 @@
-# Sourced by the package checks: fail() counts a failure without stopping the check, and
+# Sourced by the package and resource checks: fail() counts a failure without stopping the check, and
 # build_package <build folder> <scratch folder> <CPack generator> <extension> builds the
 # one package into the scratch folder with CPack and sets $package to its path.
 failures=0
