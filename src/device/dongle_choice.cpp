@@ -1,5 +1,6 @@
 #include "dongle_choice.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -48,7 +49,10 @@ FT_STATUS OpenChosenDongle(char* description) {
     return DrvOpenEx(description, FT_OPEN_BY_DESCRIPTION);
 }
 
-std::vector<ListedDongle> ListDongles(const std::string& description, FT_STATUS* status) {
+namespace {
+
+// One reading of the list: the count, then each entry's fields by index.
+std::vector<ListedDongle> ReadListOnce(const std::string& description, FT_STATUS& status) {
     std::vector<ListedDongle> dongles;
     DWORD count = 0;
     FT_STATUS result = DrvListDevices(&count, nullptr, kListNumberOnly);
@@ -72,6 +76,38 @@ std::vector<ListedDongle> ListDongles(const std::string& description, FT_STATUS*
     }
     if (result == FT_DEVICE_NOT_FOUND && !dongles.empty()) {
         result = FT_OK;
+    }
+    status = result;
+    return dongles;
+}
+
+bool SameList(const std::vector<ListedDongle>& a, const std::vector<ListedDongle>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const ListedDongle& x, const ListedDongle& y) {
+                          return x.serial == y.serial && x.location == y.location;
+                      });
+}
+
+}  // namespace
+
+// A dongle plugged in or pulled out while the list is read moves the others' indexes: an
+// entry could pair one dongle's serial with another's location (and a production record
+// name the wrong dongle), or a dongle could be missed (and a station flash it again). So
+// the list is read until two readings in a row agree; a bus that never settles gets its
+// last reading.
+std::vector<ListedDongle> ListDongles(const std::string& description, FT_STATUS* status) {
+    constexpr int kReadings = 5;
+    FT_STATUS result = FT_OK;
+    std::vector<ListedDongle> dongles = ReadListOnce(description, result);
+    for (int reading = 1; reading < kReadings; ++reading) {
+        FT_STATUS again = FT_OK;
+        std::vector<ListedDongle> next = ReadListOnce(description, again);
+        const bool settled = again == result && SameList(next, dongles);
+        dongles = std::move(next);
+        result = again;
+        if (settled) {
+            break;
+        }
     }
     if (status != nullptr) {
         *status = result;

@@ -31,7 +31,8 @@ struct ListedDongle {
 };
 
 // The connected devices that carry `description`, in the driver's order. Empty when the
-// driver lists none or cannot list (its status in `status` when given).
+// driver lists none or cannot list (its status in `status` when given). Read until two
+// readings in a row agree, so that a dongle coming or going meanwhile mixes no entries.
 std::vector<ListedDongle> ListDongles(const std::string& description, FT_STATUS* status = nullptr);
 
 // "0x0000011A"-style location ids are read as hex with 0x, otherwise as decimal.

@@ -2,6 +2,8 @@
 // ends up holding, and what the window shows.
 #include <cstring>
 
+#include "device/dongle_choice.h"
+#include "string_table.h"
 #include "upgrade_fixture.h"
 
 namespace kx::test {
@@ -226,6 +228,28 @@ TEST_F(UpgradeTest, AtLineRateTheLinkChangesOnlyOnceTheChipHasSentItsLastBytes) 
     ASSERT_GE(calls.size(), 2u);
     EXPECT_EQ(calls[calls.size() - 2], "FT_SetLatencyTimer(16) = 0");
     EXPECT_EQ(calls.back(), "FT_Close() = 0");
+}
+
+// The list the fleet and --list read, the first dongle pulled out while it is read: just
+// before the driver is asked for the first entry's location, so that its serial has been
+// read and the location would be the second dongle's.
+TEST(DongleList, ADonglePulledOutWhileTheListIsReadMixesNoEntries) {
+    UnbindDriverForTesting();
+    kxsim_reset();
+    kxsim_set_device_count(2);
+    platform::LibraryHandle library = nullptr;
+    ASSERT_TRUE(BindDriver(platform::kDriverLibraryName, library, [](const std::string&) {}));
+    ASSERT_EQ(ListDongles(text::kDeviceDescription).size(), 2u);
+    kxsim_select(0);
+    kxsim_unplug_after_calls(4);  // the count, then the description, serial and location
+    FT_STATUS status = FT_OTHER_ERROR;
+    const std::vector<ListedDongle> dongles = ListDongles(text::kDeviceDescription, &status);
+    EXPECT_EQ(status, FT_OK);
+    ASSERT_EQ(dongles.size(), 1u);
+    EXPECT_EQ(dongles[0].serial, "KX000002");
+    EXPECT_EQ(dongles[0].location, 0x102u);
+    kxsim_set_device_count(1);
+    UnbindDriverForTesting();
 }
 
 }  // namespace
