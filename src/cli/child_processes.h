@@ -33,9 +33,6 @@ class ChildProcesses {
     ChildProcesses(const ChildProcesses&) = delete;
     ChildProcesses& operator=(const ChildProcesses&) = delete;
 
-    // The running program's own file, for starting more of it.
-    static std::string OwnExecutable(const char* argv0);
-
     // Starts `argv` (argv[0] a path) with standard error discarded. The child's id, or -1
     // with `error` set.
     int Start(const std::vector<std::string>& argv, std::string& error);

@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "child_processes.h"
-#include "device/dynamic_library.h"
 
 extern char** environ;
 
@@ -35,11 +34,6 @@ ChildProcesses::~ChildProcesses() {
             ::close(child->out);
         }
     }
-}
-
-std::string ChildProcesses::OwnExecutable(const char* argv0) {
-    const std::string path = platform::ExecutablePath();
-    return !path.empty() ? path : argv0 != nullptr ? argv0 : "";
 }
 
 int ChildProcesses::Start(const std::vector<std::string>& argv, std::string& error) {

@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "child_processes.h"
-#include "device/dynamic_library.h"
 #include "device/utf8_path.h"
 
 namespace kx::cli {
@@ -100,11 +99,6 @@ ChildProcesses::~ChildProcesses() {
         }
         ::CloseHandle(child->process);
     }
-}
-
-std::string ChildProcesses::OwnExecutable(const char* argv0) {
-    const std::string path = platform::ExecutablePath();
-    return !path.empty() ? path : argv0 != nullptr ? argv0 : "";
 }
 
 int ChildProcesses::Start(const std::vector<std::string>& argv, std::string& error) {

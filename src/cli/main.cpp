@@ -13,12 +13,12 @@
 
 #include "app/upgrade_dlg.h"
 #include "check_report.h"
-#include "child_processes.h"
 #include "console_platform.h"
 #include "console_report.h"
 #include "console_window.h"
 #include "device/dongle_choice.h"
 #include "device/driver_binding.h"
+#include "device/dynamic_library.h"
 #include "dongle_events.h"
 #include "exit_codes.h"
 #include "flash_record.h"
@@ -197,7 +197,9 @@ int FlashMany(const Options& options, const char* argv0) {
     job.wait = options.wait;
     job.json = options.json;
     job.record = options.record;
-    job.self = ChildProcesses::OwnExecutable(argv0);
+    // Each dongle's flasher is this program again.
+    const std::string self = kx::platform::ExecutablePath();
+    job.self = !self.empty() ? self : argv0 != nullptr ? argv0 : "";
     job.list = Dongles;
     FleetOutput output{Out, {}, Err};
     if (!options.json && TerminalWithEscapes(stderr)) {
