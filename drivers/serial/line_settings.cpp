@@ -78,4 +78,21 @@ FT_STATUS SetFlowControl(termios2& t, USHORT mode, UCHAR xon, UCHAR xoff) {
     return FT_OK;
 }
 
+FT_STATUS CompareTaken(const termios2& asked, const termios2& taken) {
+    auto rateTaken = [](speed_t want, speed_t got) {
+        const double ratio = static_cast<double>(got) / static_cast<double>(want);
+        return want == 0 || (ratio > 0.97 && ratio < 1.03);
+    };
+    if (!rateTaken(asked.c_ospeed, taken.c_ospeed) || !rateTaken(asked.c_ispeed, taken.c_ispeed)) {
+        return FT_INVALID_BAUD_RATE;
+    }
+    constexpr tcflag_t kFrame = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
+    constexpr tcflag_t kSoftwareFlow = IXON | IXOFF;
+    if ((asked.c_cflag & kFrame) != (taken.c_cflag & kFrame) ||
+        (asked.c_iflag & kSoftwareFlow) != (taken.c_iflag & kSoftwareFlow)) {
+        return kNotSupported;
+    }
+    return FT_OK;
+}
+
 }  // namespace kxserial

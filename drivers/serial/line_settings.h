@@ -26,4 +26,11 @@ FT_STATUS SetDataCharacteristics(termios2& t, UCHAR bits, UCHAR stop, UCHAR pari
 // mode. The kernel has no DTR/DSR handshake: kNotSupported.
 FT_STATUS SetFlowControl(termios2& t, USHORT mode, UCHAR xon, UCHAR xoff);
 
+// What the driver made of `asked` (read back after setting it): FT_OK when it took every
+// setting these functions touch, FT_INVALID_BAUD_RATE when it runs at another rate (more
+// than 3 % off: the kernel's FTDI driver falls back to 9600 for a rate its chip cannot
+// make), kNotSupported when it changed the frame or the flow control (a driver may keep
+// only the word lengths or parities its device has).
+FT_STATUS CompareTaken(const termios2& asked, const termios2& taken);
+
 }  // namespace kxserial

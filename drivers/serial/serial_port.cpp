@@ -256,10 +256,11 @@ FT_STATUS SerialPort::ChangeLine(const std::function<FT_STATUS(termios2&)>& chan
     if (m_lost) {
         return FT_IO_ERROR;
     }
-    termios2 line{};
-    if (ioctl(m_fd, TCGETS2, &line) != 0) {
+    termios2 before{};
+    if (ioctl(m_fd, TCGETS2, &before) != 0) {
         return Failed(errno);
     }
+    termios2 line = before;
     const FT_STATUS status = change(line);
     if (status != FT_OK) {
         return status;
@@ -267,15 +268,22 @@ FT_STATUS SerialPort::ChangeLine(const std::function<FT_STATUS(termios2&)>& chan
     if (ioctl(m_fd, TCSETSW2, &line) != 0) {
         return Failed(errno);
     }
-    return FT_OK;
+    // The call succeeds whatever the driver made of the settings: what it took shows only
+    // in the settings read back. A refused one leaves the line as it was, as D2XX does.
+    termios2 taken{};
+    if (ioctl(m_fd, TCGETS2, &taken) != 0) {
+        return Failed(errno);
+    }
+    const FT_STATUS verdict = CompareTaken(line, taken);
+    if (verdict != FT_OK) {
+        ioctl(m_fd, TCSETS2, &before);
+    }
+    return verdict;
 }
 
 FT_STATUS SerialPort::SetLatencyTimer(UCHAR ms) {
     if (m_lost) {
         return FT_IO_ERROR;
-    }
-    if (ms == 0) {
-        return FT_INVALID_PARAMETER;
     }
     if (FILE* attribute = std::fopen(LatencyTimerPath().c_str(), "w")) {
         const bool written = std::fprintf(attribute, "%u\n", static_cast<unsigned>(ms)) > 0;
@@ -286,9 +294,11 @@ FT_STATUS SerialPort::SetLatencyTimer(UCHAR ms) {
     serial_struct serial{};
     if (ioctl(m_fd, TIOCGSERIAL, &serial) == 0) {
         // The flag stands for "as low as the driver goes"; the tool asks for 2 ms or less
-        // while it holds the dongle, and for the chip's own value when it lets go.
+        // while it holds the dongle, and for the chip's own value (the attribute's, which
+        // clearing the flag brings back, whatever it is) when it lets go.
         constexpr UCHAR kLowest = 2;
-        if (ms <= kLowest) {
+        const std::optional<UCHAR> own = AttributeLatency();
+        if (ms <= kLowest && ms != own) {
             serial.flags |= ASYNC_LOW_LATENCY;
         } else {
             serial.flags &= ~ASYNC_LOW_LATENCY;
@@ -296,6 +306,15 @@ FT_STATUS SerialPort::SetLatencyTimer(UCHAR ms) {
         ioctl(m_fd, TIOCSSERIAL, &serial);  // the tty's owner may set this flag
     }
     return FT_OK;
+}
+
+std::optional<UCHAR> SerialPort::AttributeLatency() const {
+    std::ifstream attribute(LatencyTimerPath());
+    unsigned value = 0;
+    if (attribute >> value && value <= 255) {
+        return static_cast<UCHAR>(value);
+    }
+    return std::nullopt;
 }
 
 FT_STATUS SerialPort::GetLatencyTimer(UCHAR* ms) {
@@ -307,10 +326,10 @@ FT_STATUS SerialPort::GetLatencyTimer(UCHAR* ms) {
         *ms = 1;
         return FT_OK;
     }
-    std::ifstream attribute(LatencyTimerPath());
-    unsigned value = 0;
-    if (attribute >> value && value > 0 && value <= 255) {
-        *ms = static_cast<UCHAR>(value);
+    // Whatever the chip reads is its value to put back, 0 included (an emulated chip reads
+    // 0 where a real one reads 16).
+    if (const std::optional<UCHAR> value = AttributeLatency()) {
+        *ms = *value;
         return FT_OK;
     }
     return FT_NOT_SUPPORTED;

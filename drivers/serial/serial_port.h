@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "d2xx_api.h"
@@ -48,10 +49,11 @@ class SerialPort {
     // The chip's latency timer. Set through the device's latency_timer attribute in sysfs
     // where this process may write it, else through the tty's low-latency flag (the
     // kernel's FTDI driver then uses 1 ms; clearing it brings back the attribute's value).
-    // A tty that takes neither (a pseudo-terminal) keeps its own timing: no error.
+    // A tty that takes neither (a pseudo-terminal) keeps its own timing: no error. Every
+    // value GetLatencyTimer gives is taken back, 0 included.
     FT_STATUS SetLatencyTimer(UCHAR ms);
-    // The attribute's value, or 1 while the low-latency flag is set; FT_NOT_SUPPORTED when
-    // the tty shows neither.
+    // 1 while the low-latency flag is set, else the attribute's value (0 to 255);
+    // FT_NOT_SUPPORTED when the tty shows neither.
     FT_STATUS GetLatencyTimer(UCHAR* ms);
 
     EventNotifier& Events() { return m_events; }
@@ -68,6 +70,7 @@ class SerialPort {
     Wait WaitFor(short events, int timeoutMs);
     bool StillPlugged() const;
     std::string LatencyTimerPath() const { return m_sysfsEntry + "/device/latency_timer"; }
+    std::optional<UCHAR> AttributeLatency() const;
     // Remembers a lost device for the errors a vanished tty gives; returns FT_IO_ERROR.
     FT_STATUS Failed(int error);
 

@@ -139,5 +139,38 @@ TEST(SetFlowControl, SwitchesBetweenModesAndKeepsTheCharacters) {
     EXPECT_EQ(t.c_cc[VSTART], 0x01);  // a refused mode changes nothing
 }
 
+// What a driver keeps of the settings, read back after setting them. The kernel's FTDI
+// driver answers a rate its chip cannot make with 9600; a pty keeps only 8 bits, no parity.
+TEST(CompareTaken, NamesWhatTheDriverDidNotTake) {
+    termios2 asked = Cooked();
+    ASSERT_EQ(SetSpeed(asked, 4000000), FT_OK);
+    ASSERT_EQ(SetDataCharacteristics(asked, FT_BITS_7, FT_STOP_BITS_2, FT_PARITY_EVEN), FT_OK);
+    ASSERT_EQ(SetFlowControl(asked, FT_FLOW_XON_XOFF, 0x11, 0x13), FT_OK);
+    EXPECT_EQ(CompareTaken(asked, asked), FT_OK);
+
+    termios2 taken = asked;
+    ASSERT_EQ(SetSpeed(taken, 9600), FT_OK);
+    EXPECT_EQ(CompareTaken(asked, taken), FT_INVALID_BAUD_RATE);
+    taken.c_ospeed = 3900000;  // within 3 %: a driver may name the rate its chip makes
+    taken.c_ispeed = 4100000;
+    EXPECT_EQ(CompareTaken(asked, taken), FT_OK);
+    taken.c_ispeed = 3850000;
+    EXPECT_EQ(CompareTaken(asked, taken), FT_INVALID_BAUD_RATE);
+
+    const tcflag_t changes[] = {CS8 ^ CS7, CSTOPB, PARENB, PARODD, CMSPAR, CRTSCTS};
+    for (tcflag_t change : changes) {
+        taken = asked;
+        taken.c_cflag ^= change;
+        EXPECT_EQ(CompareTaken(asked, taken), kNotSupported) << change;
+    }
+    taken = asked;
+    taken.c_iflag &= ~static_cast<tcflag_t>(IXOFF);
+    EXPECT_EQ(CompareTaken(asked, taken), kNotSupported);
+    taken = asked;
+    taken.c_lflag ^= ECHO;  // what the library does not set is not its business
+    taken.c_cc[VSTART] = 0;
+    EXPECT_EQ(CompareTaken(asked, taken), FT_OK);
+}
+
 }  // namespace
 }  // namespace kxserial

@@ -171,9 +171,44 @@ TEST_F(SerialPortTest, TheLatencyTimerGoesThroughSysfsAndAPtyRefusesSoftly) {
     EXPECT_EQ(text, "2");
     EXPECT_EQ(getLatency(handle, &ms), FT_OK);
     EXPECT_EQ(ms, 2);
-    EXPECT_EQ(setLatency(handle, 0), FT_INVALID_PARAMETER);
     EXPECT_EQ(getLatency(handle, nullptr), FT_INVALID_PARAMETER);
     EXPECT_EQ(setLatency(nullptr, 2), FT_INVALID_HANDLE);
+}
+
+// An emulated chip's timer reads 0 (a real one reads 16): that is its value all the same,
+// and the tool, lowering it while it holds the dongle, must be able to put it back.
+TEST_F(SerialPortTest, ALatencyTimerThatReadsZeroIsPutBack) {
+    const auto setLatency = driver.Entry<PFN_FT_SetLatencyTimer>("FT_SetLatencyTimer");
+    const auto getLatency = driver.Entry<PFN_FT_GetLatencyTimer>("FT_GetLatencyTimer");
+    const std::string attribute = devices.Sysfs() + "/class/tty/ttyUSB0/device/latency_timer";
+    std::ofstream(attribute) << "0\n";
+    UCHAR own = 99;
+    ASSERT_EQ(getLatency(handle, &own), FT_OK);
+    EXPECT_EQ(own, 0);
+    ASSERT_EQ(setLatency(handle, 2), FT_OK);
+    ASSERT_EQ(setLatency(handle, own), FT_OK);
+    std::ifstream written(attribute);
+    std::string text;
+    std::getline(written, text);
+    EXPECT_EQ(text, "0");
+}
+
+// The kernel takes any settings with success and keeps what its driver can do: a pty only
+// 8 bits without parity. A setting not kept fails the call and leaves the line as it was.
+TEST_F(SerialPortTest, ASettingTheDriverDoesNotKeepFailsAndChangesNothing) {
+    CommandProfile();
+    ASSERT_EQ(driver.SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_2, FT_PARITY_NONE),
+              FT_OK);
+    EXPECT_EQ(driver.SetDataCharacteristics(handle, FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN),
+              17u);
+    termios2 line = LineOnSlave();
+    EXPECT_NE(line.c_cflag & CSTOPB, 0u) << "the stop bits set before stay";
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_ospeed, 38400u);
+    EXPECT_EQ(driver.SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_ODD), 17u);
+    EXPECT_EQ(driver.SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE),
+              FT_OK);
+    EXPECT_EQ(LineOnSlave().c_cflag & CSTOPB, 0u);
 }
 
 TEST_F(SerialPortTest, PurgeAndResetDropWhatWasReceived) {
