@@ -1,16 +1,21 @@
 // kxsim-pty: the simulated dongle on a pseudo-terminal, for the serial-port driver library.
 //
-//   kxsim-pty [--sysfs DIR] [--dev DIR] [--tty NAME]
+//   kxsim-pty [--sysfs DIR] [--dev DIR] [--tty NAME] [--host-rate SHOWN=ASKED]
+//             [--quiet-grace MS]
 //
 // Settings come from KXSIM_CONFIG and the KXSIM_* variables, as for the simulated library.
-// Standard input takes the commands "unplug", "plug" and "quit"; standard output reports
-// "plugged <slave>", "unplugged", "opened", "closed" and "bye", one per line.
+// Standard input takes the commands "unplug", "plug", "restart" (a power cycle on the same
+// pty), "cut N" (the USB link fails after N more host bytes), "rejoin" (it is back, the
+// dongle not restarted), "dump" (the flash image to dump_flash now) and "quit"; standard
+// output reports "plugged <slave>", "unplugged", "restarted", "cut", "rejoined", "dumped",
+// "opened", "closed" and "bye", one per line.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,10 +38,33 @@ void Say(const std::string& line) {
     std::fflush(stdout);
 }
 
-constexpr char kUsage[] = "usage: kxsim-pty [--sysfs DIR] [--dev DIR] [--tty NAME]\n";
+constexpr char kUsage[] =
+    "usage: kxsim-pty [--sysfs DIR] [--dev DIR] [--tty NAME] [--host-rate SHOWN=ASKED]\n"
+    "                 [--quiet-grace MS]\n";
 
-std::optional<kxsim::pty::PresenceFolders> ParseArguments(int argc, char* argv[]) {
+struct Options {
     kxsim::pty::PresenceFolders folders;
+    kxsim::pty::RateAlias rateAlias;
+    int quietGraceMs = 10;
+};
+
+// "460800=500000": both rates positive whole numbers.
+bool ParseRateAlias(const std::string& text, kxsim::pty::RateAlias& alias) {
+    unsigned long shown = 0;
+    unsigned long asked = 0;
+    int end = 0;
+    if (std::sscanf(text.c_str(), "%lu=%lu%n", &shown, &asked, &end) != 2 ||
+        static_cast<std::size_t>(end) != text.size() || shown == 0 || asked == 0) {
+        return false;
+    }
+    alias.from = static_cast<double>(shown);
+    alias.to = static_cast<double>(asked);
+    return true;
+}
+
+std::optional<Options> ParseArguments(int argc, char* argv[]) {
+    Options options;
+    kxsim::pty::PresenceFolders& folders = options.folders;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) {
@@ -49,11 +77,18 @@ std::optional<kxsim::pty::PresenceFolders> ParseArguments(int argc, char* argv[]
             folders.dev = value;
         } else if (option == "--tty" && !value.empty() && value.find('/') == std::string::npos) {
             folders.tty = value;
+        } else if (option == "--host-rate") {
+            if (!ParseRateAlias(value, options.rateAlias)) {
+                return std::nullopt;
+            }
+        } else if (option == "--quiet-grace" && !value.empty() && value.size() < 7 &&
+                   value.find_first_not_of("0123456789") == std::string::npos) {
+            options.quietGraceMs = std::atoi(value.c_str());
         } else {
             return std::nullopt;
         }
     }
-    return folders;
+    return options;
 }
 
 // Standard input, split into command lines.
@@ -84,8 +119,8 @@ class Commands {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const std::optional<kxsim::pty::PresenceFolders> folders = ParseArguments(argc, argv);
-    if (!folders) {
+    const std::optional<Options> options = ParseArguments(argc, argv);
+    if (!options) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -97,8 +132,10 @@ int main(int argc, char* argv[]) {
     kxsim::TimeScale scale;
     scale.SetSpeed(settings.speed);
     kxsim::ModelClock clock;
-    kxsim::pty::UsbPresence presence(*folders, settings);
+    kxsim::pty::UsbPresence presence(options->folders, settings);
     kxsim::pty::PtyDongle dongle(settings, scale, presence, Say);
+    dongle.SetHostRateAlias(options->rateAlias);
+    dongle.SetQuietGrace(kxsim::FromMs(options->quietGraceMs));
 
     // The stop signals stay blocked except inside ppoll(), so none slips in between.
     struct sigaction action {};
@@ -143,6 +180,16 @@ int main(int argc, char* argv[]) {
                 dongle.Unplug();
             } else if (command == "plug") {
                 dongle.Plug();
+            } else if (command == "restart") {
+                dongle.Restart(clock.Now());
+            } else if (command.rfind("cut ", 0) == 0) {
+                dongle.CutAfter(std::strtoull(command.c_str() + 4, nullptr, 10));
+            } else if (command == "rejoin") {
+                dongle.Rejoin();
+                Say("rejoined");
+            } else if (command == "dump") {
+                dongle.DumpFlash();
+                Say("dumped");
             } else if (command == "quit") {
                 quit = true;
             } else if (!command.empty()) {

@@ -11,10 +11,6 @@ namespace {
 
 // A closed port gives no event to wait for: the device looks again this often.
 constexpr int kClosedPortPollMs = 5;
-// A pty hands over one write of the host in pieces, with pauses a real line does not have;
-// the bootloader's timers (a packet ends when the line has been quiet for four characters)
-// run only once the host has been silent this long.
-constexpr Nanos kQuietGrace = 10'000'000;
 
 }  // namespace
 
@@ -53,6 +49,38 @@ void PtyDongle::Unplug() {
     m_report("unplugged");
 }
 
+void PtyDongle::Restart(Nanos now) {
+    if (!m_port) {
+        return;
+    }
+    m_boot.PowerDown();
+    m_boot.PowerUp();
+    Rejoin();
+    m_lastHostBytes = -kNever;
+    if (m_hostOpen) {
+        m_boot.PortOpened(now);
+    }
+    m_report("restarted");
+}
+
+void PtyDongle::CutAfter(std::uint64_t bytes) {
+    m_cutAfter = bytes;
+    if (bytes == 0) {
+        Cut();
+    }
+}
+
+void PtyDongle::Cut() {
+    m_cutAfter.reset();
+    m_cut = true;
+    m_report("cut");
+}
+
+void PtyDongle::Rejoin() {
+    m_cut = false;
+    m_cutAfter.reset();
+}
+
 void PtyDongle::Service(Nanos now) {
     if (!m_port) {
         return;
@@ -76,9 +104,15 @@ void PtyDongle::Service(Nanos now) {
             // The host's settings when its bytes are taken stand for those they were sent
             // with: the tool drains its queue before it changes them.
             m_lastHostBytes = now;
-            const LinkSettings host = m_port->HostLink();
+            const LinkSettings host = HostLink();
             for (std::uint8_t byte : written) {
+                if (m_cut) {
+                    break;
+                }
                 m_boot.OnByte(Receive(byte, host, m_deviceLink), now);
+                if (m_cutAfter && --*m_cutAfter == 0) {
+                    Cut();
+                }
             }
         }
     }
@@ -90,7 +124,7 @@ std::optional<Nanos> PtyDongle::NextDeadline() const {
     if (!due) {
         return std::nullopt;
     }
-    return std::max(*due, m_lastHostBytes + kQuietGrace);
+    return std::max(*due, m_lastHostBytes + m_quietGrace);
 }
 
 void PtyDongle::RunDeadlines(Nanos now) {
@@ -116,10 +150,10 @@ int PtyDongle::WaitMs(Nanos now) const {
 }
 
 void PtyDongle::Send(std::span<const std::uint8_t> bytes, Nanos /*now*/) {
-    if (!m_port) {
+    if (!m_port || m_cut) {
         return;
     }
-    const LinkSettings host = m_port->HostLink();
+    const LinkSettings host = HostLink();
     std::vector<std::uint8_t> received(bytes.size());
     std::transform(bytes.begin(), bytes.end(), received.begin(),
                    [&](std::uint8_t byte) { return Receive(byte, m_deviceLink, host); });

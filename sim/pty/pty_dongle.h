@@ -12,6 +12,7 @@
 #include "model_clock.h"
 #include "pty_port.h"
 #include "settings.h"
+#include "termios_link.h"
 #include "usb_presence.h"
 
 namespace kxsim::pty {
@@ -31,6 +32,22 @@ class PtyDongle final : private BootloaderUart {
     void Plug();
     void Unplug();
     bool Plugged() const { return m_port != nullptr; }
+    // A power cycle that keeps the pty: whoever holds its slave open (an emulator's serial
+    // backend bridging to a USB device it can detach on its own) keeps it open, and the
+    // bootloader starts afresh as on a host's open.
+    void Restart(Nanos now);
+    // The USB link between host and dongle fails once the host has sent `bytes` more: the
+    // rest of its bytes, and the dongle's replies, are lost until Rejoin() or Restart()
+    // (a power cycle). The dongle itself runs on. Reports "cut" when it happens.
+    void CutAfter(std::uint64_t bytes);
+    void Rejoin();
+    // A pty hands over one write of the host in pieces, with pauses a real line does not
+    // have; the bootloader's timers (a packet ends when the line has been quiet for four
+    // characters) run only once the host has been silent this long. 10 ms by default; a
+    // host in an emulator, whose writes reach the pty in far slower bursts, needs more.
+    void SetQuietGrace(Nanos grace) { m_quietGrace = grace; }
+    // What the host's line shows for a rate it asked for (see RateAlias).
+    void SetHostRateAlias(const RateAlias& alias) { m_rateAlias = alias; }
 
     // One turn of the device: notices the host opening or closing the port, takes what the
     // host wrote and runs the bootloader's due deadlines.
@@ -58,7 +75,14 @@ class PtyDongle final : private BootloaderUart {
     UsbPresence& m_presence;
     Report m_report;
     Flash m_flash;
+    void Cut();
+    LinkSettings HostLink() const { return m_rateAlias.Apply(m_port->HostLink()); }
+
     LinkSettings m_deviceLink;
+    RateAlias m_rateAlias;
+    Nanos m_quietGrace = 10'000'000;
+    std::optional<std::uint64_t> m_cutAfter;  // host bytes still to take before the cut
+    bool m_cut = false;
     Bootloader m_boot;
     std::unique_ptr<PtyPort> m_port;
     bool m_hostOpen = false;
