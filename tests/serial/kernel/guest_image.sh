@@ -14,8 +14,17 @@ kernel_image() {
   local deb
   deb="$(find "$work/pkg" -name 'linux-image-*-amd64_*.deb' 2>/dev/null | sort | tail -n 1)"
   if [ -z "$deb" ]; then
-    local package
-    package="$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[0-9].*-amd64\)$/\1/p' | head -n 1)"
+    local package sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    kernel_package() {
+      apt-cache depends linux-image-amd64 2>/dev/null |
+        sed -n 's/^ *Depends: \(linux-image-[0-9].*-amd64\)$/\1/p' | head -n 1
+    }
+    package="$(kernel_package)"
+    if [ -z "$package" ]; then
+      "${sudo[@]}" apt-get update -qq # a machine whose package lists were never fetched
+      package="$(kernel_package)"
+    fi
     [ -n "$package" ] || fail "no kernel package named by linux-image-amd64"
     mkdir -p "$work/pkg"
     (cd "$work/pkg" && apt-get download "$package") || fail "cannot download $package"

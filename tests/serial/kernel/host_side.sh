@@ -58,6 +58,34 @@ monitor() {
   echo "$*" >&"$MON_IN"
 }
 
+# Whether chip N is on QEMU's USB bus now ("info usb" lists the chips by id; the chip that
+# is no dongle never leaves, so its line and the prompt after it mark the whole answer).
+usb_attached() {
+  local from answer waited=0
+  from="$(stat -c %s "$run/monitor.log")"
+  monitor "info usb"
+  until answer="$(tail -c "+$((from + 1))" "$run/monitor.log")" && [[ "$answer" == *"ID: other"*"(qemu)"* ]]; do
+    sleep 0.02
+    waited=$((waited + 1))
+    [ "$waited" -lt 250 ] || return 2
+  done
+  [[ "$answer" == *"ID: kx$1"$'\r'* || "$answer" == *"ID: kx$1"$'\n'* ]]
+}
+
+# Waits until chip N's presence on the bus is $2 (0 attached, 1 detached): device_del
+# finishes after the guest has let the device go, and device_add needs it finished.
+await_usb() {
+  local tries=0 state
+  while :; do
+    usb_attached "$1"
+    state=$?
+    [ "$state" != "$2" ] || return 0
+    tries=$((tries + 1))
+    [ "$tries" -lt 100 ] || return 1
+    sleep 0.05
+  done
+}
+
 start_dongles() {
   local examples="$1" n slave
   SIM_IN=()
@@ -96,8 +124,14 @@ serve() {
   shift
   ANSWER=ok
   case "$verb" in
-    unplug) monitor "device_del kx$n" ;;
-    plug) monitor "device_add $(usb_serial_device "$n")" ;;
+    unplug)
+      monitor "device_del kx$n"
+      await_usb "$n" 1 || ANSWER="no: chip $n stays on the bus"
+      ;;
+    plug)
+      monitor "device_add $(usb_serial_device "$n")"
+      await_usb "$n" 0 || ANSWER="no: chip $n does not come back"
+      ;;
     restart) sim_command "$n" restart restarted || ANSWER="no restart of dongle $n" ;;
     rejoin) sim_command "$n" rejoin rejoined || ANSWER="no rejoin of dongle $n" ;;
     cut)
@@ -112,7 +146,12 @@ serve() {
         waited=$((waited + 1))
         [ "$waited" -lt 3000 ] || break
       done
-      if [ "$waited" -lt 3000 ]; then monitor "device_del kx$n"; else ANSWER="no cut on dongle $n"; fi
+      if [ "$waited" -ge 3000 ]; then
+        ANSWER="no cut on dongle $n"
+      else
+        monitor "device_del kx$n"
+        await_usb "$n" 1 || ANSWER="no: chip $n stays on the bus"
+      fi
       ;;
     flash)
       local file="$2"
