@@ -49,6 +49,8 @@ finish() {
         for file in /tmp/out /tmp/err; do
             [ -f "$file" ] && sed "s|^|@@ $CASE $(basename "$file"): |" "$file" | tail -n 40
         done
+        echo "@@ $CASE ttys: $(ls /sys/class/tty | grep USB | tr '\n' ' ')"
+        dmesg | tail -n 8 | sed "s|^|@@ $CASE kernel: |"
         ask fail "$CASE$PROBLEMS"
     fi
     rm -f /tmp/out /tmp/err

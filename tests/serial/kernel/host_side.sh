@@ -140,13 +140,15 @@ serve() {
       ;;
     await-cut)
       # The link failed inside the dongle's stream: its chip leaves the bus at once.
-      local waited=0
-      until tail -n "+$((CUT_FROM[$n] + 1))" "$run/sim$n.out" | grep -qx cut; do
+      local until=$((SECONDS + 30)) seen=0
+      until [ "$SECONDS" -ge "$until" ]; do
+        if tail -n "+$((CUT_FROM[$n] + 1))" "$run/sim$n.out" | grep -qx cut; then
+          seen=1
+          break
+        fi
         sleep 0.02
-        waited=$((waited + 1))
-        [ "$waited" -lt 3000 ] || break
       done
-      if [ "$waited" -ge 3000 ]; then
+      if [ "$seen" = 0 ]; then
         ANSWER="no cut on dongle $n"
       else
         monitor "device_del kx$n"
