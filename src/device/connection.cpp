@@ -32,6 +32,7 @@ void CUpgradeDlg::ConnectDevice() {
     } else {
         m_strConnection = text::kConnected;
         g_connected = 1;
+        NoteOpenedDongle();
         ApplyLinkProfile(kCommandProfile);
         m_link = kCommandProfile;
         m_writtenSinceDrain = 0;

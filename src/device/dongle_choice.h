@@ -21,14 +21,21 @@ struct DongleChoice {
 void ChooseDongle(const DongleChoice& choice);
 const DongleChoice& ChosenDongle();
 
-// FT_OpenEx for the chosen dongle; by `description` when none is chosen.
-FT_STATUS OpenChosenDongle(char* description);
-
 // A connected dongle as the driver lists it.
 struct ListedDongle {
     std::string serial;
     std::uint32_t location = 0;
 };
+
+// FT_OpenEx for the chosen dongle; by `description` when none is chosen. When it opens
+// one, it reads at once which dongle that is (OpenedDongle).
+FT_STATUS OpenChosenDongle(char* description);
+
+// The dongle the last successful OpenChosenDongle opened, as the driver's list showed it
+// right after the open: the entry at the chosen location, else the first with the chosen
+// serial number, else the first with the description (the one FT_OpenEx takes). Nothing
+// when the list did not show it. Safe from any thread.
+std::optional<ListedDongle> OpenedDongle();
 
 // The connected devices that carry `description`, in the driver's order. Empty when the
 // driver lists none or cannot list (its status in `status` when given). Read until two

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "child_process.h"
+#include "flash_record.h"
 #include "json_line.h"
 #include "srecord_writer.h"
 #include "test_platform.h"
@@ -371,7 +372,7 @@ TEST_F(CliFleetTest, AllFlashesEveryDongleAndRecordsEachOne) {
     }
     const std::vector<std::string> record = Record();
     ASSERT_EQ(record.size(), 5u) << ReadFile(m_folder + "/record.csv");
-    EXPECT_EQ(record[0], "time,serial,location,name,file,sha256,result,reason,duration_s,restarts");
+    EXPECT_EQ(record[0], cli::kRecordHeader);
     std::map<std::string, std::string> bySerial;
     for (std::size_t i = 1; i < record.size(); ++i) {
         bySerial[record[i].substr(25, 8)] = record[i].substr(34);
