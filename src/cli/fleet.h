@@ -57,6 +57,10 @@ bool ApplyEvent(DongleRun& run, std::string_view line);
 // The table --all ends with: serial, announced name, result, reason, time.
 std::string ResultTable(const std::vector<DongleRun>& runs);
 
+// The command that flashes just these dongles again (by serial number), with the job's
+// transfer options, record and file.
+std::string RetryCommand(const FleetJob& job, const std::vector<std::string>& serials);
+
 // Returns the exit status (exit_codes.h).
 int RunFleet(const FleetJob& job, const FleetOutput& output, const std::atomic<bool>* stop);
 

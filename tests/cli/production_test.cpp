@@ -214,5 +214,21 @@ TEST(Fleet, TheParentFollowsAChildsEventsIntoItsTable) {
               "KX000003  BOOT 9           aborted    ERROR   1:01\n");
 }
 
+TEST(Fleet, TheRetryCommandNamesJustTheDonglesThatFailed) {
+    FleetJob job;
+    job.self = "/usr/bin/kxupgrade";
+    job.file = "line 7/fw's.dat";
+    job.record = "r.csv";
+    job.transferArgs = {"--timeout", "0.500"};
+#ifdef _WIN32
+    const std::string file = "\"line 7/fw's.dat\"";
+#else
+    const std::string file = "'line 7/fw'\\''s.dat'";
+#endif
+    EXPECT_EQ(
+        RetryCommand(job, {"KX5", "KX3", "KX5"}),
+        "/usr/bin/kxupgrade --all --serial KX3,KX5 --timeout 0.500 --record r.csv -- " + file);
+}
+
 }  // namespace
 }  // namespace kx::cli
