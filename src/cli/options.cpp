@@ -232,8 +232,8 @@ Options:
   --json              write every event as one JSON object per line on standard
                       output instead of the text lines
   --record FILE.csv   append one line per dongle and transfer to FILE.csv: time,
-                      serial, location, name, file, SHA-256, result, reason,
-                      duration, restarts
+                      serial, location, name, file, SHA-256 and size of the
+                      bytes sent, result, reason, duration, restarts
   -h, --help          show this text
 
 Exit status:

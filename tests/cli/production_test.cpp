@@ -22,13 +22,15 @@ TEST(JsonLine, StringsAreEscapedSoThatAnyDeviceTextStaysValid) {
     EXPECT_EQ(JsonString("plain"), "\"plain\"");
     EXPECT_EQ(JsonString("a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");
     EXPECT_EQ(JsonString("\r\n\t"), "\"\\r\\n\\t\"");
-    EXPECT_EQ(JsonString(std::string("\x00\x11\x1f\x7f", 4)), "\"\\u0000\\u0011\\u001f\\u007f\"");
+    EXPECT_EQ(JsonString(std::string("\x00\x11\x1f\x1b", 4)), "\"\\u0000\\u0011\\u001f\\u001b\"");
     EXPECT_EQ(JsonString("gr\xc3\xbc\xc3\x9f"), "\"gr\xc3\xbc\xc3\x9f\"");  // UTF-8 stays
-    // Bytes that are not UTF-8 (a garbled line, an overlong form, a lone surrogate).
-    EXPECT_EQ(JsonString("\xff"), "\"\\ufffd\"");
-    EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");
-    EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
-    EXPECT_EQ(JsonString("\xe2\x82"), "\"\\ufffd\\ufffd\"");  // cut short
+    // Bytes that are not UTF-8 (a garbled line, an overlong form, a lone surrogate, a
+    // sequence cut short) become U+FFFD.
+    const std::string replacement = "\xef\xbf\xbd";
+    EXPECT_EQ(JsonString("\xff"), "\"" + replacement + "\"");
+    EXPECT_EQ(JsonString("\xc0\xaf"), "\"" + replacement + replacement + "\"");
+    EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"" + replacement + replacement + replacement + "\"");
+    EXPECT_EQ(JsonString("a\xe2\x82"), "\"a" + replacement + "\"");
 }
 
 TEST(JsonLine, ObjectsReadBackWhatWasWritten) {
