@@ -88,7 +88,7 @@ TEST_F(ProductionTest, ASingleFlasherRecordsTheDongleThatTookTheLostOnesPlace) {
     env["KXSIM_DEVICES"] = "2";
     env["KXSIM_UNPLUG_AFTER_BYTES"] = "600,0";
     ChildProcess cli = Start({"--record", RecordPath(), m_file});
-    EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Err();
+    EXPECT_EQ(cli.Wait(kHangLimit), 0) << cli.Err() << cli.Out();
     auto record = RecordBySerial();
     ASSERT_EQ(record.size(), 2u) << ReadFile(RecordPath());
     EXPECT_EQ(record["KX000001"]["result"], "removed");
