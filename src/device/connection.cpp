@@ -32,11 +32,11 @@ void CUpgradeDlg::ConnectDevice() {
     } else {
         m_strConnection = text::kConnected;
         g_connected = 1;
-        NoteOpenedDongle();
         ApplyLinkProfile(kCommandProfile);
         m_link = kCommandProfile;
         m_writtenSinceDrain = 0;
         LowerLatencyTimer();
+        NoteOpenedDongle();
         m_connectedAt = m_clock->Now();
         g_polling = true;
         if (m_pollStarter) {

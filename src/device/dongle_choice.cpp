@@ -71,9 +71,12 @@ std::optional<ListedDongle> FindOpened(const std::vector<ListedDongle>& listed) 
 }  // namespace
 
 FT_STATUS OpenChosenDongle(char* description) {
+    std::optional<ListedDongle> opened = FindOpened(ListDongles(description));
     const FT_STATUS status = OpenByChoice(description);
     if (status == FT_OK) {
-        std::optional<ListedDongle> opened = FindOpened(ListDongles(description));
+        if (!opened) {
+            opened = FindOpened(ListDongles(description));  // plugged in meanwhile
+        }
         const std::lock_guard lock(g_openedMutex);
         g_opened = std::move(opened);
     }

@@ -27,14 +27,16 @@ struct ListedDongle {
     std::uint32_t location = 0;
 };
 
-// FT_OpenEx for the chosen dongle; by `description` when none is chosen. When it opens
-// one, it reads at once which dongle that is (OpenedDongle).
+// FT_OpenEx for the chosen dongle; by `description` when none is chosen. It also notes
+// which dongle it opened (OpenedDongle).
 FT_STATUS OpenChosenDongle(char* description);
 
-// The dongle the last successful OpenChosenDongle opened, as the driver's list showed it
-// right after the open: the entry at the chosen location, else the first with the chosen
-// serial number, else the first with the description (the one FT_OpenEx takes). Nothing
-// when the list did not show it. Safe from any thread.
+// The dongle the last successful OpenChosenDongle opened, from the driver's list: the entry
+// at the chosen location, else the first with the chosen serial number, else the first
+// with the description (the one FT_OpenEx takes). The list is read just before the open:
+// the bootloader starts its announcement when the port opens, and time spent after that
+// delays the host's answer to it. Read again after the open only when the dongle came
+// between the two. Nothing when the list does not show it. Safe from any thread.
 std::optional<ListedDongle> OpenedDongle();
 
 // The connected devices that carry `description`, in the driver's order. Empty when the
