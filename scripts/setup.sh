@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev
+  qt6-base-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   binutils srecord
   dpkg-dev desktop-file-utils binutils-mingw-w64-x86-64 fonts-dejavu-core

@@ -10,7 +10,7 @@ build="${KX_WIN_BUILD_DIR:-$root/build-win}"
 
 # ---- What it needs, from Debian's packages: only the missing ones ----
 "$root/scripts/setup.sh" cmake ninja-build g++-mingw-w64-x86-64-posix \
-  binutils-mingw-w64-x86-64 wine wine64 googletest unzip
+  binutils-mingw-w64-x86-64 wine wine64 googletest unzip nlohmann-json3-dev
 
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 mkdir -p "$build"

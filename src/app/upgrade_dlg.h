@@ -9,6 +9,7 @@
 
 #include <functional>
 
+#include "device/dongle_choice.h"
 #include "device/dynamic_library.h"
 #include "device/host_clock.h"
 #include "device/link_profile.h"
@@ -111,6 +112,8 @@ class CUpgradeDlg {
     bool Held() const { return m_transferring && m_lostSinceAnnounce; }
     // When the running transfer last moved: a packet written or a byte received.
     HostClock::TimePoint LastProgress() const { return m_lastProgress; }
+    // The bytes the transfer sends from (the file as read when it started); empty outside.
+    std::span<const std::uint8_t> FileImage() const { return m_file.Image(); }
 
   private:
     // Display routines
@@ -140,6 +143,10 @@ class CUpgradeDlg {
             m_pollThreads.Wake();  // not at the end of an idle wait
         }
     }
+
+    // Which dongle was opened, read at every open: another one in the lost dongle's place
+    // takes the transfer from its first record (dongle_swap.cpp).
+    void NoteOpenedDongle();
 
     // Upgrade protocol
     void SendNextPacket(bool repeat);
@@ -172,6 +179,7 @@ class CUpgradeDlg {
     bool m_switchPending = false;
     unsigned m_restarts = 0;
     unsigned m_resumes = 0;
+    std::optional<ListedDongle> m_dongle;  // the dongle opened last, when the list showed it
     HostClock::TimePoint m_connectedAt{};
     HostClock::TimePoint m_lastReceived{};
     HostClock::TimePoint m_lastProgress{};

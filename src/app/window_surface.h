@@ -82,6 +82,11 @@ class WindowSurface {
     // back without restarting. The log says so too; front ends that report events hook these.
     virtual void TransferRestarted(unsigned /*restart*/, unsigned /*limit*/) {}
     virtual void TransferResumed() {}
+    // The dongle opened after a loss has another serial number than the one the transfer
+    // was writing: the one that left keeps what it had, and the transfer starts again from
+    // the first record on the new one (kx::OpenedDongle() names it). Called before the
+    // connection line changes.
+    virtual void DongleReplaced() {}
 
     // The per-user profile store, sections and entries as the application names them.
     virtual std::string GetProfileString(const std::string& section, const std::string& entry,

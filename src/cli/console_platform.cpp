@@ -90,8 +90,14 @@ void InstallStopHandler(std::atomic<bool>* stop, std::atomic<bool>* finished) {
     SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 #else
+    // A hang-up (the terminal closed, the SSH session dropped) ends a run as Ctrl+C does:
+    // every dongle is closed and every record written.
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
+    std::signal(SIGHUP, OnStopSignal);
+    // Whoever reads the output may go away first; the flasher goes on, and its writes to
+    // the gone reader fail quietly.
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 

@@ -1,5 +1,5 @@
 // What the flasher needs of its console and process that differs by platform: the
-// command line as UTF-8, the stop request (SIGINT and SIGTERM, or the console's Ctrl+C,
+// command line as UTF-8, the stop request (SIGINT, SIGTERM and SIGHUP, or the console's Ctrl+C,
 // Ctrl+Break and close events), and whether the error stream takes escape sequences.
 #pragma once
 
@@ -19,7 +19,7 @@ inline constexpr char kStopRequests[] = "Ctrl+C, Ctrl+Break, the console closed"
 #else
 inline constexpr char kDriverAdvice[] =
     "install the D2XX driver or put its folder on LD_LIBRARY_PATH";
-inline constexpr char kStopRequests[] = "SIGINT, SIGTERM";
+inline constexpr char kStopRequests[] = "SIGINT, SIGTERM, SIGHUP";
 #endif
 
 // The arguments after the program's name, UTF-8 encoded. On Windows they are taken from

@@ -56,5 +56,13 @@ class ConsoleReport {
 
 // A byte of the device's text as a terminal may safely show it.
 using kx::AppendPrintable;
+// The device's text as a terminal may safely show it.
+inline std::string Printable(std::string_view text) {
+    std::string shown;
+    for (const char c : text) {
+        AppendPrintable(shown, static_cast<unsigned char>(c));
+    }
+    return shown;
+}
 
 }  // namespace kx::cli

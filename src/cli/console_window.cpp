@@ -21,7 +21,8 @@ void ConsoleWindow::PushTexts(std::string_view connection, const LogUpdate& log,
     if (transferChanged) {
         m_report.TransferChanged(transfer);
         if (m_events != nullptr) {
-            m_events->TransferChanged(transfer, ProgressMax());
+            m_events->TransferChanged(transfer,
+                                      sentImage ? sentImage() : std::span<const std::uint8_t>());
         }
     }
 }
@@ -43,6 +44,13 @@ void ConsoleWindow::TransferRestarted(unsigned restart, unsigned /*limit*/) {
     m_restarts = restart;
     if (m_events != nullptr) {
         m_events->Restarted(static_cast<int>(restart));
+    }
+}
+
+void ConsoleWindow::DongleReplaced() {
+    m_restarts = 0;
+    if (m_events != nullptr) {
+        m_events->Replaced();
     }
 }
 

@@ -21,6 +21,11 @@ class ConsoleWindow : public HeadlessWindow {
     // record, and an event with --json.
     void TransferRestarted(unsigned restart, unsigned limit) override;
     unsigned Restarts() const { return m_restarts; }
+    // Another dongle in the lost one's place: the events end the one that left.
+    void DongleReplaced() override;
+
+    // The bytes the running transfer sends from, for the started event's digest.
+    std::function<std::span<const std::uint8_t>()> sentImage;
 
   private:
     ConsoleReport& m_report;

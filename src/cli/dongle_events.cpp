@@ -4,6 +4,7 @@
 #include <ctime>
 #include <utility>
 
+#include "sha256.h"
 #include "string_table.h"
 
 namespace kx::cli {
@@ -18,6 +19,10 @@ double Seconds(std::chrono::steady_clock::duration d) {
 }
 
 }  // namespace
+
+std::string_view ToolVersion() {
+    return KX_VERSION;
+}
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
@@ -36,11 +41,8 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-DongleEvents::DongleEvents(Sink out, DongleIdentity dongle, std::string file, std::string sha256)
-    : m_out(std::move(out)),
-      m_dongle(std::move(dongle)),
-      m_file(std::move(file)),
-      m_sha256(std::move(sha256)) {}
+DongleEvents::DongleEvents(Sink out, DongleIdentity dongle, std::string file)
+    : m_out(std::move(out)), m_dongle(std::move(dongle)), m_file(std::move(file)) {}
 
 JsonObject DongleEvents::Event(std::string_view name) const {
     JsonObject event;
@@ -50,6 +52,8 @@ JsonObject DongleEvents::Event(std::string_view name) const {
         event.Set("location", static_cast<long long>(*m_dongle.location));
     }
     event.Set("time", UtcTimestamp(std::chrono::system_clock::now()));
+    event.Set("schema", kEventSchema);
+    event.Set("version", ToolVersion());
     return event;
 }
 
@@ -63,10 +67,15 @@ void DongleEvents::ConnectionChanged(std::string_view text) {
     if (text == text::kConnected && !m_connected) {
         m_connected = true;
         if (identify) {
-            m_dongle = identify();
-            identify = nullptr;
+            if (std::optional<DongleIdentity> opened = identify()) {
+                m_dongle = std::move(*opened);
+            }
         }
         Emit(Event("connected"));
+        if (m_startPending) {
+            m_startPending = false;
+            EmitStarted();
+        }
     } else if (text == text::kNotResponding && m_connected) {
         m_connected = false;
         Emit(Event("lost"));
@@ -74,15 +83,22 @@ void DongleEvents::ConnectionChanged(std::string_view text) {
 }
 
 void DongleEvents::Announced(std::string_view name) {
+    m_name = name;
     Emit(Event("announced").Set("name", name));
 }
 
-void DongleEvents::TransferChanged(std::string_view text, std::uint32_t total) {
+void DongleEvents::TransferChanged(std::string_view text, std::span<const std::uint8_t> image) {
     if (text != text::kInProgress || m_transferring) {
         return;
     }
     m_transferring = true;
-    m_total = total;
+    // The digest of the very bytes the transfer sends, not of another read of the file.
+    m_sha256 = Sha256Hex(image);
+    m_total = static_cast<std::uint32_t>(image.size());
+    EmitStarted();
+}
+
+void DongleEvents::EmitStarted() {
     m_position = 0;
     m_reported = 0;
     m_started = Clock::now();
@@ -90,7 +106,7 @@ void DongleEvents::TransferChanged(std::string_view text, std::uint32_t total) {
     JsonObject event = Event("started");
     event.Set("file", m_file);
     event.Set("sha256", m_sha256);
-    event.Set("total", static_cast<long long>(total));
+    event.Set("total", static_cast<long long>(m_total));
     Emit(event);
 }
 
@@ -117,21 +133,55 @@ void DongleEvents::EmitProgress(Clock::time_point now) {
 }
 
 void DongleEvents::Restarted(int count) {
+    m_restarts = count;
     Emit(Event("restart").Set("count", count));
 }
 
+void DongleEvents::Replaced() {
+    std::string reason = "pulled out during the transfer";
+    if (identify) {
+        if (const std::optional<DongleIdentity> came = identify()) {
+            reason += "; " + (came->serial.empty() ? std::string("another dongle") : came->serial) +
+                      " took its place";
+        }
+    }
+    End("removed", reason, -1);
+    // The dongle that came is followed from here: its own start, name and restarts.
+    m_begun = Clock::now();
+    m_name.clear();
+    m_restarts = 0;
+    m_connected = false;
+    m_startPending = m_transferring;
+}
+
 void DongleEvents::Finished(int status, std::string_view reason) {
+    End(status == 0 ? "completed" : "aborted", status == 0 ? "" : reason, status);
+}
+
+void DongleEvents::End(std::string_view result, std::string_view reason, int status) {
     if (m_transferring && m_position != m_reported) {
         EmitProgress(Clock::now());
     }
-    JsonObject event = Event(status == 0 ? "completed" : "aborted");
-    if (status != 0) {
+    const double duration = Seconds(Clock::now() - m_begun);
+    JsonObject event = Event(result);
+    if (!reason.empty()) {
         event.Set("reason", reason);
     }
-    event.Set("exit", status);
+    if (status >= 0) {
+        event.Set("exit", status);
+    }
     event.Set("bytes", static_cast<long long>(m_position));
-    event.Set("duration", Seconds(Clock::now() - m_begun));
+    event.Set("duration", duration);
+    if (m_transferring) {
+        event.Set("sha256", m_sha256);
+    }
+    event.Set("restarts", m_restarts);
     Emit(event);
+    if (ended) {
+        ended(DongleEnd{m_dongle, m_name, m_transferring ? m_sha256 : std::string(),
+                        m_transferring ? m_total : 0u, std::string(result), std::string(reason),
+                        duration, m_restarts, m_transferring});
+    }
 }
 
 }  // namespace kx::cli

@@ -30,17 +30,32 @@ std::string Problem(const std::string& what) {
 }  // namespace
 
 std::string CsvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
+    std::string field;
+    if (!text.empty() &&
+        std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+        field.push_back('\'');
     }
-    std::string field = "\"";
     for (const char c : text) {
-        if (c == '"') {
-            field.push_back('"');
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            field += hex;
+        } else {
+            field.push_back(c);
         }
-        field.push_back(c);
     }
-    return field + "\"";
+    if (field.find_first_of(",\"") == std::string::npos) {
+        return field;
+    }
+    std::string quoted = "\"";
+    for (const char c : field) {
+        if (c == '"') {
+            quoted.push_back('"');
+        }
+        quoted.push_back(c);
+    }
+    return quoted + "\"";
 }
 
 std::string RecordLine(const FlashRecord& r) {
@@ -48,17 +63,31 @@ std::string RecordLine(const FlashRecord& r) {
     std::snprintf(duration, sizeof duration, "%.1f", r.duration);
     std::string line;
     for (const std::string* field :
-         {&r.time, &r.serial, &r.location, &r.name, &r.file, &r.sha256, &r.result, &r.reason}) {
-        line += CsvField(*field);
-        line.push_back(',');
+         {&r.time, &r.serial, &r.location, &r.name, &r.file, &r.sha256}) {
+        line += CsvField(*field) + ",";
+    }
+    line += std::to_string(r.size) + ",";
+    for (const std::string* field : {&r.result, &r.reason}) {
+        line += CsvField(*field) + ",";
     }
     return line + duration + "," + std::to_string(r.restarts);
 }
 
 std::optional<std::string> CheckRecordWritable(const std::string& path) {
-    File file{std::fopen(path.c_str(), "ab")};
+    File file{std::fopen(path.c_str(), "ab+")};
     if (file.f == nullptr) {
         return Problem("cannot be opened for appending");
+    }
+    std::fseek(file.f, 0, SEEK_SET);
+    char first[sizeof kRecordHeader + 1] = {};
+    const std::size_t got = std::fread(first, 1, sizeof first - 1, file.f);
+    const std::string_view head(first, got);
+    const std::string_view header(kRecordHeader);
+    if (got > 0 && (head.substr(0, header.size()) != header ||
+                    (head.size() > header.size() && head[header.size()] != '\n' &&
+                     head[header.size()] != '\r'))) {
+        return std::string("holds lines of another layout (its first line is not \"") +
+               kRecordHeader + "\"): give a new file";
     }
     return std::nullopt;
 }

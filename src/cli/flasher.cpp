@@ -140,6 +140,7 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
 
     CUpgradeDlg dlg(window, library);
     window.Attach(&dlg);
+    window.sentImage = [&dlg] { return dlg.FileImage(); };
     // The device closed, the poll threads stopped and the hooks gone before this returns.
     struct Detach {
         ConsoleWindow& window;
@@ -149,6 +150,7 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
             window.Attach(nullptr);
             window.chooser = nullptr;
             window.messageBox = nullptr;
+            window.sentImage = nullptr;
         }
     } detach{window, dlg};
 

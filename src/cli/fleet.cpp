@@ -25,25 +25,32 @@ constexpr std::chrono::milliseconds kDrawPeriod(200);
 // Children asked to stop that have not ended by then are killed.
 constexpr std::chrono::seconds kStopGrace(10);
 
-std::string Printable(std::string_view text) {
-    std::string shown;
-    for (const char c : text) {
-        AppendPrintable(shown, static_cast<unsigned char>(c));
-    }
-    return shown;
-}
-
-std::string SecondsText(std::chrono::milliseconds wait) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(wait.count()) / 1000.0);
-    return text;
-}
-
 std::string Pad(std::string text, std::size_t width) {
     if (text.size() < width) {
         text.append(width - text.size(), ' ');
     }
     return text;
+}
+
+std::string ExitText(int status) {
+#ifdef _WIN32
+    return "exit status " + std::to_string(status);
+#else
+    return status > 128 ? "killed by signal " + std::to_string(status - 128)
+                        : "exit status " + std::to_string(status);
+#endif
+}
+
+// An event the parent gives for a child that cannot: the fields every event carries.
+JsonObject ParentEvent(const DongleRun& run, std::string_view kind) {
+    JsonObject event;
+    event.Set("event", kind);
+    event.Set("serial", run.dongle.serial);
+    event.Set("location", static_cast<long long>(run.dongle.location));
+    event.Set("time", UtcTimestamp(std::chrono::system_clock::now()));
+    event.Set("schema", kEventSchema);
+    event.Set("version", ToolVersion());
+    return event;
 }
 
 struct Follow {
@@ -81,6 +88,7 @@ class Fleet {
     std::set<std::uint32_t> m_done;  // station: finished and not unplugged since
     int m_completed = 0;
     int m_aborted = 0;
+    std::vector<std::string> m_failed;  // serial numbers, for the retry command
     bool m_interrupted = false;
     std::size_t m_drawn = 0;
     Clock::time_point m_lastDraw{};
@@ -89,10 +97,7 @@ class Fleet {
 bool Fleet::StartFor(const ListedDongle& dongle) {
     std::vector<std::string> argv{m_job.self, "--json", "--location",
                                   FormatLocation(dongle.location)};
-    if (m_job.wait) {
-        argv.push_back("--wait");
-        argv.push_back(SecondsText(*m_job.wait));
-    }
+    argv.insert(argv.end(), m_job.transferArgs.begin(), m_job.transferArgs.end());
     argv.push_back("--");
     argv.push_back(m_job.file);
     std::string error;
@@ -118,12 +123,21 @@ void Fleet::OnLine(int child, const std::string& line) {
     if (at == m_byChild.end()) {
         return;
     }
-    Follow& follow = m_runs[at->second];
     std::optional<JsonObject> event = ParseJsonObject(line);
     if (!event) {
         return;
     }
-    // The parent knows which dongle the child has: its serial number and location win.
+    Follow& follow = m_runs[at->second];
+    // The child names the dongle it opened, read at the open; the listed one stands in
+    // where it cannot tell.
+    const std::string serial = event->Text("serial").value_or("");
+    const std::optional<double> location = event->Number("location");
+    if (!serial.empty()) {
+        follow.run.dongle.serial = serial;
+    }
+    if (location) {
+        follow.run.dongle.location = static_cast<std::uint32_t>(*location);
+    }
     event->Set("serial", follow.run.dongle.serial);
     event->Set("location", static_cast<long long>(follow.run.dongle.location));
     const std::string before = follow.run.state;
@@ -133,18 +147,27 @@ void Fleet::OnLine(int child, const std::string& line) {
         follow.transferStarted = Clock::now();
     }
     const std::string kind = event->Text("event").value_or("");
-    if (kind == "completed" || kind == "aborted") {
-        follow.verdict = true;
-    }
     if (m_job.json) {
         m_output.out(event->Line() + "\n");
     } else if (!m_output.bar && follow.run.state != before && kind != "completed" &&
-               kind != "aborted") {
+               kind != "aborted" && kind != "removed") {
         std::string text = Printable(follow.run.dongle.serial) + ": " + follow.run.state;
         if (kind == "announced") {
             text += " " + Printable(follow.run.name);
         }
         Say(text + "\n");
+    }
+    if (kind == "completed" || kind == "aborted") {
+        follow.verdict = true;
+    } else if (kind == "removed") {
+        // Pulled out and replaced by another dongle, which the same child now flashes.
+        follow.run.finished = true;
+        Finish(follow);
+        Follow next;
+        next.run.dongle = follow.run.dongle;
+        next.child = child;
+        m_byChild[child] = m_runs.size();
+        m_runs.push_back(std::move(next));
     }
 }
 
@@ -155,19 +178,29 @@ void Fleet::OnExit(int child, int status) {
     }
     Follow& follow = m_runs[at->second];
     m_byChild.erase(at);
-    if (!follow.verdict) {
-        follow.run.result = "aborted";
-        follow.run.reason =
-            "kxupgrade ended without a verdict (exit status " + std::to_string(status) + ")";
-        follow.run.duration = std::chrono::duration<double>(Clock::now() - follow.begun).count();
-    }
     follow.run.exit = status;
     follow.run.finished = true;
-    follow.run.state = follow.run.result;
     if (m_job.station && (!follow.run.started || follow.dropped)) {
         follow.dropped = true;  // nothing was sent: no result, no record
+        follow.run.state = follow.run.result.empty() ? "dropped" : follow.run.result;
         return;
     }
+    if (!follow.verdict) {
+        // Killed, crashed, or its output lost: the parent gives the dongle its end.
+        follow.run.result = "aborted";
+        follow.run.reason = "kxupgrade ended without a verdict (" + ExitText(status) + ")";
+        follow.run.duration = std::chrono::duration<double>(Clock::now() - follow.begun).count();
+        if (m_job.json) {
+            JsonObject event = ParentEvent(follow.run, "aborted");
+            event.Set("reason", follow.run.reason);
+            event.Set("exit", status);
+            event.Set("bytes", static_cast<long long>(follow.run.bytes));
+            event.Set("duration", follow.run.duration);
+            event.Set("restarts", follow.run.restarts);
+            m_output.out(event.Line() + "\n");
+        }
+    }
+    follow.run.state = follow.run.result;
     Finish(follow);
 }
 
@@ -177,12 +210,13 @@ void Fleet::Finish(Follow& follow) {
         ++m_completed;
     } else {
         ++m_aborted;
+        m_failed.push_back(run.dongle.serial);
     }
     if (run.exit == kExitInterrupted) {
         m_interrupted = true;
     }
-    if (m_job.station) {
-        m_done.insert(run.dongle.location);
+    if (m_job.station && run.result != "removed") {
+        m_done.insert(run.dongle.location);  // its socket holds the one that came otherwise
     }
     if (!m_job.record.empty()) {
         FlashRecord record;
@@ -191,7 +225,8 @@ void Fleet::Finish(Follow& follow) {
         record.location = FormatLocation(run.dongle.location);
         record.name = run.name;
         record.file = m_job.file;
-        record.sha256 = m_job.sha256;
+        record.sha256 = run.sha256;
+        record.size = run.started ? run.total : 0;
         record.result = run.result;
         record.reason = run.reason;
         record.duration = run.duration;
@@ -332,6 +367,9 @@ int Fleet::Run(const std::atomic<bool>* stop) {
         }
         m_output.out("\n" + ResultTable(runs));
     }
+    if (!m_failed.empty() && !m_job.json) {
+        m_output.out("Retry the dongles that failed: " + RetryCommand(m_job, m_failed) + "\n");
+    }
     // A station ends by an interrupt: that is an interruption only for a transfer it cut.
     if (m_interrupted || (stopping && !m_job.station)) {
         return kExitInterrupted;
@@ -369,81 +407,6 @@ void Fleet::Watch() {
 }
 
 }  // namespace
-
-bool ApplyEvent(DongleRun& run, std::string_view line) {
-    const std::optional<JsonObject> event = ParseJsonObject(line);
-    if (!event) {
-        return false;
-    }
-    const std::string kind = event->Text("event").value_or("");
-    const auto number = [&](const char* key, double fallback) {
-        return event->Number(key).value_or(fallback);
-    };
-    if (kind == "connected") {
-        run.state = "connected";
-    } else if (kind == "lost") {
-        run.state = "lost";
-    } else if (kind == "announced") {
-        run.name = event->Text("name").value_or("");
-        run.state = "announced";
-    } else if (kind == "started") {
-        run.started = true;
-        run.total = static_cast<std::uint32_t>(number("total", 0));
-        run.bytes = 0;
-        run.state = "flashing";
-    } else if (kind == "progress") {
-        run.bytes = static_cast<std::uint32_t>(number("bytes", run.bytes));
-        run.total = static_cast<std::uint32_t>(number("total", run.total));
-        run.state = "flashing";
-    } else if (kind == "restart") {
-        run.restarts = static_cast<int>(number("count", run.restarts + 1));
-        run.state = "restarted";
-    } else if (kind == "completed" || kind == "aborted") {
-        run.result = kind;
-        run.reason = event->Text("reason").value_or("");
-        run.duration = number("duration", 0);
-        run.exit = static_cast<int>(number("exit", kind == "completed" ? 0 : 1));
-        run.bytes = static_cast<std::uint32_t>(number("bytes", run.bytes));
-        run.state = kind;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-std::string ResultTable(const std::vector<DongleRun>& runs) {
-    const std::vector<std::string> heads{"SERIAL", "NAME", "RESULT", "REASON", "TIME"};
-    std::vector<std::vector<std::string>> rows;
-    for (const DongleRun& run : runs) {
-        rows.push_back({Printable(run.dongle.serial), Printable(run.name),
-                        run.result.empty() ? run.state : run.result, Printable(run.reason),
-                        FormatDuration(run.duration)});
-    }
-    std::vector<std::size_t> widths;
-    for (std::size_t c = 0; c < heads.size(); ++c) {
-        std::size_t width = heads[c].size();
-        for (const auto& row : rows) {
-            width = std::max(width, row[c].size());
-        }
-        widths.push_back(width);
-    }
-    std::string table;
-    const auto add = [&](const std::vector<std::string>& row) {
-        std::string line;
-        for (std::size_t c = 0; c < row.size(); ++c) {
-            line += c + 1 < row.size() ? Pad(row[c], widths[c] + 2) : row[c];
-        }
-        while (!line.empty() && line.back() == ' ') {
-            line.pop_back();
-        }
-        table += line + "\n";
-    };
-    add(heads);
-    for (const auto& row : rows) {
-        add(row);
-    }
-    return table;
-}
 
 int RunFleet(const FleetJob& job, const FleetOutput& output, const std::atomic<bool>* stop) {
     Fleet fleet(job, output);

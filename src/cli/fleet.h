@@ -19,8 +19,8 @@ namespace kx::cli {
 struct FleetJob {
     bool station = false;  // --station; --all otherwise
     std::string file;
-    std::string sha256;
-    std::optional<std::chrono::milliseconds> wait;
+    // Given to every dongle's flasher: the options that govern a transfer (--wait, ...).
+    std::vector<std::string> transferArgs;
     bool json = false;
     std::string record;  // empty: none
     std::string self;    // the kxupgrade to start for each dongle
@@ -39,6 +39,7 @@ struct DongleRun {
     ListedDongle dongle;
     std::string state = "starting";
     std::string name;
+    std::string sha256;  // of the bytes its flasher sent from
     std::uint32_t bytes = 0;
     std::uint32_t total = 0;
     bool started = false;
@@ -55,6 +56,10 @@ bool ApplyEvent(DongleRun& run, std::string_view line);
 
 // The table --all ends with: serial, announced name, result, reason, time.
 std::string ResultTable(const std::vector<DongleRun>& runs);
+
+// The command that flashes just these dongles again (by serial number), with the job's
+// transfer options, record and file.
+std::string RetryCommand(const FleetJob& job, const std::vector<std::string>& serials);
 
 // Returns the exit status (exit_codes.h).
 int RunFleet(const FleetJob& job, const FleetOutput& output, const std::atomic<bool>* stop);

@@ -1,13 +1,12 @@
 // One JSON object per line: the events kxupgrade --json writes and the parent of --all
 // reads back from its children. Flat objects only: text and number fields, in the order
-// they were set.
+// they were set. Written and read by nlohmann-json; its header stays in json_line.cpp.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace kx::cli {
 
@@ -17,10 +16,18 @@ std::string JsonString(std::string_view text);
 
 class JsonObject {
   public:
+    JsonObject();
+    ~JsonObject();
+    JsonObject(const JsonObject& other);
+    JsonObject& operator=(const JsonObject& other);
+    JsonObject(JsonObject&& other) noexcept;
+    JsonObject& operator=(JsonObject&& other) noexcept;
+
     JsonObject& Set(std::string_view key, std::string_view text);
     JsonObject& Set(std::string_view key, const char* text) {
         return Set(key, std::string_view(text));
     }
+    // Written with at most three decimals; a number that is not finite as null.
     JsonObject& Set(std::string_view key, double number);
     JsonObject& Set(std::string_view key, long long number);
     JsonObject& Set(std::string_view key, int number) {
@@ -35,14 +42,8 @@ class JsonObject {
     std::string Line() const;
 
   private:
-    struct Field {
-        std::string key;
-        std::string value;  // the decoded text, or the number as written
-        bool isText;
-    };
-    JsonObject& Put(std::string_view key, std::string value, bool isText);
-    const Field* Find(std::string_view key) const;
-    std::vector<Field> m_fields;
+    struct Fields;
+    std::unique_ptr<Fields> m_fields;
 
     friend std::optional<JsonObject> ParseJsonObject(std::string_view line);
 };

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -49,14 +51,6 @@ void Err(std::string_view text) {
     Write(stderr, text);
 }
 
-// The firmware file's SHA-256 for the events and the record; empty when it cannot be read.
-std::string FirmwareDigest(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                          std::istreambuf_iterator<char>()};
-    return !in.is_open() || in.bad() ? std::string() : kx::Sha256Hex(bytes);
-}
-
 // Binds the driver for listing; false (and told on stderr) when it cannot be loaded.
 bool BindForListing() {
     static kx::platform::LibraryHandle library = nullptr;
@@ -79,31 +73,37 @@ int List(const Options& options) {
             line.Set("location", static_cast<long long>(dongle.location));
             Out(line.Line() + "\n");
         } else {
-            std::string serial;
-            for (const char c : dongle.serial) {
-                AppendPrintable(serial, static_cast<unsigned char>(c));
-            }
-            Out(serial + "  " + kx::FormatLocation(dongle.location) + "\n");
+            Out(Printable(dongle.serial) + "  " + kx::FormatLocation(dongle.location) + "\n");
         }
     }
     return kExitCompleted;
 }
 
-// Which listed dongle the run has: by its location or serial number when given, else the
-// only one (the first when there are several).
-DongleIdentity Identify(const Options& options) {
-    DongleIdentity identity{options.serial.value_or(""), options.location};
-    for (const kx::ListedDongle& dongle : Dongles()) {
-        const bool match = options.location ? dongle.location == *options.location
-                           : options.serial ? dongle.serial == *options.serial
-                                            : true;
-        if (match) {
-            identity.serial = dongle.serial;
-            identity.location = dongle.location;
-            break;
-        }
+// The dongle the flasher opened, as the driver listed it right after the open.
+std::optional<DongleIdentity> OpenedIdentity() {
+    const std::optional<kx::ListedDongle> opened = kx::OpenedDongle();
+    if (!opened) {
+        return std::nullopt;
     }
-    return identity;
+    return DongleIdentity{opened->serial, opened->location};
+}
+
+void Record(const std::string& path, const std::string& file, const DongleEnd& end) {
+    FlashRecord record;
+    record.time = UtcTimestamp(std::chrono::system_clock::now());
+    record.serial = end.dongle.serial;
+    record.location = end.dongle.location ? kx::FormatLocation(*end.dongle.location) : "";
+    record.name = end.name;
+    record.file = file;
+    record.sha256 = end.sha256;
+    record.size = end.size;
+    record.result = end.result;
+    record.reason = end.reason;
+    record.duration = end.duration;
+    record.restarts = end.restarts;
+    if (const auto problem = AppendRecord(path, record)) {
+        Err("kxupgrade: " + path + ": " + *problem + "\n");
+    }
 }
 
 // The reason of the last error line: "kxupgrade: Transfer aborted: X" gives "X".
@@ -121,17 +121,25 @@ std::string Reason(std::string_view message) {
 
 int FlashOne(const Options& options) {
     kx::ChooseDongle(kx::DongleChoice{options.serial, options.location});
-    const std::string sha256 =
-        options.json || !options.record.empty() ? FirmwareDigest(options.file) : "";
     // With --json the standard output carries the events alone.
     const ConsoleReport::Sink out =
         options.json ? ConsoleReport::Sink([](std::string_view) {}) : ConsoleReport::Sink(Out);
     const bool bar = !options.json && TerminalWithEscapes(stderr);
     ConsoleReport report(out, bar ? ConsoleReport::Sink(Err) : ConsoleReport::Sink());
-    DongleEvents events(Out, DongleIdentity{options.serial.value_or(""), options.location},
-                        options.file, sha256);
-    events.identify = [&options] { return Identify(options); };
-    ConsoleWindow window(report, options.json ? &events : nullptr);
+    DongleEvents events(options.json ? DongleEvents::Sink(Out) : DongleEvents::Sink(),
+                        DongleIdentity{options.serial.value_or(""), options.location},
+                        options.file);
+    events.identify = OpenedIdentity;
+    bool record = false;  // set once the run has come to a dongle's verdict
+    events.ended = [&](const DongleEnd& end) {
+        if (end.result == "removed") {
+            Err("kxupgrade: " + Printable(end.dongle.serial) + ": " + end.reason + "\n");
+        }
+        if (!options.record.empty() && (record || end.result == "removed")) {
+            Record(options.record, options.file, end);
+        }
+    };
+    ConsoleWindow window(report, &events);
     const std::thread::id mainThread = std::this_thread::get_id();
     std::string lastError;
     const auto errors = [&](std::string_view text) {
@@ -142,38 +150,12 @@ int FlashOne(const Options& options) {
         }
         Err(text);
     };
-    std::string name;
     FlashJob job{options.file, options.wait, nullptr, {}, options.timeout};
-    job.announced = [&](const std::string& announced) {
-        name = announced;
-        if (options.json) {
-            events.Announced(announced);
-        }
-    };
-    const auto begun = std::chrono::steady_clock::now();
+    job.announced = [&](const std::string& announced) { events.Announced(announced); };
     const int status = RunFlashJob(job, window, errors, &g_stop);
     report.Finish();
-    if (options.json) {
-        events.Finished(status, status == kExitCompleted ? "" : lastError);
-    }
-    if (!options.record.empty() && status != kExitUsage && status != kExitNoDriver) {
-        const DongleIdentity dongle = Identify(options);
-        FlashRecord record;
-        record.time = UtcTimestamp(std::chrono::system_clock::now());
-        record.serial = dongle.serial;
-        record.location = dongle.location ? kx::FormatLocation(*dongle.location) : "";
-        record.name = name;
-        record.file = options.file;
-        record.sha256 = sha256;
-        record.result = status == kExitCompleted ? "completed" : "aborted";
-        record.reason = status == kExitCompleted ? "" : lastError;
-        record.duration =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
-        record.restarts = static_cast<int>(window.Restarts());
-        if (const auto problem = AppendRecord(options.record, record)) {
-            Err("kxupgrade: " + options.record + ": " + *problem + "\n");
-        }
-    }
+    record = status != kExitUsage && status != kExitNoDriver;
+    events.Finished(status, status == kExitCompleted ? "" : lastError);
     return status;
 }
 
@@ -193,14 +175,27 @@ int FlashMany(const Options& options, const char* argv0) {
     FleetJob job;
     job.station = options.action == Options::Action::Station;
     job.file = options.file;
-    job.sha256 = FirmwareDigest(options.file);
-    job.wait = options.wait;
+    job.transferArgs = TransferArguments(options);
     job.json = options.json;
     job.record = options.record;
     // Each dongle's flasher is this program again.
     const std::string self = kx::platform::ExecutablePath();
     job.self = !self.empty() ? self : argv0 != nullptr ? argv0 : "";
-    job.list = Dongles;
+    // --all --serial A,B: only those (the retry of the dongles that failed).
+    std::set<std::string> only;
+    for (std::string_view list = options.serial.value_or(""); !list.empty();) {
+        const std::size_t comma = std::min(list.find(','), list.size());
+        only.emplace(list.substr(0, comma));
+        list.remove_prefix(std::min(comma + 1, list.size()));
+    }
+    job.list = [only] {
+        std::vector<kx::ListedDongle> dongles = Dongles();
+        if (!only.empty()) {
+            std::erase_if(dongles,
+                          [&](const kx::ListedDongle& d) { return only.count(d.serial) == 0; });
+        }
+        return dongles;
+    };
     FleetOutput output{Out, {}, Err};
     if (!options.json && TerminalWithEscapes(stderr)) {
         output.bar = Err;

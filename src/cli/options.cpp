@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "console_platform.h"
@@ -133,8 +134,11 @@ Options ParseOptions(const std::vector<std::string_view>& args) {
         options.action = mode;
         return options;
     }
-    if (mode != Options::Action::Flash && (options.serial || options.location)) {
-        return Invalid("--all and --station flash every dongle: no --serial or --location");
+    if (mode != Options::Action::Flash && options.location) {
+        return Invalid("--all and --station flash every dongle: no --location");
+    }
+    if (mode == Options::Action::Station && options.serial) {
+        return Invalid("--station flashes every dongle plugged in: no --serial");
     }
     if (files.empty()) {
         return Invalid("no firmware file given");
@@ -148,6 +152,21 @@ Options ParseOptions(const std::vector<std::string_view>& args) {
     options.file = files[0];
     options.action = check ? Options::Action::Check : mode;
     return options;
+}
+
+std::vector<std::string> TransferArguments(const Options& options) {
+    std::vector<std::string> args;
+    const auto seconds = [&](const char* name, std::optional<std::chrono::milliseconds> value) {
+        if (value) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.3f", static_cast<double>(value->count()) / 1000.0);
+            args.push_back(name);
+            args.push_back(text);
+        }
+    };
+    seconds("--wait", options.wait);
+    seconds("--timeout", options.timeout);
+    return args;
 }
 
 std::string HelpText(std::string_view program) {
@@ -203,7 +222,8 @@ Options:
                       (no packet written, nothing heard from the dongle) for
                       SECONDS, for instance while the dongle stays unplugged
                       (default: wait for ever)
-  --serial SN         open the dongle with serial number SN
+  --serial SN         open the dongle with serial number SN; with --all,
+                      SN[,SN...] flashes only the dongles with those numbers
   --location ID       open the dongle at USB location ID (decimal or 0x hex, as
                       --list shows it), where serial numbers are not unique
   --list              list the connected dongles: serial number and location
@@ -212,8 +232,8 @@ Options:
   --json              write every event as one JSON object per line on standard
                       output instead of the text lines
   --record FILE.csv   append one line per dongle and transfer to FILE.csv: time,
-                      serial, location, name, file, SHA-256, result, reason,
-                      duration, restarts
+                      serial, location, name, file, SHA-256 and size of the
+                      bytes sent, result, reason, duration, restarts
   -h, --help          show this text
 
 Exit status:

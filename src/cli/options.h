@@ -31,6 +31,10 @@ struct Options {
 
 Options ParseOptions(const std::vector<std::string_view>& args);
 
+// The options that govern one dongle's transfer, as arguments that give them to each
+// flasher --all and --station start: every such option is passed on from here.
+std::vector<std::string> TransferArguments(const Options& options);
+
 // The --help text.
 std::string HelpText(std::string_view program);
 

@@ -36,6 +36,7 @@ void CUpgradeDlg::ConnectDevice() {
         m_link = kCommandProfile;
         m_writtenSinceDrain = 0;
         LowerLatencyTimer();
+        NoteOpenedDongle();
         m_connectedAt = m_clock->Now();
         g_polling = true;
         if (m_pollStarter) {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "driver_binding.h"
 
@@ -17,6 +18,8 @@ constexpr DWORD kListByIndex = 0x40000000u;
 constexpr std::size_t kListStringSize = 64;
 
 DongleChoice g_choice;
+std::mutex g_openedMutex;
+std::optional<ListedDongle> g_opened;
 
 FT_STATUS ListString(std::uintptr_t index, DWORD flags, std::string& out) {
     char text[kListStringSize + 1] = {};
@@ -37,7 +40,9 @@ const DongleChoice& ChosenDongle() {
     return g_choice;
 }
 
-FT_STATUS OpenChosenDongle(char* description) {
+namespace {
+
+FT_STATUS OpenByChoice(char* description) {
     if (g_choice.location) {
         return DrvOpenEx(reinterpret_cast<PVOID>(static_cast<std::uintptr_t>(*g_choice.location)),
                          FT_OPEN_BY_LOCATION);
@@ -47,6 +52,40 @@ FT_STATUS OpenChosenDongle(char* description) {
         return DrvOpenEx(serial.data(), FT_OPEN_BY_SERIAL_NUMBER);
     }
     return DrvOpenEx(description, FT_OPEN_BY_DESCRIPTION);
+}
+
+// Which listed dongle the open took. A port may hold another dongle than before (one
+// pulled out, another plugged into its socket), so this is read at every open.
+std::optional<ListedDongle> FindOpened(const std::vector<ListedDongle>& listed) {
+    for (const ListedDongle& dongle : listed) {
+        const bool match = g_choice.location ? dongle.location == *g_choice.location
+                           : g_choice.serial ? dongle.serial == *g_choice.serial
+                                             : true;
+        if (match) {
+            return dongle;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+FT_STATUS OpenChosenDongle(char* description) {
+    std::optional<ListedDongle> opened = FindOpened(ListDongles(description));
+    const FT_STATUS status = OpenByChoice(description);
+    if (status == FT_OK) {
+        if (!opened) {
+            opened = FindOpened(ListDongles(description));  // plugged in meanwhile
+        }
+        const std::lock_guard lock(g_openedMutex);
+        g_opened = std::move(opened);
+    }
+    return status;
+}
+
+std::optional<ListedDongle> OpenedDongle() {
+    const std::lock_guard lock(g_openedMutex);
+    return g_opened;
 }
 
 namespace {

@@ -21,14 +21,23 @@ struct DongleChoice {
 void ChooseDongle(const DongleChoice& choice);
 const DongleChoice& ChosenDongle();
 
-// FT_OpenEx for the chosen dongle; by `description` when none is chosen.
-FT_STATUS OpenChosenDongle(char* description);
-
 // A connected dongle as the driver lists it.
 struct ListedDongle {
     std::string serial;
     std::uint32_t location = 0;
 };
+
+// FT_OpenEx for the chosen dongle; by `description` when none is chosen. It also notes
+// which dongle it opened (OpenedDongle).
+FT_STATUS OpenChosenDongle(char* description);
+
+// The dongle the last successful OpenChosenDongle opened, from the driver's list: the entry
+// at the chosen location, else the first with the chosen serial number, else the first
+// with the description (the one FT_OpenEx takes). The list is read just before the open:
+// the bootloader starts its announcement when the port opens, and time spent after that
+// delays the host's answer to it. Read again after the open only when the dongle came
+// between the two. Nothing when the list does not show it. Safe from any thread.
+std::optional<ListedDongle> OpenedDongle();
 
 // The connected devices that carry `description`, in the driver's order. Empty when the
 // driver lists none or cannot list (its status in `status` when given). Read until two

@@ -4,7 +4,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -93,6 +96,63 @@ class ChildProcess {
         ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
 #else
         ::kill(m_pid, SIGINT);
+#endif
+    }
+
+#ifndef _WIN32
+    // A hang-up to the child's whole process group, as a closed terminal sends it: the
+    // child leads a group of its own, so that this test is not in it.
+    void HangUp() {
+        ::killpg(m_pid, SIGHUP);
+    }
+#endif
+
+    // The processes the child started, by their ids.
+    std::vector<unsigned long> Children() const {
+        std::vector<unsigned long> children;
+#ifdef _WIN32
+        HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+             more = ::Process32NextW(snapshot, &entry)) {
+            if (entry.th32ParentProcessID == m_pid) {
+                children.push_back(entry.th32ProcessID);
+            }
+        }
+        ::CloseHandle(snapshot);
+#else
+        DIR* proc = ::opendir("/proc");
+        while (dirent* entry = proc != nullptr ? ::readdir(proc) : nullptr) {
+            std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+            std::string line;
+            if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+                continue;
+            }
+            // pid (name) state ppid ...: the name may hold spaces and parentheses.
+            std::istringstream rest(line.substr(line.rfind(')') + 1));
+            std::string state;
+            long parent = 0;
+            if (rest >> state >> parent && parent == m_pid) {
+                children.push_back(std::stoul(entry->d_name));
+            }
+        }
+        if (proc != nullptr) {
+            ::closedir(proc);
+        }
+#endif
+        return children;
+    }
+
+    // Ends a process at once, as kill -9 or the task manager does.
+    static void KillProcess(unsigned long pid) {
+#ifdef _WIN32
+        if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid))) {
+            ::TerminateProcess(process, 137);
+            ::CloseHandle(process);
+        }
+#else
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
 #endif
     }
 
@@ -222,6 +282,7 @@ class ChildProcess {
         }
         m_pid = ::fork();
         if (m_pid == 0) {
+            ::setpgid(0, 0);
             const int out = ::open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             const int err = ::open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             ::dup2(out, 1);

@@ -81,6 +81,14 @@ TEST(Options, DongleSelectionAndTheProductionModes) {
     EXPECT_EQ(ParseOptions({"--all", "--wait", "2", "fw.dat"}).action, Action::All);
     EXPECT_EQ(ParseOptions({"fw.dat", "--station"}).action, Action::Station);
     EXPECT_EQ(ParseOptions({"--list"}).action, Action::List);
+    // The retry of the dongles that failed: --all restricted to some serial numbers.
+    o = ParseOptions({"--all", "--serial", "KX3,KX5", "fw.dat"});
+    EXPECT_EQ(o.action, Action::All);
+    EXPECT_EQ(o.serial, "KX3,KX5");
+    // Every option that governs a transfer reaches each dongle's flasher.
+    o = ParseOptions({"--all", "--wait", "2", "--timeout=0.5", "--record", "r.csv", "fw.dat"});
+    EXPECT_EQ(TransferArguments(o),
+              (std::vector<std::string>{"--wait", "2.000", "--timeout", "0.500"}));
     const std::pair<std::vector<std::string_view>, const char*> invalid[] = {
         {{"--location", "0x", "fw.dat"}, "location id"},
         {{"--location", "-3", "fw.dat"}, "location id"},
@@ -88,7 +96,8 @@ TEST(Options, DongleSelectionAndTheProductionModes) {
         {{"--serial", "", "fw.dat"}, "serial number"},
         {{"fw.dat", "--serial"}, "serial number"},
         {{"--serial", "A", "--location", "1", "fw.dat"}, "one of them"},
-        {{"--all", "--serial", "A", "fw.dat"}, "every dongle"},
+        {{"--all", "--location", "1", "fw.dat"}, "every dongle"},
+        {{"--station", "--serial", "A", "fw.dat"}, "every dongle plugged in"},
         {{"--all", "--station", "fw.dat"}, "exclude"},
         {{"--list", "fw.dat"}, "no firmware file"},
         {{"--all"}, "no firmware file"},

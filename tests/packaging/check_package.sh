@@ -69,6 +69,11 @@ if [ -f "$rule" ]; then
     grep -qF 'TAG+="uaccess"' || fail "the udev rule does not give the dongle to the seat's user"
   grep -v '^#' "$rule" | grep -F 'ATTRS{product}=="KX Upgrade - Dongle"' |
     grep -qF 'device/latency_timer"' || fail "the udev rule leaves the latency timer to root"
+  grep -v '^#' "$rule" | grep -F 'latency_timer' | grep -qF 'chgrp dialout' ||
+    fail "the udev rule does not give the latency timer to the group dialout"
+  if grep -v '^#' "$rule" | grep -qE 'chmod 0?[0-7]*[2367]( |")'; then
+    fail "the udev rule makes the latency timer writable by every user"
+  fi
 fi
 
 if [ "$failures" -ne 0 ]; then
