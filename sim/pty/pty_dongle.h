@@ -28,7 +28,7 @@ class PtyDongle final : private BootloaderUart {
               Report report);
     ~PtyDongle() override;
 
-    void Plug();
+    void Plug(Nanos now);
     void Unplug();
     bool Plugged() const { return m_port != nullptr; }
 

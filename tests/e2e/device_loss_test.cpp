@@ -179,6 +179,8 @@ TEST_F(UpgradeTest, AFinalDrainThatStallsIsALossNotACompletion) {
     const std::string whole = FirmwareFile(TestImage(32), kFlashBase, kDeviceId);
     const std::string file = whole.substr(0, whole.find("\r\n") + 2) + "S5030000FC\r\n";
     chooserAnswer = WriteFile("short.dat", file);
+    // The old timing: reopened after the loss, the dongle starts afresh and announces.
+    kxsim_set_announce_from_open(1);
     kxsim_set_tx_fifo(0);  // the stuck bytes show in the driver's count
     // The second write, the count record, stays in the host's queue: the stall is armed in
     // the write itself, so however slowly this test runs the record cannot slip out first.
