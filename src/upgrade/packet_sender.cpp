@@ -66,23 +66,28 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     }
     DrvWrite(m_packet, m_packetLen, &written);
     m_writtenSinceDrain += written;
+    m_lastAnswered = false;
     // Progress counts the file bytes consumed: it reaches the file length at the end.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);
     if (result.switchAfter) {
-        m_switchPending = !WaitTransmitDrained();
-        if (!m_switchPending) {
-            ApplyLinkProfile(kBulkProfile);
-            m_link = kBulkProfile;
+        // Kept as the probe of a held transfer. The link moves only once the record has
+        // left on a live link, and the switch counts only when every profile call took:
+        // otherwise the device is lost, and its return shows whether it took the record.
+        m_switchRecord.assign(m_packet, m_packet + m_packetLen);
+        if (WaitTransmitDrained()) {
+            SwitchLink(kBulkProfile);
         }
     }
 }
 
 // Completed only once everything has left on a live link: a drain that finds the device
-// gone or stalled holds the transfer like any other loss.
+// gone or stalled holds the transfer like any other loss. Past the switch record the
+// device has answered the last packet with 0xA9, and its return completes the transfer;
+// before it nothing was answered, and the return decides as for any loss.
 void CUpgradeDlg::CompleteTransfer() {
     if (!WaitTransmitDrained()) {
-        m_reachedEnd = true;
+        m_reachedEnd = m_lastAnswered;
         return;
     }
     m_reachedEnd = false;

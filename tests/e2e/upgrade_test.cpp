@@ -143,9 +143,15 @@ TEST_F(UpgradeTest, DeviceErrorRepliesAbortWithTheirReason) {
             c.provoke();
         }
         ASSERT_TRUE(RunUntil([&] { return window.Transfer() == "Transfer aborted"; }));
+        EXPECT_EQ(dlg->LastAbortReason() + "\r\n", c.logLine);
+        // The dongle starts over after its error and announces itself again: on a slow
+        // machine that announcement may already have been read in the pass of the abort,
+        // and it clears the log. Otherwise the log ends with the reason.
         const std::string& log = window.Log();
-        ASSERT_GE(log.size(), std::strlen(c.logLine));
-        EXPECT_EQ(log.substr(log.size() - std::strlen(c.logLine)), c.logLine);
+        if (log != std::string(kDeviceName) + "\r\n") {
+            ASSERT_GE(log.size(), std::strlen(c.logLine));
+            EXPECT_EQ(log.substr(log.size() - std::strlen(c.logLine)), c.logLine) << log;
+        }
         EXPECT_TRUE(window.ExitEnabled());
         EXPECT_FALSE(dlg->Transferring());
         const std::vector<std::string> calls = ConfigCalls();
