@@ -120,10 +120,12 @@ TEST_F(UpgradeTest, InTheFirstStageNothingIsSentUntilTheDongleHasShownWhetherItR
     // A self-powered dongle across a USB glitch in the first stage, where it sends no
     // replies: the host holds its records for longer than the announcement period, and
     // with no announcement goes on where it was, the record the drop may have cut first.
-    // The header stays in the host's queue, so the drop takes all of it and nothing else;
-    // the dongle announces only once, so no repeated announcement ends the wait.
+    // The header stays in the host's queue, so the drop takes all of it and nothing else.
+    // The dongle announces once, when the host opens it: a dongle that has taken no byte
+    // of a record would otherwise repeat its announcement, and be restarted rightly.
     kxsim_set_self_powered(1);
     kxsim_set_tx_fifo(0);
+    kxsim_set_announce_from_open(1);
     kxsim_set_announce(100, 0);
     const std::vector<std::uint8_t> image = TestImage(512);
     const std::string file = FirmwareFile(image, kFlashBase, kDeviceId);
