@@ -52,9 +52,6 @@ void CUpgradeDlg::StartRecovery() {
 // A byte from the device while the transfer is held.
 bool CUpgradeDlg::HeldByte(std::uint8_t b) {
     const ReplyAction action = ClassifyReply(b);
-    if (m_reachedEnd) {
-        return false;  // the last packet was answered: the return completes the transfer
-    }
     if (m_recovery != Recovery::Listening) {
         // On the bulk link: only a dongle still in its bulk stage talks at this rate.
         switch (action) {
@@ -115,11 +112,6 @@ void CUpgradeDlg::CheckHeldDevice() {
         return;
     }
     if (!Held()) {
-        return;
-    }
-    if (m_reachedEnd) {
-        ResumeTransfer();  // completes on the live device
-        RefreshLog();
         return;
     }
     const RecoveryTiming& timing = m_recoveryTiming;
@@ -211,8 +203,6 @@ void CUpgradeDlg::RestartTransfer() {
     m_strLog.Append("\r\n");
     m_firstStage = true;
     m_lastWasSwitch = false;
-    m_lastAnswered = false;
-    m_reachedEnd = false;
     m_file.SeekToBegin();
     m_builder.Restart();
     m_bytesSent = 0;
@@ -233,10 +223,6 @@ void CUpgradeDlg::ResumeTransfer() {
     m_strLog.Append("\r\n");
     EnableExit(false);
     m_window.TransferResumed();
-    if (m_reachedEnd) {
-        CompleteTransfer();
-        return;
-    }
     if (m_firstStage && m_bytesSent == 0) {
         return;  // nothing went out yet: the pacing rule starts the file
     }
