@@ -107,8 +107,7 @@ void CUpgradeDlg::CheckHeldDevice() {
         // A reply lost on a live link (the erase reply that came before the host's link
         // had switched, say): the probe asks the dongle where it stands.
         m_lostSinceAnnounce = true;
-        m_probesSent = 0;
-        SendProbe();
+        SendProbe();  // counted with the probes since the connection
         return;
     }
     if (!Held()) {
@@ -176,8 +175,10 @@ void CUpgradeDlg::SendProbe() {
 // Neither an announcement nor an answer: the dongle may have finished the file with its
 // last reply lost (it then stays silent), or restarted without being heard.
 void CUpgradeDlg::GiveUpRecovery() {
-    AbortTransfer(EndsWithTermination(m_packet, m_packetLen) ? text::kNoReplyToLastPacket
-                                                             : text::kNoAnswerAfterReturn);
+    // Past the switch record an empty packet means the file's end was reached.
+    const bool atLastPacket =
+        EndsWithTermination(m_packet, m_packetLen) || (m_packetLen == 0 && !m_firstStage);
+    AbortTransfer(atLastPacket ? text::kNoReplyToLastPacket : text::kNoAnswerAfterReturn);
     RefreshLog();
 }
 
@@ -217,6 +218,15 @@ void CUpgradeDlg::RestartTransfer() {
 // command stage takes a record again); past it the link is already the bulk one of the
 // probe, and the last packet goes again, or the next one right after the switch record.
 void CUpgradeDlg::ResumeTransfer() {
+    if (m_packetLen == 0 && m_bytesSent != 0) {
+        // The file's end was reached and the last packet is no longer held.
+        if (m_firstStage) {
+            RestartTransfer();  // before the switch record the file may simply go again
+        } else {
+            GiveUpRecovery();  // the dongle answers, but had not taken the last packet
+        }
+        return;
+    }
     m_lostSinceAnnounce = false;
     ++m_resumes;
     m_strLog.Append(text::kResume);
