@@ -195,8 +195,9 @@ class CUpgradeDlg {
     // The announcement matcher of a held transfer, started afresh on every connection.
     std::uint8_t m_heldMatchState = 0;
     std::uint8_t m_heldMatchIndex = 0;
-    // The switch record as sent: the probe.
+    // The switch record as sent: the probe. The last packet written.
     std::string m_switchRecord;
+    std::string m_sentPacket;
     unsigned m_restarts = 0;
     unsigned m_resumes = 0;
     HostClock::TimePoint m_lastProgress{};

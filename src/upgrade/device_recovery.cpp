@@ -175,9 +175,8 @@ void CUpgradeDlg::SendProbe() {
 // Neither an announcement nor an answer: the dongle may have finished the file with its
 // last reply lost (it then stays silent), or restarted without being heard.
 void CUpgradeDlg::GiveUpRecovery() {
-    // Past the switch record an empty packet means the file's end was reached.
-    const bool atLastPacket =
-        EndsWithTermination(m_packet, m_packetLen) || (m_packetLen == 0 && !m_firstStage);
+    const auto* sent = reinterpret_cast<const std::uint8_t*>(m_sentPacket.data());
+    const bool atLastPacket = EndsWithTermination(sent, m_sentPacket.size());
     AbortTransfer(atLastPacket ? text::kNoReplyToLastPacket : text::kNoAnswerAfterReturn);
     RefreshLog();
 }
@@ -218,13 +217,9 @@ void CUpgradeDlg::RestartTransfer() {
 // command stage takes a record again); past it the link is already the bulk one of the
 // probe, and the last packet goes again, or the next one right after the switch record.
 void CUpgradeDlg::ResumeTransfer() {
-    if (m_packetLen == 0 && m_bytesSent != 0) {
-        // The file's end was reached and the last packet is no longer held.
-        if (m_firstStage) {
-            RestartTransfer();  // before the switch record the file may simply go again
-        } else {
-            GiveUpRecovery();  // the dongle answers, but had not taken the last packet
-        }
+    if (m_firstStage && m_packetLen == 0 && m_bytesSent != 0) {
+        // The file's end was reached before any switch record: it may simply go again.
+        RestartTransfer();
         return;
     }
     m_lostSinceAnnounce = false;
@@ -235,6 +230,13 @@ void CUpgradeDlg::ResumeTransfer() {
     m_window.TransferResumed();
     if (m_firstStage && m_bytesSent == 0) {
         return;  // nothing went out yet: the pacing rule starts the file
+    }
+    if (m_packetLen == 0) {
+        // Past the file's end the builder holds no packet: the last one written goes again.
+        DWORD written = 0;
+        m_lastProgress = m_clock->Now();
+        DrvWrite(m_sentPacket.data(), static_cast<DWORD>(m_sentPacket.size()), &written);
+        return;
     }
     SendNextPacket(true);
 }

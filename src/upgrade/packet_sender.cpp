@@ -66,6 +66,9 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     }
     DrvWrite(m_packet, m_packetLen, &written);
     m_writtenSinceDrain += written;
+    // Kept past the file's end, where the builder's buffer is empty: a dongle that comes
+    // back may still need it.
+    m_sentPacket.assign(m_packet, m_packet + m_packetLen);
     // Progress counts the file bytes consumed: it reaches the file length at the end.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);

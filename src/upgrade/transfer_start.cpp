@@ -75,6 +75,7 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     m_lastAbortReason.clear();
     m_lastWasSwitch = false;
     m_switchRecord.clear();
+    m_sentPacket.clear();
     m_restarts = 0;
     m_resumes = 0;
     // A device lost since its announcement may be starting afresh: the first packet waits

@@ -192,6 +192,32 @@ TEST_F(DeviceReturnTest, AFileWithoutAZLineWhoseDongleVanishesBeforeItsLastBytes
     EXPECT_EQ(packets.back().bytes, "S5030000FC");
 }
 
+TEST_F(DeviceReturnTest, AStrayReplyBeforeTheLastPacketLeftIsNoCompletion) {
+    // The last packet stays in the host's queue and a stray 0xA9 (a reply repeated on the
+    // line) takes the tool to the end of the file: the final drain stalls, the dongle is
+    // closed and opened again and, never unplugged, is still in its bulk stage. It
+    // answers the probe, the last packet goes again, and only its reply completes.
+    const std::vector<std::uint8_t> small = TestImage(32);
+    file = FirmwareFile(small, kFlashBase, kDeviceId);
+    image = small;
+    ASSERT_EQ(ExpectedPackets(file).size(), 3u);
+    chooserAnswer = WriteFile("short.dat", file);
+    kxsim_set_tx_fifo(0);  // the stuck bytes show in the driver's count
+    ASSERT_LT(kxsim_packet_count(), 3u);
+    kxsim_stall_tx_at_write(static_cast<unsigned long>(3 - kxsim_packet_count()));
+    ASSERT_TRUE(RunUntil([&] { return kxsim_packet_count() == 3; })) << Describe();
+    const unsigned char next = 0xA9;
+    kxsim_inject(&next, 1);
+    ASSERT_TRUE(RunUntil([&] { return NotResponding(); })) << Describe();
+    EXPECT_NE(window.Transfer(), "Transfer completed");
+    kxsim_stall_tx(0);
+    ASSERT_TRUE(Ended()) << Describe();
+    EXPECT_EQ(window.Transfer(), "Transfer completed") << Describe();
+    EXPECT_EQ(dlg->Resumes(), 1u);
+    EXPECT_EQ(Packets().back().bytes, ExpectedPackets(file).back());
+    EXPECT_TRUE(Flashed());
+}
+
 // A self-powered dongle dropped within the first-stage records (the header, 32 bytes, and
 // the switch record, 10): whatever it holds of a cut record, the run ends rightly.
 class FirstBytesTest : public DeviceReturnTest, public ::testing::WithParamInterface<unsigned> {};
