@@ -28,6 +28,12 @@ inline constexpr char kRestartFormat[] = "RESTART %u OF %u";
 inline constexpr char kRestartLimitFormat[] =
     "DONGLE RESTARTED AGAIN AFTER %u RESTARTS: TRANSFER GIVEN UP";
 inline constexpr char kResume[] = "RESUME";
+inline constexpr char kNoReplyToLastPacket[] =
+    "THE DONGLE WENT AT THE LAST PACKET AND DOES NOT ANSWER: IT MAY HOLD THE WHOLE FILE OR "
+    "NOT. UNPLUG IT AND PLUG IT IN AGAIN; WHEN IT ANNOUNCES ITSELF, SEND THE FILE AGAIN";
+inline constexpr char kNoAnswerAfterReturn[] =
+    "THE DONGLE CAME BACK BUT DOES NOT ANSWER: UNPLUG IT AND PLUG IT IN AGAIN; WHEN IT "
+    "ANNOUNCES ITSELF, SEND THE FILE AGAIN";
 
 // Driver binding
 inline constexpr char kCantLoadDriver[] = "Error: Can't Load ft8u245.dll";

@@ -5,8 +5,7 @@
 namespace kxsim {
 namespace {
 
-// Wall-time floors: even at high speed factors the host must have finished its own setup
-// (profile, receive purge) before the device speaks.
+// Model-time floors, whatever the speed factor: pauses the host must be able to outlast.
 constexpr double kAnnounceFloorSeconds = 0.020;
 constexpr double kRepeatFloorSeconds = 0.100;
 constexpr double kEraseFloorSeconds = 0.040;
@@ -29,29 +28,66 @@ std::span<const std::uint8_t> Bytes(const std::string& text) {
 
 }  // namespace
 
-void Bootloader::PowerUp() {
+void Bootloader::PowerUp(Nanos now) {
     m_state = State::Dormant;
     m_deadline.reset();
     m_damageNext = false;
     m_uart.SetLink(CommandLink());
+    if (!m_settings.announceFromOpen) {
+        Restart(now);  // a real bootloader does not know whether anyone listens
+    }
 }
 
 void Bootloader::PowerDown() {
     m_state = State::Off;
     m_deadline.reset();
+    m_repeatPending = false;
 }
 
 void Bootloader::PortOpened(Nanos now) {
-    if (m_state == State::Dormant) {
+    if (m_settings.announceFromOpen && m_state == State::Dormant) {
         Restart(now);
     }
 }
 
 void Bootloader::PortClosed() {
-    if (m_state != State::Off && m_state != State::Done) {
+    if (m_settings.announceFromOpen && m_state != State::Off && m_state != State::Done) {
         m_state = State::Dormant;
         m_deadline.reset();
+        m_repeatPending = false;
     }
+}
+
+void Bootloader::TimingChanged(Nanos now, bool portOpen) {
+    if (m_settings.announceFromOpen && m_state != State::Off && m_state != State::Done) {
+        if (!portOpen && (m_state == State::Starting || m_repeatPending)) {
+            PortClosed();  // switched to the old timing: asleep until the host opens
+            return;
+        }
+    } else if (m_state == State::Dormant) {
+        Restart(now);  // switched to the new timing: powered, so it starts
+        return;
+    }
+    if (m_state == State::Starting) {
+        m_deadline = m_since + AnnounceDelay();
+    } else if (m_repeatPending) {
+        const std::optional<Nanos> period = RepeatPeriod();
+        m_deadline.reset();
+        if (period) {
+            m_deadline = m_since + *period;
+        }
+    }
+}
+
+Nanos Bootloader::AnnounceDelay() const {
+    return m_scale.ScaledAtLeast(m_settings.announceDelayMs / 1000.0, kAnnounceFloorSeconds);
+}
+
+std::optional<Nanos> Bootloader::RepeatPeriod() const {
+    if (m_settings.announceRepeatMs <= 0) {
+        return std::nullopt;
+    }
+    return m_scale.ScaledAtLeast(m_settings.announceRepeatMs / 1000.0, kRepeatFloorSeconds);
 }
 
 void Bootloader::Restart(Nanos now) {
@@ -61,8 +97,9 @@ void Bootloader::Restart(Nanos now) {
     m_refusal.reset();
     ClearPacket();
     m_resends = 0;
-    m_deadline =
-        now + m_scale.ScaledAtLeast(m_settings.announceDelayMs / 1000.0, kAnnounceFloorSeconds);
+    m_since = now;
+    m_repeatPending = false;
+    m_deadline = now + AnnounceDelay();
 }
 
 void Bootloader::Announce(Nanos now) {
@@ -70,15 +107,16 @@ void Bootloader::Announce(Nanos now) {
     m_state = State::Command;
     m_parser.Restart();
     m_refusal.reset();
+    m_since = now;
+    m_repeatPending = true;
     m_deadline.reset();
-    if (m_settings.announceRepeatMs > 0) {
-        m_deadline =
-            now + m_scale.ScaledAtLeast(m_settings.announceRepeatMs / 1000.0, kRepeatFloorSeconds);
+    if (const std::optional<Nanos> period = RepeatPeriod()) {
+        m_deadline = now + *period;
     }
 }
 
 Nanos Bootloader::QuietTimeout() const {
-    return m_scale.ScaledAtLeast(m_settings.announceDelayMs / 1000.0, kAnnounceFloorSeconds);
+    return AnnounceDelay();
 }
 
 void Bootloader::Reply(std::uint8_t code, std::string_view text, Nanos now) {
@@ -113,6 +151,7 @@ void Bootloader::OnByte(std::uint8_t byte, Nanos now) {
     }
     if (m_state == State::Command) {
         // A record has begun: no more announcements, but a refusal still times out.
+        m_repeatPending = false;
         m_deadline.reset();
         if (m_refusal) {
             m_deadline = now + QuietTimeout();

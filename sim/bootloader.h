@@ -36,7 +36,7 @@ class Bootloader {
   public:
     enum class State {
         Off,       // unplugged
-        Dormant,   // powered, port closed
+        Dormant,   // powered, waiting for the host to open the port (the old timing only)
         Starting,  // waiting to announce; input is ignored
         Command,   // announced; one record at a time at the command link
         Erasing,   // switched to the bulk link; input is ignored
@@ -48,12 +48,18 @@ class Bootloader {
     Bootloader(const Settings& settings, const TimeScale& scale, Flash& flash, BootloaderUart& uart)
         : m_settings(settings), m_scale(scale), m_flash(flash), m_uart(uart) {}
 
-    void PowerUp();
+    // Power-up: the bootloader starts and announces after the announce delay (with the old
+    // timing it waits for the host to open the port instead).
+    void PowerUp(Nanos now);
     bool Powered() const { return m_state != State::Off; }
     void PowerDown();
-    // Opening the port starts the bootloader afresh unless the image is complete.
+    // The host's open and close of the port reach the bootloader only with the old timing:
+    // opening then starts it afresh unless the image is complete, closing puts it to sleep.
     void PortOpened(Nanos now);
     void PortClosed();
+    // The timing settings (announcement, speed factor) changed at `now`: a pending
+    // announcement falls due by the new ones, counted from when it was scheduled.
+    void TimingChanged(Nanos now, bool portOpen);
 
     void OnByte(std::uint8_t byte, Nanos now);
     std::optional<Nanos> NextDeadline() const { return m_deadline; }
@@ -65,6 +71,8 @@ class Bootloader {
   private:
     void Restart(Nanos now);
     void Announce(Nanos now);
+    Nanos AnnounceDelay() const;
+    std::optional<Nanos> RepeatPeriod() const;
     void Reply(std::uint8_t code, std::string_view text, Nanos now);
     void Fail(Nanos now);
     void Refuse(std::uint8_t code, std::string_view text, Nanos now);
@@ -84,6 +92,10 @@ class Bootloader {
 
     State m_state = State::Off;
     std::optional<Nanos> m_deadline;
+    // When the bootloader started or last announced, and whether a repeated announcement
+    // is due after it (no byte has arrived since).
+    Nanos m_since = 0;
+    bool m_repeatPending = false;
     RecordParser m_parser;
     bool m_damageNext = false;
     // The first command-stage error: answered at once, and again after the switch record.

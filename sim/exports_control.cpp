@@ -1,4 +1,5 @@
 // The kxsim_* control and inspection API (kxsim.h).
+#include <algorithm>
 #include <string>
 
 #include "device_bank.h"
@@ -112,9 +113,12 @@ KXSIM_API void kxsim_set_erase_ms(double ms) {
 }
 KXSIM_API void kxsim_set_announce(double delay_ms, double repeat_ms) {
     Sim().ChangeSettings([&](Settings& s) {
-        s.announceDelayMs = delay_ms < 0 ? 0 : delay_ms;
-        s.announceRepeatMs = repeat_ms < 0 ? 0 : repeat_ms;
+        s.announceDelayMs = std::clamp(delay_ms, 0.0, kxsim::kMaxAnnounceMs);
+        s.announceRepeatMs = std::clamp(repeat_ms, 0.0, kxsim::kMaxAnnounceMs);
     });
+}
+KXSIM_API void kxsim_set_announce_from_open(int on) {
+    Sim().ChangeSettings([&](Settings& s) { s.announceFromOpen = on != 0; });
 }
 KXSIM_API void kxsim_set_max_resends(unsigned n) {
     Sim().ChangeSettings([&](Settings& s) { s.maxResends = n; });

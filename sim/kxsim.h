@@ -61,8 +61,8 @@ typedef struct kxsim_config_call {
 /* What the device's bootloader is doing. */
 enum {
     KXSIM_STATE_OFF,      /* unplugged */
-    KXSIM_STATE_DORMANT,  /* plugged in, port closed */
-    KXSIM_STATE_STARTING, /* port open, announcement pending */
+    KXSIM_STATE_DORMANT,  /* plugged in, port closed (only with the old timing) */
+    KXSIM_STATE_STARTING, /* powered up or restarted, announcement pending */
     KXSIM_STATE_COMMAND,  /* announced; records one at a time at 38400 8N1 */
     KXSIM_STATE_ERASING,  /* switch record taken; link at 500000 8N2 */
     KXSIM_STATE_REFUSING, /* switch record after a refused record: 0xD5/0xC8 follows */
@@ -73,7 +73,8 @@ enum {
 /* --- device and line ------------------------------------------------------------------ */
 
 /* One dongle, selected, at its defaults: plugged in, port closed, empty logs, flash holding
- * the previous firmware, real clock restarted at 0. Handles from before are unknown
+ * the previous firmware, its clock restarted at 0 (a manual clock stays manual, so that a
+ * test that sets it first times everything from the power-up). Handles from before are unknown
  * afterwards. Does not read the environment. */
 KXSIM_API void kxsim_reset(void);
 /* Several dongles (1 to 64), each at its defaults, the first selected: serial numbers
@@ -129,16 +130,21 @@ KXSIM_API void kxsim_set_tx_fifo(unsigned bytes);
  * must outlast keep their floors). */
 KXSIM_API void kxsim_set_speed(double factor);
 KXSIM_API void kxsim_set_erase_ms(double ms);
-/* Announcement `delay_ms` after the port opens (or after an error reply), repeated every
- * `repeat_ms` while no record arrives (0 = once). */
+/* Announcement `delay_ms` after the dongle powers up (or after an error reply), repeated
+ * every `repeat_ms` while no record arrives (0 = once); both 0 to 10000 ms. An announcement
+ * still pending is rescheduled from when it was scheduled. */
 KXSIM_API void kxsim_set_announce(double delay_ms, double repeat_ms);
+/* The old timing (off by default): the bootloader sleeps while the port is closed and
+ * starts afresh, announcing `delay_ms` later, each time the host opens it. */
+KXSIM_API void kxsim_set_announce_from_open(int on);
 /* Resend requests in a row before the device gives up with 0xC8. */
 KXSIM_API void kxsim_set_max_resends(unsigned n);
 KXSIM_API void kxsim_set_progress_text(int on);
 /* Answer 0xA9 to each good record before the switch record (off by default). */
 KXSIM_API void kxsim_set_command_ack(int on);
-/* Self-powered (off by default): an unplug is a USB glitch, not a power cut. The bootloader
- * keeps its state and link through it and through the host's close and open. */
+/* Self-powered (off by default): an unplug is a USB drop, not a power cut for the dongle.
+ * Its bootloader keeps its state and its UART's link through it; the FTDI chip, powered by
+ * the bus, starts again at its defaults. */
 KXSIM_API void kxsim_set_self_powered(int on);
 /* The next complete record the device takes counts as damaged. */
 KXSIM_API void kxsim_damage_next_record(void);

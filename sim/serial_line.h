@@ -59,6 +59,7 @@ class ChipBuffer {
     bool Push(std::uint8_t byte, Nanos now, Nanos latency);
     std::optional<Nanos> NextFlush() const;
     std::deque<std::uint8_t> Take();
+    std::size_t Size() const { return m_bytes.size(); }
     void Clear() { m_bytes.clear(); }
 
   private:

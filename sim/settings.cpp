@@ -47,12 +47,24 @@ bool ParseFlag(std::string_view text, bool& out) {
     return false;
 }
 
-constexpr std::array<std::string_view, 23> kKeys = {
+// An announcement time: 0 to 10 s; `out` unchanged when the text is not one.
+bool ParseAnnounceMs(std::string_view text, double& out) {
+    double ms = 0;
+    if (!ParseNumber(text, ms) || ms < 0 || ms > kMaxAnnounceMs) {
+        return false;
+    }
+    out = ms;
+    return true;
+}
+
+// clang-format off
+constexpr std::array<std::string_view, 24> kKeys = {
     "description",        "serial",          "name",          "id",          "flash_base",
     "flash_size",         "speed",           "latency_ms",    "erase_ms",    "announce_delay_ms",
     "announce_repeat_ms", "max_resends",     "progress_text", "command_ack", "plug_delay_ms",
     "unplug_after_bytes", "replug_after_ms", "dump_packets",  "dump_flash",  "tx_fifo",
-    "unplug_at_ms",       "location",        "self_powered"};
+    "unplug_at_ms",       "location",        "self_powered",  "announce_from_open"};
+// clang-format on
 
 // Values taken whole, never as a list of one value per dongle.
 bool TakenWhole(std::string_view key) {
@@ -86,9 +98,11 @@ bool ApplySetting(Settings& s, std::string_view key, std::string_view value) {
     } else if (key == "erase_ms") {
         return ParseNumber(value, s.eraseMs) && s.eraseMs >= 0;
     } else if (key == "announce_delay_ms") {
-        return ParseNumber(value, s.announceDelayMs) && s.announceDelayMs >= 0;
+        return ParseAnnounceMs(value, s.announceDelayMs);
     } else if (key == "announce_repeat_ms") {
-        return ParseNumber(value, s.announceRepeatMs) && s.announceRepeatMs >= 0;
+        return ParseAnnounceMs(value, s.announceRepeatMs);
+    } else if (key == "announce_from_open") {
+        return ParseFlag(value, s.announceFromOpen);
     } else if (key == "max_resends") {
         if (!ParseUnsigned(value, number)) {
             return false;

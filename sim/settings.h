@@ -8,6 +8,9 @@
 
 namespace kxsim {
 
+// The longest announcement delay and repeat period a dongle has.
+inline constexpr double kMaxAnnounceMs = 10000.0;
+
 struct Settings {
     std::string description = "KX Upgrade - Dongle";  // USB description, for FT_OpenEx
     std::string serial = "KX000001";                  // USB serial number, for FT_ListDevices
@@ -21,8 +24,14 @@ struct Settings {
     // not count them. 0: the status counts every byte until its stop bit has left.
     unsigned txFifoBytes = 256;
     double eraseMs = 600.0;
+    // The bootloader announces this long after it powers up (or restarts after an error),
+    // and again every repeat period while no record has begun; both at most 10 s.
     double announceDelayMs = 100.0;
     double announceRepeatMs = 3000.0;  // 0 = announce once
+    // The old timing, for tests that need a dongle heard soon after the host opens it: the
+    // bootloader sleeps while the port is closed and starts afresh (announcing after the
+    // delay) each time the host opens it.
+    bool announceFromOpen = false;
     unsigned maxResends = 3;
     bool progressText = false;
     bool commandAck = false;  // answer 0xA9 to good records before the switch record

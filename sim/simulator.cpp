@@ -80,7 +80,9 @@ Simulator::Simulator(std::size_t index, const std::string& serial, double sinceS
 std::unique_lock<std::mutex> Simulator::Lock() {
     std::unique_lock lock(m_mutex);
     Advance(m_clock.Now());
-    m_tick.notify_one();  // what the caller changes may move the next delivery
+    if (!m_clock.Manual()) {
+        m_tick.notify_one();  // what the caller changes may move the next delivery
+    }
     return lock;
 }
 
@@ -112,7 +114,7 @@ std::optional<Nanos> Simulator::NextWake() const {
             other = when;
         }
     }
-    std::optional<Nanos> wake = m_chip.NextFlush();
+    std::optional<Nanos> wake = NextChipFlush();
     if (other) {
         const Nanos coarse = std::max(*other, m_now + kCoarse);
         wake = wake ? std::min(*wake, coarse) : coarse;
@@ -151,7 +153,7 @@ FT_STATUS Simulator::Usable(FT_HANDLE handle) const {
 std::optional<Nanos> Simulator::NextEvent() const {
     std::optional<Nanos> next;
     for (const std::optional<Nanos>& when :
-         {m_hostLine.NextArrival(), m_deviceLine.NextArrival(), m_chip.NextFlush(),
+         {m_hostLine.NextArrival(), m_deviceLine.NextArrival(), NextChipFlush(),
           m_boot.NextDeadline(), m_plugAt, m_unplugAt}) {
         if (when && (!next || *when < *next)) {
             next = when;
@@ -164,7 +166,7 @@ void Simulator::Advance(Nanos target) {
     for (;;) {
         const std::array<std::optional<Nanos>, 6> due = {m_hostLine.NextArrival(),
                                                          m_deviceLine.NextArrival(),
-                                                         m_chip.NextFlush(),
+                                                         NextChipFlush(),
                                                          m_boot.NextDeadline(),
                                                          m_plugAt,
                                                          m_unplugAt};
@@ -217,10 +219,22 @@ void Simulator::HostByteArrived() {
 
 void Simulator::DeviceByteArrived() {
     const SerialLine::Frame frame = m_deviceLine.PopArrived();
+    if (!m_plugged) {
+        return;  // the FTDI chip has no power: a self-powered dongle talks into the void
+    }
+    // The chip's UART receives at whatever the host last set, its power-on default until then.
     const std::uint8_t received = Receive(frame.byte, frame.link, m_hostLink);
-    if (m_chip.Push(received, m_now, m_scale.Scaled(m_latencyMs / 1000.0))) {
+    if (m_openHandle == 0 && m_chip.Size() >= kChipReceiveBuffer) {
+        return;  // nobody reads the chip, and its buffer is full: the byte is lost
+    }
+    if (m_chip.Push(received, m_now, m_scale.Scaled(m_latencyMs / 1000.0)) && m_openHandle != 0) {
         FlushChip();
     }
+}
+
+std::optional<Nanos> Simulator::NextChipFlush() const {
+    // With the port closed the driver does not ask the chip for its bytes: they wait there.
+    return m_openHandle != 0 ? m_chip.NextFlush() : std::nullopt;
 }
 
 void Simulator::FlushChip() {
@@ -270,9 +284,11 @@ void Simulator::PlugNow() {
         return;
     }
     m_plugged = true;
+    // The FTDI chip is powered by the bus: it starts at its defaults whatever the dongle is.
+    m_hostLink = LinkSettings{};
     m_latencyMs = m_settings.latencyMs;
     if (!m_settings.selfPowered || !m_boot.Powered()) {
-        m_boot.PowerUp();
+        m_boot.PowerUp(m_now);
     }
 }
 
@@ -308,13 +324,15 @@ FT_STATUS Simulator::OpenPort(FT_HANDLE* handle) {
     m_openHandle = NextHandle(m_index);
     m_opened = true;
     *handle = reinterpret_cast<FT_HANDLE>(m_openHandle);
-    m_hostLink = LinkSettings{};  // the chip's defaults: 9600 8N1
+    // The chip keeps its UART settings and what it has received while it is powered; only
+    // the driver's queues start empty.
     m_latencyMs = m_settings.latencyMs;
     m_readTimeoutMs = 0;
     m_eventMask = 0;
     m_event = nullptr;
     m_eventStatus = 0;
-    ClearQueues();
+    m_hostLine.Clear();
+    m_rx.clear();
     m_boot.PortOpened(m_now);
     return FT_OK;
 }
@@ -322,7 +340,9 @@ FT_STATUS Simulator::OpenPort(FT_HANDLE* handle) {
 void Simulator::ClosePort() {
     m_openHandle = 0;
     m_event = nullptr;  // the host may free it once the port is closed
-    ClearQueues();
+    // The driver's queues go; the dongle goes on, and the chip keeps what it receives.
+    m_hostLine.Clear();
+    m_rx.clear();
     if (!m_settings.selfPowered) {
         m_boot.PortClosed();
     }
@@ -357,6 +377,11 @@ void Simulator::ApplySettings(const Settings& before) {
         m_unplugAfterBytes = m_settings.unplugAfterBytes;
         m_settings.unplugAfterBytes = 0;
     }
+    if (m_settings.speed != before.speed || m_settings.announceDelayMs != before.announceDelayMs ||
+        m_settings.announceRepeatMs != before.announceRepeatMs ||
+        m_settings.announceFromOpen != before.announceFromOpen) {
+        m_boot.TimingChanged(m_now, m_openHandle != 0);
+    }
 }
 
 void Simulator::ResetState() {
@@ -364,8 +389,7 @@ void Simulator::ResetState() {
     m_settings.serial = DefaultSerial(m_index);
     m_settings.location = DefaultLocation(m_index);
     m_scale.SetSpeed(m_settings.speed);
-    m_clock.SetManual(false);
-    m_clock.Restart();
+    m_clock.Restart();  // a manual clock stays manual, at exactly 0: tests time from here
     m_now = 0;
     m_flash.Configure(m_settings.flashBase, m_settings.flashSize);
     m_plugged = false;
@@ -373,6 +397,7 @@ void Simulator::ResetState() {
     m_unplugAt.reset();
     m_opened = false;
     m_openHandle = 0;
+    m_event = nullptr;
     m_staleHandles.clear();
     ClearQueues();
     m_hostLine.Stall(false, m_now);

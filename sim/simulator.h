@@ -39,6 +39,9 @@ struct DongleInfo {
     DWORD location = 0;
 };
 
+// What the FTDI chip holds of received bytes while nobody reads them.
+inline constexpr std::size_t kChipReceiveBuffer = 256;
+
 class Simulator final : private BootloaderUart {
   public:
     // The dongle the control API acts on.
@@ -143,6 +146,8 @@ class Simulator final : private BootloaderUart {
     std::optional<Nanos> NextWake() const;
     void HostByteArrived();
     void DeviceByteArrived();
+    // When the chip hands its received bytes to the driver: only while the port is open.
+    std::optional<Nanos> NextChipFlush() const;
     void FlushChip();
     void Deliver(const std::deque<std::uint8_t>& bytes);
     // What FT_GetStatus reports as the transmit queue: the driver's part only.

@@ -150,6 +150,7 @@ bool Simulator::Dump() {
 void Simulator::SetManualClock(bool on) {
     std::unique_lock lock = Lock();
     m_clock.SetManual(on);
+    m_tick.notify_one();  // the chip's clock follows the wall clock again, or stops
 }
 
 void Simulator::AdvanceMs(double ms) {

@@ -129,6 +129,9 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "kxsim-pty: bad setting (%d)\n", bad);
         return 2;
     }
+    // A pty has no FTDI chip to hold what the dongle says before the host has opened and set
+    // up the port: this dongle keeps the timing from the open.
+    settings.announceFromOpen = true;
     kxsim::TimeScale scale;
     scale.SetSpeed(settings.speed);
     kxsim::ModelClock clock;
@@ -151,7 +154,7 @@ int main(int argc, char* argv[]) {
     // Model time at which the dongle is plugged in; negative once it has been.
     kxsim::Nanos plugAt = settings.plugDelayMs < 0 ? -1 : kxsim::FromMs(settings.plugDelayMs);
     if (plugAt < 0) {
-        dongle.Plug();
+        dongle.Plug(clock.Now());
     }
     Commands commands;
     bool quit = false;
@@ -159,7 +162,7 @@ int main(int argc, char* argv[]) {
         const kxsim::Nanos now = clock.Now();
         if (plugAt >= 0 && now >= plugAt) {
             plugAt = -1;
-            dongle.Plug();
+            dongle.Plug(now);
         }
         dongle.Service(now);
 
@@ -179,7 +182,7 @@ int main(int argc, char* argv[]) {
             if (command == "unplug") {
                 dongle.Unplug();
             } else if (command == "plug") {
-                dongle.Plug();
+                dongle.Plug(clock.Now());
             } else if (command == "restart") {
                 dongle.Restart(clock.Now());
             } else if (command.rfind("cut ", 0) == 0) {

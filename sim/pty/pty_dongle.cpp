@@ -27,13 +27,13 @@ PtyDongle::~PtyDongle() {
     Unplug();
 }
 
-void PtyDongle::Plug() {
+void PtyDongle::Plug(Nanos now) {
     if (m_port) {
         return;
     }
     m_port = std::make_unique<PtyPort>();
     m_hostOpen = false;
-    m_boot.PowerUp();
+    m_boot.PowerUp(now);
     m_presence.Show(m_port->SlaveName());
     m_report("plugged " + m_port->SlaveName());
 }

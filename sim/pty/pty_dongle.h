@@ -29,7 +29,7 @@ class PtyDongle final : private BootloaderUart {
               Report report);
     ~PtyDongle() override;
 
-    void Plug();
+    void Plug(Nanos now);
     void Unplug();
     bool Plugged() const { return m_port != nullptr; }
     // A power cycle that keeps the pty: whoever holds its slave open (an emulator's serial

@@ -27,8 +27,6 @@ void CUpgradeDlg::NoteOpenedDongle() {
     m_resumes = 0;
     m_firstStage = true;
     m_lastWasSwitch = false;
-    m_reachedEnd = false;
-    m_switchPending = false;
     m_file.SeekToBegin();
     m_builder.Restart();
     m_bytesSent = 0;

@@ -1,14 +1,24 @@
 #include "headless_window.h"
 
+#include <algorithm>
+
 #include "upgrade_dlg.h"
 
 namespace kx {
 
+namespace {
+
+// The longest a harness's clock is slept on at once while nothing is posted: its polls
+// come at the end of a sleep, and the loop looks at the queue after each.
+constexpr std::chrono::microseconds kHarnessWait{1000};
+
+}  // namespace
+
 bool HeadlessWindow::RunUntil(const std::function<bool()>& done,
                               std::chrono::milliseconds timeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
+    const Clock::time_point deadline = Now() + timeout;
     while (!done()) {
-        if (m_ended || Clock::now() >= deadline) {
+        if (m_ended || Now() >= deadline) {
             return done();
         }
         DispatchOne(deadline);
@@ -17,8 +27,8 @@ bool HeadlessWindow::RunUntil(const std::function<bool()>& done,
 }
 
 void HeadlessWindow::PumpFor(std::chrono::milliseconds duration) {
-    const Clock::time_point deadline = Clock::now() + duration;
-    while (!m_ended && Clock::now() < deadline) {
+    const Clock::time_point deadline = Now() + duration;
+    while (!m_ended && Now() < deadline) {
         DispatchOne(deadline);
     }
 }
@@ -27,8 +37,8 @@ void HeadlessWindow::PumpFor(std::chrono::milliseconds duration) {
 bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
     Clock::time_point wakeUp = deadline;
     for (auto& [id, timer] : m_timers) {
-        if (timer.due <= Clock::now()) {
-            timer.due = Clock::now() + timer.period;
+        if (timer.due <= Now()) {
+            timer.due = Now() + timer.period;
             if (m_dialog != nullptr) {
                 m_dialog->OnMessage(WM_TIMER, id);
             }
@@ -39,6 +49,12 @@ bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
     UINT message = 0;
     {
         std::unique_lock lock(m_mutex);
+        if (m_clock != nullptr && m_queue.empty()) {
+            lock.unlock();
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(wakeUp - Now());
+            m_clock->Sleep(std::clamp(left, std::chrono::microseconds(0), kHarnessWait));
+            return false;
+        }
         if (!m_posted.wait_until(lock, wakeUp, [this] { return !m_queue.empty(); })) {
             return false;
         }
@@ -120,7 +136,7 @@ void HeadlessWindow::PostToWindow(UINT message) {
 
 void HeadlessWindow::SetTimer(UINT id, UINT periodMs) {
     const std::chrono::milliseconds period(periodMs);
-    m_timers[id] = Timer{period, Clock::now() + period};
+    m_timers[id] = Timer{period, Now() + period};
 }
 
 void HeadlessWindow::EndDialog(int result) {

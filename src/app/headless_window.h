@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "device/host_clock.h"
 #include "window_surface.h"
 
 namespace kx {
@@ -29,6 +30,11 @@ class HeadlessWindow : public WindowSurface {
     bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
     // Dispatches for the given time (a modal loop's worth of messages).
     void PumpFor(std::chrono::milliseconds duration);
+
+    // A harness's clock, which the loop then reads and waits on instead of the steady clock.
+    // Such a clock moves only while someone sleeps on it, and it posts WM_POLL_DEVICE itself
+    // from within its sleeps; no other thread posts. Null: the steady clock.
+    void SetClock(HostClock* clock) { m_clock = clock; }
 
     // What the controls show.
     const std::string& Connection() const { return m_connection; }
@@ -75,6 +81,7 @@ class HeadlessWindow : public WindowSurface {
         Clock::time_point due;
     };
     bool DispatchOne(Clock::time_point deadline);
+    Clock::time_point Now() const { return m_clock != nullptr ? m_clock->Now() : Clock::now(); }
     void Changed();
 
     std::string m_connection;
@@ -86,6 +93,7 @@ class HeadlessWindow : public WindowSurface {
     bool m_ended = false;
     int m_endResult = 0;
     CUpgradeDlg* m_dialog = nullptr;
+    HostClock* m_clock = nullptr;
     std::map<UINT, Timer> m_timers;
 
     std::mutex m_mutex;

@@ -82,12 +82,27 @@ class CUpgradeDlg {
     // A transfer restarted from its first record this many times at most; one more
     // restart ends it.
     static constexpr unsigned kRestartLimit = 3;
-    // After a reconnection during a transfer the host sends nothing until the device has
-    // announced itself (it restarted) or has been silent this long (it did not).
-    static constexpr std::chrono::milliseconds kQuietBeforeResume{1000};
+    // How a transfer held after a reconnection (or a lost reply) finds out whether the
+    // dongle restarted.
+    // It listens on the command link, where a restarted bootloader announces itself. Past
+    // the switch record it then probes: the switch record once on the bulk link, which a
+    // bootloader still in its bulk stage takes and answers; no answer, and it listens
+    // again on the command link, for longer than the dongle's longest announcement period
+    // (10 s). Before the switch record a silent listen means the dongle did not restart.
+    struct RecoveryTiming {
+        std::chrono::milliseconds firstListen{1000};  // past the switch, before the first probe
+        std::chrono::milliseconds listen{12000};      // every other listen
+        std::chrono::milliseconds probeReply{500};    // the probe's answer within this
+        std::chrono::milliseconds probeSettle{50};    // answers taken until quiet this long
+        unsigned probes = 3;                          // unanswered probes before giving up
+        // Past the switch record, a reply awaited this long (the erase included) is taken
+        // as lost: the host probes, as after a drop-out.
+        std::chrono::milliseconds replyWait{5000};
+    };
 
     // Seams for harnesses: the clock read and slept on, and what a connection does
     // instead of starting a poll thread (the harness then posts WM_POLL_DEVICE itself).
+    void SetRecoveryTiming(const RecoveryTiming& timing) { m_recoveryTiming = timing; }
     void SetClock(HostClock& clock) { m_clock = &clock; }
     void SetPollStarter(std::function<void()> starter) { m_pollStarter = std::move(starter); }
 
@@ -156,9 +171,14 @@ class CUpgradeDlg {
     bool InterpretReply(std::uint8_t b);
     bool MatchAnnouncement(std::uint8_t b);
     bool HeldByte(std::uint8_t b);
-    void CheckQuietDevice();
+    void StartRecovery();
+    void StartRecoveryListen();
+    void CheckHeldDevice();
+    void SendProbe();
+    void GiveUpRecovery();
+    bool SwitchLink(const LinkProfile& profile);
     void RestartTransfer();
-    void ResumeTransfer(bool byReply);
+    void ResumeTransfer();
 
     WindowSurface& m_window;
     const char* m_driverLibrary;
@@ -172,16 +192,22 @@ class CUpgradeDlg {
     // Set when the device is lost, cleared when it announces itself or a held transfer
     // resumes: a transfer running while it is set is held.
     bool m_lostSinceAnnounce = false;
-    // The last packet went out and the device answered it, but the drain before the
-    // completion found the device gone: a resume completes the transfer.
-    bool m_reachedEnd = false;
-    // The device was lost while the switch record drained: it may never have arrived.
-    bool m_switchPending = false;
+    // Where a held transfer stands after the reconnection: listening on the command link,
+    // waiting for the probe's answer, or taking the answers until the line is quiet.
+    enum class Recovery { Listening, Probing, Answered };
+    Recovery m_recovery = Recovery::Listening;
+    HostClock::TimePoint m_recoveryFrom{};
+    unsigned m_probesSent = 0;
+    RecoveryTiming m_recoveryTiming;
+    // The announcement matcher of a held transfer, started afresh on every connection.
+    std::uint8_t m_heldMatchState = 0;
+    std::uint8_t m_heldMatchIndex = 0;
+    // The switch record as sent: the probe. The last packet written.
+    std::string m_switchRecord;
+    std::string m_sentPacket;
     unsigned m_restarts = 0;
     unsigned m_resumes = 0;
     std::optional<ListedDongle> m_dongle;  // the dongle opened last, when the list showed it
-    HostClock::TimePoint m_connectedAt{};
-    HostClock::TimePoint m_lastReceived{};
     HostClock::TimePoint m_lastProgress{};
 
     std::uint8_t m_matchIndex = 0;

@@ -139,6 +139,14 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
     window.messageBox = [&errors](const std::string& text) { errors("kxupgrade: " + text + "\n"); };
 
     CUpgradeDlg dlg(window, library);
+    HostClock& clock = job.clock != nullptr ? *job.clock : RealClock();
+    if (job.clock != nullptr) {
+        dlg.SetClock(*job.clock);
+        window.SetClock(job.clock);
+    }
+    if (job.pollStarter) {
+        dlg.SetPollStarter(job.pollStarter);
+    }
     window.Attach(&dlg);
     window.sentImage = [&dlg] { return dlg.FileImage(); };
     // The device closed, the poll threads stopped and the hooks gone before this returns.
@@ -148,6 +156,7 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
         ~Detach() {
             dlg.OnEndDialog();
             window.Attach(nullptr);
+            window.SetClock(nullptr);
             window.chooser = nullptr;
             window.messageBox = nullptr;
             window.sentImage = nullptr;
@@ -172,8 +181,7 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
     // A lost dongle holds the transfer until it is back; the dialog then restarts or
     // resumes it. Only --timeout ends a transfer that stops moving.
     const auto ended = [&] {
-        if (job.timeout && dlg.Transferring() &&
-            RealClock().Now() - dlg.LastProgress() >= *job.timeout) {
+        if (job.timeout && dlg.Transferring() && clock.Now() - dlg.LastProgress() >= *job.timeout) {
             dlg.EndTransfer(StalledReason(*job.timeout));
         }
         return !dlg.Transferring() || stopped();

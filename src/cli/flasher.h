@@ -10,6 +10,7 @@
 
 #include "console_report.h"
 #include "console_window.h"
+#include "device/host_clock.h"
 
 namespace kx::cli {
 
@@ -21,6 +22,10 @@ struct FlashJob {
     std::function<void(const std::string& name)> announced = nullptr;
     // A transfer that makes no progress for this long is given up; none: wait for ever.
     std::optional<std::chrono::milliseconds> timeout;
+    // A harness that drives time: the clock the dialog and the message loop read and sleep
+    // on, and what starts polling instead of a poll thread (see HeadlessWindow::SetClock).
+    HostClock* clock = nullptr;
+    std::function<void()> pollStarter = nullptr;
 };
 
 // Why the firmware file cannot be sent, or nothing when it can be opened and read.

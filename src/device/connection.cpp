@@ -37,7 +37,9 @@ void CUpgradeDlg::ConnectDevice() {
         m_writtenSinceDrain = 0;
         LowerLatencyTimer();
         NoteOpenedDongle();
-        m_connectedAt = m_clock->Now();
+        if (Held()) {
+            StartRecovery();
+        }
         g_polling = true;
         if (m_pollStarter) {
             m_pollStarter();
@@ -139,7 +141,27 @@ bool CUpgradeDlg::WaitTransmitDrained() {
         lost ? std::chrono::microseconds(0) : ChipHoldTime(m_link, m_writtenSinceDrain);
     m_writtenSinceDrain = 0;
     m_clock->Sleep(std::max<std::chrono::microseconds>(hold, kSettle));
+    if (!lost) {
+        // The FIFO's last bytes went out only if the device was still there after them.
+        DWORD rx = 0;
+        DWORD events = 0;
+        if (DrvGetStatus(&rx, &tx, &events) != FT_OK) {
+            MarkDeviceLost();
+            lost = true;
+        }
+    }
     return !lost;
+}
+
+// Moves the link to `profile`. A profile that did not take is a device gone: the link is
+// in doubt, so the device is closed and found again like any other loss.
+bool CUpgradeDlg::SwitchLink(const LinkProfile& profile) {
+    if (!ApplyLinkProfile(profile)) {
+        MarkDeviceLost();
+        return false;
+    }
+    m_link = profile;
+    return true;
 }
 
 }  // namespace kx

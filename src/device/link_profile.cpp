@@ -30,17 +30,19 @@ std::chrono::microseconds ChipHoldTime(const LinkProfile& profile, std::size_t w
     return std::chrono::microseconds(static_cast<long long>(std::ceil(micros)));
 }
 
-void ApplyLinkProfile(const LinkProfile& profile) {
-    DrvResetDevice();
+bool ApplyLinkProfile(const LinkProfile& profile) {
+    bool ok = DrvResetDevice() == FT_OK;
     if (profile.divisor != 0) {
-        DrvSetDivisor(profile.divisor);
+        ok = DrvSetDivisor(profile.divisor) == FT_OK && ok;
     } else {
-        DrvSetBaudRate(profile.baudRate);
+        ok = DrvSetBaudRate(profile.baudRate) == FT_OK && ok;
     }
-    DrvSetDataCharacteristics(profile.wordLength, profile.stopBits, profile.parity);
-    DrvSetFlowControl(FT_FLOW_NONE, kXon, kXoff);
-    DrvSetTimeouts(kLinkTimeoutMs, kLinkTimeoutMs);
-    DrvPurge(FT_PURGE_RX);
+    ok = DrvSetDataCharacteristics(profile.wordLength, profile.stopBits, profile.parity) == FT_OK &&
+         ok;
+    ok = DrvSetFlowControl(FT_FLOW_NONE, kXon, kXoff) == FT_OK && ok;
+    ok = DrvSetTimeouts(kLinkTimeoutMs, kLinkTimeoutMs) == FT_OK && ok;
+    ok = DrvPurge(FT_PURGE_RX) == FT_OK && ok;
+    return ok;
 }
 
 }  // namespace kx

@@ -45,7 +45,8 @@ int ProfileFrameBits(const LinkProfile& profile);
 std::chrono::microseconds ChipHoldTime(const LinkProfile& profile, std::size_t written);
 
 // Resets the device and sets speed, word length, flow control and time-outs, then
-// discards what the device sent before: in this order, errors not looked at.
-void ApplyLinkProfile(const LinkProfile& profile);
+// discards what the device sent before: in this order, every call made. True when every
+// call succeeded; a link half set is not the profile.
+bool ApplyLinkProfile(const LinkProfile& profile);
 
 }  // namespace kx

@@ -66,26 +66,31 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     }
     DrvWrite(m_packet, m_packetLen, &written);
     m_writtenSinceDrain += written;
+    // Kept past the file's end, where the builder's buffer is empty: a dongle that comes
+    // back may still need it.
+    m_sentPacket.assign(m_packet, m_packet + m_packetLen);
     // Progress counts the file bytes consumed: it reaches the file length at the end.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);
     if (result.switchAfter) {
-        m_switchPending = !WaitTransmitDrained();
-        if (!m_switchPending) {
-            ApplyLinkProfile(kBulkProfile);
-            m_link = kBulkProfile;
+        // Kept as the probe of a held transfer. The link moves only once the record has
+        // left on a live link, and the switch counts only when every profile call took:
+        // otherwise the device is lost, and its return shows whether it took the record.
+        m_switchRecord.assign(m_packet, m_packet + m_packetLen);
+        if (WaitTransmitDrained()) {
+            SwitchLink(kBulkProfile);
         }
     }
 }
 
 // Completed only once everything has left on a live link: a drain that finds the device
-// gone or stalled holds the transfer like any other loss.
+// gone or stalled holds the transfer like any other loss, and the device's return decides.
+// (A 0xA9 read before the drain may not be the last packet's: that packet may still have
+// been queued.)
 void CUpgradeDlg::CompleteTransfer() {
     if (!WaitTransmitDrained()) {
-        m_reachedEnd = true;
         return;
     }
-    m_reachedEnd = false;
     m_transferring = false;
     m_firstStage = true;
     // Whatever followed the last record (blank lines, text) has been read too.

@@ -1,9 +1,7 @@
 // One poll pass: drain the device's bytes, match its announcement or follow its replies,
 // and keep the first stage flowing while the transmit queue runs low. A transfer whose
-// device was lost is held after the reconnection until the device shows whether it
-// restarted (it announces itself: the transfer starts over) or not (it asks for a packet,
-// or stays silent: the transfer goes on).
-#include <algorithm>
+// device was lost is held after the reconnection until the device has shown whether it
+// restarted (device_recovery.cpp).
 #include <cstdio>
 
 #include "announce_matcher.h"
@@ -69,126 +67,12 @@ long CUpgradeDlg::OnPollDevice(UINT /*wParam*/, long /*lParam*/) {
             break;
         }
     }
-    CheckQuietDevice();
+    CheckHeldDevice();
     if (m_firstStage && tx < kPacingThreshold && m_transferring) {
         SendNextPacket(false);
     }
     UpdatePacing();
     return 0;
-}
-
-// A byte from the device while the transfer is held.
-bool CUpgradeDlg::HeldByte(std::uint8_t b) {
-    m_lastReceived = m_clock->Now();
-    switch (ClassifyReply(b)) {
-        case ReplyAction::Next:
-        case ReplyAction::Repeat:
-            // It asks for a packet: it kept what it was sent.
-            ResumeTransfer(true);
-            InterpretReply(b);
-            return true;  // the log says RESUME
-        case ReplyAction::Error:
-        case ReplyAction::IdMismatch:
-            return InterpretReply(b);
-        case ReplyAction::Echo:
-        case ReplyAction::Ignore:
-            break;
-    }
-    // Echoed as always, and watched for the announcement of a restarted bootloader.
-    const bool changed = InterpretReply(b);
-    std::string name;
-    if (FeedAnnouncement(m_matchState, m_matchIndex, name, b).requestTransfer) {
-        RestartTransfer();
-        return true;
-    }
-    return changed;
-}
-
-// A held transfer whose device has been connected and silent long enough is not
-// being announced to: the device did not restart.
-void CUpgradeDlg::CheckQuietDevice() {
-    if (!Held() || !g_connected) {
-        return;
-    }
-    const HostClock::TimePoint since = std::max(m_connectedAt, m_lastReceived);
-    if (m_clock->Now() - since >= kQuietBeforeResume) {
-        ResumeTransfer(false);
-        RefreshLog();
-    }
-}
-
-// The device restarted its bootloader: what it was sent is gone. The same file goes
-// again from its first record, at most kRestartLimit times.
-void CUpgradeDlg::RestartTransfer() {
-    m_lostSinceAnnounce = false;
-    const bool sentSomething = m_bytesSent != 0 || m_reachedEnd || !m_firstStage;
-    if (!sentSomething) {
-        SendNextPacket(false);  // nothing was lost: this is the start
-        return;
-    }
-    if (m_restarts == kRestartLimit) {
-        char reason[96];
-        std::snprintf(reason, sizeof reason, text::kRestartLimitFormat, kRestartLimit);
-        AbortTransfer(reason);
-        return;
-    }
-    ++m_restarts;
-    char line[48];
-    std::snprintf(line, sizeof line, text::kRestartFormat, m_restarts, kRestartLimit);
-    m_strLog.Append(line);
-    m_strLog.Append("\r\n");
-    m_firstStage = true;
-    m_lastWasSwitch = false;
-    m_reachedEnd = false;
-    m_switchPending = false;
-    m_file.SeekToBegin();
-    m_builder.Restart();
-    m_bytesSent = 0;
-    m_progress.SetPos(0);
-    EnableExit(false);
-    m_window.TransferRestarted(m_restarts, kRestartLimit);
-    SendNextPacket(false);
-}
-
-// The device came back without restarting: the transfer goes on where it was. In the
-// second stage the link goes back to the bulk profile the device still uses and, unless
-// the device asked for a packet, the host answers as to a repeat request: the last packet
-// again (it may not have arrived whole; a device takes a packet it already has again),
-// or the next one right after the switch record, whose erase reply may have been lost.
-void CUpgradeDlg::ResumeTransfer(bool byReply) {
-    m_lostSinceAnnounce = false;
-    ++m_resumes;
-    m_strLog.Append(text::kResume);
-    m_strLog.Append("\r\n");
-    EnableExit(false);
-    m_window.TransferResumed();
-    if (m_reachedEnd) {
-        CompleteTransfer();
-        return;
-    }
-    if (m_firstStage) {
-        return;  // the pacing rule goes on
-    }
-    if (m_switchPending) {
-        // The switch record goes again on the command link, and the link moves on as
-        // after it.
-        m_switchPending = false;
-        DWORD written = 0;
-        DrvWrite(m_packet, m_packetLen, &written);
-        m_writtenSinceDrain += written;
-        if (!WaitTransmitDrained()) {
-            m_switchPending = true;
-            return;
-        }
-        ApplyLinkProfile(kBulkProfile);
-        m_link = kBulkProfile;
-        return;
-    }
-    ApplyLinkProfile(kBulkProfile);
-    m_link = kBulkProfile;
-    if (!byReply) {
-        SendNextPacket(true);
-    }
 }
 
 bool CUpgradeDlg::InterpretReply(std::uint8_t b) {
@@ -243,8 +127,6 @@ void CUpgradeDlg::AbortTransfer(std::string_view text) {
     m_transferring = false;
     m_firstStage = true;
     m_lastAbortReason = text;
-    m_reachedEnd = false;
-    m_switchPending = false;
     ShowTransfer(text::kAborted);
     m_strLog.Append(text);
     m_strLog.Append("\r\n");

@@ -74,14 +74,17 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     m_transferring = true;
     m_lastAbortReason.clear();
     m_lastWasSwitch = false;
-    m_reachedEnd = false;
-    m_switchPending = false;
+    m_switchRecord.clear();
+    m_sentPacket.clear();
     m_restarts = 0;
     m_resumes = 0;
     // A device lost since its announcement may be starting afresh: the first packet waits
     // until it has shown whether it did (held, as after a loss during a transfer).
     m_lastProgress = m_clock->Now();
     m_builder.Restart();
+    if (m_lostSinceAnnounce) {
+        StartRecovery();
+    }
     EnableExit(false);
     ShowTransfer(text::kInProgress);
     m_window.RepaintNow();

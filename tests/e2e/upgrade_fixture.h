@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,13 +37,13 @@ class UpgradeTest : public ::testing::Test {
     void SetUp() override {
         UnbindDriverForTesting();
         kxsim_reset();
-        kxsim_set_speed(20);
         m_folder = MakeTempFolder("kx-e2e");
         window.chooser = [this](const FileChooserRequest& request) {
             requests.push_back(request);
             return chooserAnswer;
         };
         dlg = std::make_unique<CUpgradeDlg>(window);
+        SetSpeed(20);
         window.Attach(dlg.get());
         ASSERT_TRUE(dlg->OnInitDialog());
         ASSERT_TRUE(g_driverLoaded);
@@ -53,6 +55,25 @@ class UpgradeTest : public ::testing::Test {
         dlg.reset();
         UnbindDriverForTesting();
         std::filesystem::remove_all(m_folder);
+    }
+
+    // The dongle's times run `speed` times faster than real time (0: no line time), and
+    // so do the dialog's waits for a dongle that comes back, so that the two keep the
+    // proportions they have at real speed: a test at speed 20 is the real case, faster.
+    void SetSpeed(double speed) {
+        kxsim_set_speed(speed);
+        CUpgradeDlg::RecoveryTiming timing;
+        const double factor = speed > 0 ? speed : 20;
+        const auto scaled = [factor](std::chrono::milliseconds real, int floorMs) {
+            return std::chrono::milliseconds(std::max<long long>(
+                floorMs, static_cast<long long>(static_cast<double>(real.count()) / factor)));
+        };
+        timing.firstListen = scaled(timing.firstListen, 20);
+        timing.listen = scaled(timing.listen, 200);
+        timing.probeReply = scaled(timing.probeReply, 25);
+        timing.probeSettle = scaled(timing.probeSettle, 5);
+        timing.replyWait = scaled(timing.replyWait, 250);
+        dlg->SetRecoveryTiming(timing);
     }
 
     bool RunUntil(const std::function<bool()>& done, int ms = 15000) {

@@ -143,9 +143,15 @@ TEST_F(UpgradeTest, DeviceErrorRepliesAbortWithTheirReason) {
             c.provoke();
         }
         ASSERT_TRUE(RunUntil([&] { return window.Transfer() == "Transfer aborted"; }));
+        EXPECT_EQ(dlg->LastAbortReason() + "\r\n", c.logLine);
+        // The dongle starts over after its error and announces itself again: on a slow
+        // machine that announcement may already have been read in the pass of the abort,
+        // and it clears the log. Otherwise the log ends with the reason.
         const std::string& log = window.Log();
-        ASSERT_GE(log.size(), std::strlen(c.logLine));
-        EXPECT_EQ(log.substr(log.size() - std::strlen(c.logLine)), c.logLine);
+        if (log != std::string(kDeviceName) + "\r\n") {
+            ASSERT_GE(log.size(), std::strlen(c.logLine));
+            EXPECT_EQ(log.substr(log.size() - std::strlen(c.logLine)), c.logLine) << log;
+        }
         EXPECT_TRUE(window.ExitEnabled());
         EXPECT_FALSE(dlg->Transferring());
         const std::vector<std::string> calls = ConfigCalls();
@@ -153,6 +159,28 @@ TEST_F(UpgradeTest, DeviceErrorRepliesAbortWithTheirReason) {
         EXPECT_EQ(calls[calls.size() - 2], "FT_SetBaudRate(38400) = 0");
         EXPECT_EQ(calls.back(), "FT_Purge(1) = 0");
     }
+}
+
+TEST_F(UpgradeTest, AnAnnouncementMadeBeforeTheToolOpenedThePortIsLostAndTheNextOneHeard) {
+    // At power-up (the reset), long before the first timer tick opens the port; then every
+    // 200 ms at speed 20.
+    kxsim_set_announce(0, 4000);
+    const std::vector<std::uint8_t> image = TestImage(256);
+    chooserAnswer = WriteFile("firmware.dat", FirmwareFile(image, kFlashBase, kDeviceId));
+    ASSERT_TRUE(RunUntil([&] { return window.Transfer() == "Transfer completed"; }));
+    EXPECT_EQ(requests.size(), 1u);
+    // What reached the chip at 9600 8N1 before the profile was purged, never shown.
+    EXPECT_TRUE(window.Log().starts_with(std::string(kDeviceName) + "\r\n")) << window.Log();
+    std::string sent(kxsim_device_sent(nullptr, 0), '\0');
+    kxsim_device_sent(reinterpret_cast<unsigned char*>(sent.data()), sent.size());
+    std::size_t announcements = 0;
+    for (std::size_t at = sent.find(kDeviceName); at != std::string::npos;
+         at = sent.find(kDeviceName, at + 1)) {
+        ++announcements;
+    }
+    EXPECT_GE(announcements, 2u) << "the first one was heard";
+    const std::vector<std::uint8_t> flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
 }
 
 TEST_F(UpgradeTest, CancelledChooserChangesNothingAndTheNextAnnouncementAsksAgain) {

@@ -58,6 +58,12 @@ TEST_F(ConfigTest, BadLinesAreReportedByNumber) {
     EXPECT_EQ(kxsim_load_config(WriteConfig("name = A\nspeed = fast\n").c_str()), 2);
     EXPECT_EQ(kxsim_load_config(WriteConfig("colour = blue\n").c_str()), 1);
     EXPECT_EQ(kxsim_load_config(WriteConfig("latency_ms\n").c_str()), 1);
+    EXPECT_EQ(kxsim_load_config(WriteConfig("announce_repeat_ms = 10000\n"
+                                            "announce_delay_ms = 10001\n")
+                                    .c_str()),
+              2)
+        << "announcements are at most 10 s apart";
+    EXPECT_EQ(kxsim_load_config(WriteConfig("announce_from_open = maybe\n").c_str()), 1);
     EXPECT_EQ(kxsim_load_config((m_dir / "missing.conf").string().c_str()), -1);
 }
 

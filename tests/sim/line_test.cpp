@@ -88,19 +88,20 @@ TEST_F(LineTest, StalledQueueHoldsItsBytes) {
 
 TEST_F(LineTest, RepliesWaitForTheLatencyTimerOrAFullUsbPacket) {
     FT_HANDLE h = OpenConnected();
-    const double opened = kxsim_now_ms();
-    // The announcement leaves 100 ms after opening; its first byte is at the chip 1 frame
-    // (10 bits at 38400) later and the whole 25 bytes go up 16 ms after that.
-    kxsim_advance_ms(opened + 116.2 - kxsim_now_ms());
+    // The announcement leaves 100 ms after power-up (model time 0); its first byte is at the
+    // chip 1 frame (10 bits at 38400) later and the whole 25 bytes go up 16 ms after that.
+    kxsim_advance_ms(116.2 - kxsim_now_ms());
     EXPECT_EQ(Status(h).rx, 0u);
     kxsim_advance_ms(0.1);
     EXPECT_EQ(Status(h).rx, kAnnouncement.size());
     ft.Close(h);
+    kxsim_unplug();  // a power cycle: the next announcement 100 ms after it
+    kxsim_plug();
 
     kxsim_set_latency_ms(30);
     kxsim_set_name(std::string(70, 'N').c_str());  // an 80-byte announcement
     h = OpenConnected();
-    const double reopened = kxsim_now_ms();
+    const double reopened = kxsim_now_ms();  // powered up again at this moment
     kxsim_advance_ms(reopened + 116.3 - kxsim_now_ms());
     EXPECT_EQ(Status(h).rx, 62u) << "62 bytes fill a USB packet and go at once";
     kxsim_advance_ms(reopened + 146.3 - kxsim_now_ms());

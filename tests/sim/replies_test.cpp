@@ -246,4 +246,60 @@ TEST_F(RepliesTest, ReplugAfterCompletionStartsAgainWithTheFlashKept) {
     EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 4), Pattern(4, 9));
 }
 
+TEST_F(RepliesTest, ASelfPoweredDongleKeepsItsStateAndLinkAcrossADrop) {
+    kxsim_set_self_powered(1);
+    FT_HANDLE h = OpenBulk();
+    kxsim_unplug();
+    EXPECT_EQ(kxsim_device_state(), KXSIM_STATE_BULK);
+    kxsim_advance_ms(3000);
+    kxsim_plug();
+    EXPECT_EQ(kxsim_device_state(), KXSIM_STATE_BULK) << "a USB drop is no power cut for it";
+    ft.Close(h);
+    h = Open();
+    kxsim_link link{};
+    kxsim_host_link(&link);
+    EXPECT_EQ(link.baud, 9600.0) << "the bus-powered chip starts at its defaults";
+    kxsim_device_link(&link);
+    EXPECT_EQ(link.baud, 500000.0);
+    EXPECT_EQ(link.stop_bits, 2);
+    CommandProfile(h);
+    EXPECT_TRUE(After(h, 10000).empty()) << "no announcement: it did not start again";
+    BulkProfile(h);
+    Write(h, S3Run(kBase, 2));
+    EXPECT_EQ(After(h, 100), kA9);
+    Bytes expected = Pattern(16, 0);
+    const Bytes second = Pattern(16, 1);
+    expected.insert(expected.end(), second.begin(), second.end());
+    const Bytes flash = Flash();
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 32), expected);
+}
+
+TEST_F(RepliesTest, WhatASelfPoweredDongleSaysWhileTheChipIsUnpoweredIsLost) {
+    kxsim_set_self_powered(1);
+    kxsim_set_announce(100, 1000);
+    FT_HANDLE h = OpenAnnounced();
+    kxsim_unplug();
+    kxsim_advance_ms(1000);  // its repeat went out into the void
+    EXPECT_EQ(kxsim_device_sent(nullptr, 0), 2 * kAnnouncement.size());
+    kxsim_plug();
+    ft.Close(h);
+    h = OpenConnected();
+    EXPECT_TRUE(After(h, 880).empty());
+    EXPECT_EQ(Text(After(h, 100)), kAnnouncement) << "the repeat after it, on its own time";
+}
+
+TEST_F(RepliesTest, ADongleThatIsNotSelfPoweredStartsAgainAfterADrop) {
+    FT_HANDLE h = OpenBulk();
+    kxsim_unplug();
+    EXPECT_EQ(kxsim_device_state(), KXSIM_STATE_OFF);
+    kxsim_plug();
+    EXPECT_EQ(kxsim_device_state(), KXSIM_STATE_STARTING);
+    kxsim_link link{};
+    kxsim_device_link(&link);
+    EXPECT_EQ(link.baud, 38400.0);
+    ft.Close(h);
+    h = OpenConnected();
+    EXPECT_EQ(Text(After(h, 200)), kAnnouncement);
+}
+
 }  // namespace

@@ -27,8 +27,8 @@ struct QueueStatus {
 class SimTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        kxsim_reset();
         kxsim_set_manual_clock(1);
+        kxsim_reset();  // powered up at model time 0 exactly
     }
     void TearDown() override { kxsim_reset(); }
 
