@@ -81,7 +81,8 @@ class CUpgradeDlg {
     // A transfer restarted from its first record this many times at most; one more
     // restart ends it.
     static constexpr unsigned kRestartLimit = 3;
-    // How a transfer held after a reconnection finds out whether the dongle restarted.
+    // How a transfer held after a reconnection (or a lost reply) finds out whether the
+    // dongle restarted.
     // It listens on the command link, where a restarted bootloader announces itself. Past
     // the switch record it then probes: the switch record once on the bulk link, which a
     // bootloader still in its bulk stage takes and answers; no answer, and it listens
@@ -93,6 +94,9 @@ class CUpgradeDlg {
         std::chrono::milliseconds probeReply{500};    // the probe's answer within this
         std::chrono::milliseconds probeSettle{50};    // answers taken until quiet this long
         unsigned probes = 3;                          // unanswered probes before giving up
+        // Past the switch record, a reply awaited this long (the erase included) is taken
+        // as lost: the host probes, as after a drop-out.
+        std::chrono::milliseconds replyWait{5000};
     };
 
     // Seams for harnesses: the clock read and slept on, and what a connection does

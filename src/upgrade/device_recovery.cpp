@@ -14,6 +14,8 @@
 //   the command link and listen again, where a restarted dongle, which takes the probe
 //   for noise at its own rate, announces itself.
 // - After a set number of unanswered probes the transfer is aborted with what to check.
+// - A reply awaited too long past the switch record is handled the same way, from the
+//   probe on: a lost reply is a silence, and a silence decides nothing.
 #include <cstdio>
 
 #include "announce_matcher.h"
@@ -100,7 +102,19 @@ bool CUpgradeDlg::HeldByte(std::uint8_t b) {
 // Once per poll pass, after the device's bytes: moves a held transfer on when its current
 // wait is over. Every wait is bounded, and so is the number of probes.
 void CUpgradeDlg::CheckHeldDevice() {
-    if (!Held() || !g_connected) {
+    if (!g_connected || !m_transferring) {
+        return;
+    }
+    if (!m_lostSinceAnnounce && !m_firstStage &&
+        m_clock->Now() - m_lastProgress >= m_recoveryTiming.replyWait) {
+        // A reply lost on a live link (the erase reply that came before the host's link
+        // had switched, say): the probe asks the dongle where it stands.
+        m_lostSinceAnnounce = true;
+        m_probesSent = 0;
+        SendProbe();
+        return;
+    }
+    if (!Held()) {
         return;
     }
     if (m_reachedEnd) {

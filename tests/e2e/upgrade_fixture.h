@@ -72,6 +72,7 @@ class UpgradeTest : public ::testing::Test {
         timing.listen = scaled(timing.listen, 200);
         timing.probeReply = scaled(timing.probeReply, 25);
         timing.probeSettle = scaled(timing.probeSettle, 5);
+        timing.replyWait = scaled(timing.replyWait, 250);
         dlg->SetRecoveryTiming(timing);
     }
 
