@@ -8,10 +8,7 @@ namespace {
 // Model-time floors, whatever the speed factor: pauses the host must be able to outlast.
 constexpr double kAnnounceFloorSeconds = 0.020;
 constexpr double kRepeatFloorSeconds = 0.100;
-// The erase floor is what a sped-up dongle gives the host to switch its link (drain, then
-// reset and purge) before the first bulk reply: a reply that comes sooner is purged, and a
-// loaded machine's host can take tens of milliseconds. A real erase takes far longer.
-constexpr double kEraseFloorSeconds = 0.150;
+constexpr double kEraseFloorSeconds = 0.040;
 // The pause before a refusal is repeated after the switch record (no erase happens).
 constexpr double kRefusalPauseSeconds = 0.040;
 // A packet also ends when the line has been quiet this many character times.
