@@ -185,11 +185,6 @@ class CUpgradeDlg {
     // Set when the device is lost, cleared when it announces itself or a held transfer
     // resumes: a transfer running while it is set is held.
     bool m_lostSinceAnnounce = false;
-    // The device answered the last packet with 0xA9, but the drain before the completion
-    // found it gone: its return completes the transfer.
-    bool m_reachedEnd = false;
-    // The last packet written past the switch record was answered with 0xA9.
-    bool m_lastAnswered = false;
     // Where a held transfer stands after the reconnection: listening on the command link,
     // waiting for the probe's answer, or taking the answers until the line is quiet.
     enum class Recovery { Listening, Probing, Answered };

@@ -52,9 +52,6 @@ void CUpgradeDlg::StartRecovery() {
 // A byte from the device while the transfer is held.
 bool CUpgradeDlg::HeldByte(std::uint8_t b) {
     const ReplyAction action = ClassifyReply(b);
-    if (m_reachedEnd) {
-        return false;  // the last packet was answered: the return completes the transfer
-    }
     if (m_recovery != Recovery::Listening) {
         // On the bulk link: only a dongle still in its bulk stage talks at this rate.
         switch (action) {
@@ -110,16 +107,10 @@ void CUpgradeDlg::CheckHeldDevice() {
         // A reply lost on a live link (the erase reply that came before the host's link
         // had switched, say): the probe asks the dongle where it stands.
         m_lostSinceAnnounce = true;
-        m_probesSent = 0;
-        SendProbe();
+        SendProbe();  // counted with the probes since the connection
         return;
     }
     if (!Held()) {
-        return;
-    }
-    if (m_reachedEnd) {
-        ResumeTransfer();  // completes on the live device
-        RefreshLog();
         return;
     }
     const RecoveryTiming& timing = m_recoveryTiming;
@@ -184,8 +175,10 @@ void CUpgradeDlg::SendProbe() {
 // Neither an announcement nor an answer: the dongle may have finished the file with its
 // last reply lost (it then stays silent), or restarted without being heard.
 void CUpgradeDlg::GiveUpRecovery() {
-    AbortTransfer(EndsWithTermination(m_packet, m_packetLen) ? text::kNoReplyToLastPacket
-                                                             : text::kNoAnswerAfterReturn);
+    // Past the switch record an empty packet means the file's end was reached.
+    const bool atLastPacket =
+        EndsWithTermination(m_packet, m_packetLen) || (m_packetLen == 0 && !m_firstStage);
+    AbortTransfer(atLastPacket ? text::kNoReplyToLastPacket : text::kNoAnswerAfterReturn);
     RefreshLog();
 }
 
@@ -211,8 +204,6 @@ void CUpgradeDlg::RestartTransfer() {
     m_strLog.Append("\r\n");
     m_firstStage = true;
     m_lastWasSwitch = false;
-    m_lastAnswered = false;
-    m_reachedEnd = false;
     m_file.SeekToBegin();
     m_builder.Restart();
     m_bytesSent = 0;
@@ -227,16 +218,21 @@ void CUpgradeDlg::RestartTransfer() {
 // command stage takes a record again); past it the link is already the bulk one of the
 // probe, and the last packet goes again, or the next one right after the switch record.
 void CUpgradeDlg::ResumeTransfer() {
+    if (m_packetLen == 0 && m_bytesSent != 0) {
+        // The file's end was reached and the last packet is no longer held.
+        if (m_firstStage) {
+            RestartTransfer();  // before the switch record the file may simply go again
+        } else {
+            GiveUpRecovery();  // the dongle answers, but had not taken the last packet
+        }
+        return;
+    }
     m_lostSinceAnnounce = false;
     ++m_resumes;
     m_strLog.Append(text::kResume);
     m_strLog.Append("\r\n");
     EnableExit(false);
     m_window.TransferResumed();
-    if (m_reachedEnd) {
-        CompleteTransfer();
-        return;
-    }
     if (m_firstStage && m_bytesSent == 0) {
         return;  // nothing went out yet: the pacing rule starts the file
     }

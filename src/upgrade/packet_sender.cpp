@@ -66,7 +66,6 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     }
     DrvWrite(m_packet, m_packetLen, &written);
     m_writtenSinceDrain += written;
-    m_lastAnswered = false;
     // Progress counts the file bytes consumed: it reaches the file length at the end.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);
@@ -82,15 +81,13 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
 }
 
 // Completed only once everything has left on a live link: a drain that finds the device
-// gone or stalled holds the transfer like any other loss. Past the switch record the
-// device has answered the last packet with 0xA9, and its return completes the transfer;
-// before it nothing was answered, and the return decides as for any loss.
+// gone or stalled holds the transfer like any other loss, and the device's return decides.
+// (A 0xA9 read before the drain may not be the last packet's: that packet may still have
+// been queued.)
 void CUpgradeDlg::CompleteTransfer() {
     if (!WaitTransmitDrained()) {
-        m_reachedEnd = m_lastAnswered;
         return;
     }
-    m_reachedEnd = false;
     m_transferring = false;
     m_firstStage = true;
     // Whatever followed the last record (blank lines, text) has been read too.

@@ -78,8 +78,6 @@ long CUpgradeDlg::OnPollDevice(UINT /*wParam*/, long /*lParam*/) {
 bool CUpgradeDlg::InterpretReply(std::uint8_t b) {
     switch (ClassifyReply(b)) {
         case ReplyAction::Next:
-            // Past the switch record 0xA9 says the last packet was taken whole.
-            m_lastAnswered = !m_firstStage;
             SendNextPacket(false);
             return false;
         case ReplyAction::Repeat:
@@ -129,7 +127,6 @@ void CUpgradeDlg::AbortTransfer(std::string_view text) {
     m_transferring = false;
     m_firstStage = true;
     m_lastAbortReason = text;
-    m_reachedEnd = false;
     ShowTransfer(text::kAborted);
     m_strLog.Append(text);
     m_strLog.Append("\r\n");

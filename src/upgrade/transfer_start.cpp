@@ -74,8 +74,6 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     m_transferring = true;
     m_lastAbortReason.clear();
     m_lastWasSwitch = false;
-    m_reachedEnd = false;
-    m_lastAnswered = false;
     m_switchRecord.clear();
     m_restarts = 0;
     m_resumes = 0;
