@@ -36,6 +36,27 @@ constexpr auto kStuckLimit = 30s;
 // How often an idle dongle announces itself again.
 constexpr double kRepeatMs = 3000;
 
+// What the dongle last said and the host's last configuration calls, for a hang's report.
+std::string DeviceTrace() {
+    std::vector<unsigned char> sent(kxsim_device_sent(nullptr, 0));
+    kxsim_device_sent(sent.data(), sent.size());
+    std::string text =
+        "; dongle time " + std::to_string(static_cast<long>(kxsim_now_ms())) + " ms, it last sent";
+    char hex[4];
+    for (std::size_t i = sent.size() > 4 ? sent.size() - 4 : 0; i < sent.size(); ++i) {
+        std::snprintf(hex, sizeof hex, " %02X", sent[i]);
+        text += hex;
+    }
+    text += "; host's last calls:";
+    const std::size_t calls = kxsim_config_count();
+    for (std::size_t i = calls > 3 ? calls - 3 : 0; i < calls; ++i) {
+        char call[96];
+        kxsim_config_text(i, call, sizeof call);
+        text += std::string(" ") + call + ";";
+    }
+    return text;
+}
+
 std::uint64_t AllCalls() {
     std::uint64_t calls = 0;
     for (int entry = 0; entry < KXSIM_FT_ENTRY_COUNT; ++entry) {
@@ -282,7 +303,7 @@ RunResult SweepHarness::ThroughTheWindow(const SweepCase& c, std::uint64_t k) {
                           asked, dlg.Transferring(), dlg.Held(), dlg.Restarts(), dlg.Resumes(),
                           window.Connection().c_str(), kxsim_device_state(), kxsim_packet_count());
             run.outcome = Outcome::Hang;
-            run.problem = state;
+            run.problem = state + DeviceTrace();
         }
         run.calls = AllCalls();
         dlg.OnEndDialog();
@@ -347,7 +368,7 @@ RunResult SweepHarness::ThroughTheFlasher(const SweepCase& c, std::uint64_t k) {
         }
     } else {
         run.outcome = stop.load() ? Outcome::Hang : Outcome::Failed;
-        run.problem = "exit status " + std::to_string(status) + ": " + errors;
+        run.problem = "exit status " + std::to_string(status) + ": " + errors + DeviceTrace();
     }
     run.calls = AllCalls();
     UnbindDriverForTesting();

@@ -77,8 +77,9 @@ TEST_P(UnplugSweep, EveryCallOfAWholeUpgrade) {
         for (std::uint64_t k = 1 + e.shard * stride; k <= clean.calls; k += kShards * stride) {
             tally.Add(k, harness.Run(c, k));
         }
-        std::printf("%s, unplug before call k = %u.. of %llu (every %llu): %s\n", name.c_str(),
-                    1 + e.shard, static_cast<unsigned long long>(clean.calls),
+        std::printf("%s, unplug before call k = %llu.. of %llu (every %llu): %s\n", name.c_str(),
+                    static_cast<unsigned long long>(1 + e.shard * stride),
+                    static_cast<unsigned long long>(clean.calls),
                     static_cast<unsigned long long>(kShards * stride), tally.Summary().c_str());
         std::fflush(stdout);
         EXPECT_EQ(tally.Failures(), 0u) << name << ": " << tally.Summary() << "\n"
