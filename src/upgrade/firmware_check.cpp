@@ -10,14 +10,12 @@ namespace {
 
 constexpr std::uint8_t kCR = 0x0D;
 constexpr std::uint8_t kLF = 0x0A;
-constexpr std::uint32_t kS3PerPacket = 32;
 
 // A record as the packet builder frames it: its bytes as sent, without the line end.
 struct Framed {
     std::size_t begin = 0, end = 0;  // offsets into the image
     std::uint32_t line = 0;
     bool atLineStart = false;
-    bool endedByEof = false;  // end of file inside the record ends the packet too
 };
 
 class Framer {
@@ -40,18 +38,15 @@ class Framer {
         record.begin = m_pos;
         record.line = m_line;
         record.atLineStart = lineStart;
-        record.endedByEof = false;
         Consume();  // the record's first byte
         if (m_pos == m_image.size()) {
             record.end = m_pos;
-            record.endedByEof = true;
             return true;
         }
         Consume();  // the type byte, whatever it is
         for (;;) {
             if (m_pos == m_image.size()) {
                 record.end = m_pos;
-                record.endedByEof = true;
                 return true;
             }
             const std::uint8_t b = m_image[m_pos];
@@ -264,108 +259,91 @@ void CheckOverlaps(std::vector<Segment> segments, const std::vector<std::uint8_t
     }
 }
 
-// Groups the records into packets as the packet builder does, and flags a packet that
-// would outgrow the packet buffer.
-class PacketCounter {
-  public:
-    explicit PacketCounter(ImageCheck& check) : m_check(check) {}
+// A packet the builder cannot hold, named as the user can find it: the record alone, or
+// the packet's records up to the one that no longer fits. `last` is that record's index.
+CheckFinding TooLong(const BuildResult& result, const std::vector<Framed>& records,
+                     std::size_t last, std::uint64_t& bytes) {
+    const std::size_t count = std::clamp<std::size_t>(result.packetRecords, 1, last + 1);
+    bytes = 0;
+    for (std::size_t i = last + 1 - count; i <= last; ++i) {
+        bytes += records[i].end - records[i].begin;
+    }
+    char text[200];
+    if (count == 1) {
+        std::snprintf(
+            text, sizeof text, "record of %llu bytes does not fit in the %u-byte packet buffer",
+            static_cast<unsigned long long>(bytes), static_cast<unsigned>(kPacketCapacity));
+    } else {
+        std::snprintf(text, sizeof text,
+                      "packet of %u records (lines %u to %u) is %llu bytes, more than "
+                      "the %u-byte packet buffer",
+                      static_cast<unsigned>(count), static_cast<unsigned>(result.packetLine),
+                      static_cast<unsigned>(result.recordLine),
+                      static_cast<unsigned long long>(bytes),
+                      static_cast<unsigned>(kPacketCapacity));
+    }
+    return {result.packetLine, text};
+}
 
-    void Add(std::span<const std::uint8_t> image, const Framed& record) {
-        const std::size_t length = record.end - record.begin;
-        const std::uint8_t lead = image[record.begin];
-        // The builder goes by the type byte alone: a `Z3` record shares a packet as `S3` does.
-        const bool typeThree = length >= 2 && image[record.begin + 1] == '3';
-        if (m_firstStage) {
-            Start(record);
-            Take(length, record);
-            End(true);
-            if (lead == 'Z') {
-                m_firstStage = false;
+// Runs the packet builder itself over the image, as the transfer will: the packets each
+// stage sends, and every packet it cannot hold. After such a packet it goes on after the
+// record that did not fit, so that a later one is found too.
+void CountPackets(std::span<const std::uint8_t> image, const std::vector<Framed>& records,
+                  ImageCheck& check) {
+    std::uint8_t packet[kPacketCapacity];
+    std::uint16_t packetLen = 0;
+    bool firstStage = true;
+    bool lastWasSwitch = false;
+    PacketBuilder builder(packet, packetLen, firstStage, lastWasSwitch);
+    MemoryByteSource file(
+        std::string_view(reinterpret_cast<const char*>(image.data()), image.size()));
+    for (;;) {
+        const bool inFirstStage = firstStage;
+        const BuildResult result = builder.Build(file);
+        if (result.outcome != BuildOutcome::Packet &&
+            result.outcome != BuildOutcome::RecordTooLong) {
+            return;  // end of file: memory is never unreadable
+        }
+        std::uint64_t bytes = packetLen;
+        if (result.outcome == BuildOutcome::RecordTooLong) {
+            // The record that did not fit, as the check frames it: the same record.
+            const auto at = std::lower_bound(
+                records.begin(), records.end(), result.recordOffset,
+                [](const Framed& r, std::uint64_t offset) { return r.begin < offset; });
+            if (at == records.end()) {
+                return;
             }
-            return;
+            check.findings.push_back(
+                TooLong(result, records, static_cast<std::size_t>(at - records.begin()), bytes));
+            if (at->end > file.Consumed()) {
+                file.Skip(static_cast<std::size_t>(at->end - file.Consumed()));
+            }
+            if (inFirstStage && image[at->begin] == 'Z') {
+                firstStage = false;  // a switch record too long still ends the first stage
+            }
         }
-        if (!m_open) {
-            Start(record);
-        }
-        Take(length, record);
-        if (typeThree && m_s3 + 1 < kS3PerPacket && !record.endedByEof) {
-            ++m_s3;
-        } else {
-            End(false);
-        }
+        (inFirstStage ? check.firstStagePackets : check.secondStagePackets) += 1;
+        (inFirstStage ? check.firstStageBytes : check.secondStageBytes) += bytes;
     }
-    void Finish() {
-        if (m_open) {
-            End(false);
-        }
-    }
-
-  private:
-    void Start(const Framed& record) {
-        m_open = true;
-        m_length = 0;
-        m_records = 0;
-        m_s3 = 0;
-        m_firstLine = record.line;
-    }
-    void Take(std::size_t length, const Framed& record) {
-        m_length += length;
-        ++m_records;
-        m_lastLine = record.line;
-    }
-    void End(bool firstStage) {
-        m_open = false;
-        if (firstStage) {
-            ++m_check.firstStagePackets;
-            m_check.firstStageBytes += m_length;
-        } else {
-            ++m_check.secondStagePackets;
-            m_check.secondStageBytes += m_length;
-        }
-        if (m_length <= kPacketCapacity) {
-            return;
-        }
-        char text[200];
-        if (m_records == 1) {
-            std::snprintf(
-                text, sizeof text, "record of %llu bytes does not fit in the %u-byte packet buffer",
-                static_cast<unsigned long long>(m_length), static_cast<unsigned>(kPacketCapacity));
-        } else {
-            std::snprintf(text, sizeof text,
-                          "packet of %u records (lines %u to %u) is %llu bytes, more than "
-                          "the %u-byte packet buffer",
-                          static_cast<unsigned>(m_records), static_cast<unsigned>(m_firstLine),
-                          static_cast<unsigned>(m_lastLine),
-                          static_cast<unsigned long long>(m_length),
-                          static_cast<unsigned>(kPacketCapacity));
-        }
-        m_check.findings.push_back({m_firstLine, text});
-    }
-
-    ImageCheck& m_check;
-    bool m_firstStage = true;
-    bool m_open = false;
-    std::uint64_t m_length = 0;
-    std::uint32_t m_records = 0, m_s3 = 0, m_firstLine = 0, m_lastLine = 0;
-};
+}
 
 }  // namespace
 
 ImageCheck CheckImage(std::span<const std::uint8_t> image) {
     ImageCheck check;
     Framer framer(image);
-    PacketCounter packets(check);
+    std::vector<Framed> records;
     std::vector<Segment> segments;
     std::vector<std::uint8_t> data;
     std::uint32_t dataRecords = 0;
-    bool anyRecord = false;
     bool headerSeen = false;
     bool firstStage = true;
 
-    Framed record;
-    while (framer.Next(record)) {
-        anyRecord = true;
-        packets.Add(image, record);
+    for (Framed record; framer.Next(record);) {
+        records.push_back(record);
+    }
+    CountPackets(image, records, check);
+    for (const Framed& record : records) {
         const std::span<const std::uint8_t> bytes =
             image.subspan(record.begin, record.end - record.begin);
         if (bytes[0] == 'Z') {
@@ -414,8 +392,7 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
                 break;
         }
     }
-    packets.Finish();
-    if (!anyRecord) {
+    if (records.empty()) {
         check.findings.push_back({0, "no records"});
     }
     CheckOverlaps(std::move(segments), data, check);

@@ -1,8 +1,8 @@
 // Checks a firmware image before anything of it is sent: bytes in, findings out. It frames
 // records exactly as the packet builder does (a record starts at the next `S` or `Z`,
 // takes the byte after it as its type and runs to the line end), so every record it passes
-// is one the dongle will receive, and it groups them into the packets the builder will
-// send. `Z` records are the dongle's own and are not parsed.
+// is one the dongle will receive, and it runs the packet builder itself over the image to
+// count the packets. `Z` records are the dongle's own and are not parsed.
 #pragma once
 
 #include <array>

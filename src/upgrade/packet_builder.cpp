@@ -11,12 +11,11 @@ constexpr int kLF = 0x0A;
 constexpr int kRecordStart = 'S';
 constexpr int kSwitchStart = 'Z';
 constexpr int kTypeS3 = '3';
-constexpr std::uint8_t kLastS3 = 31;  // counted from 0: the 32nd `S3` record ends a packet
 
 }  // namespace
 
 struct PacketBuilder::Gather {
-    std::uint8_t s3Count = 0;
+    unsigned s3Count = 0;  // `S3` records taken into this packet
     bool more = true;
     bool switchAfter = false;
     std::uint64_t offset = 0;
@@ -120,9 +119,7 @@ PacketBuilder::Take PacketBuilder::TakeRest(ByteSource& file, Gather& gather) {
         gather.more = false;
         return Take::Record;
     }
-    if (type == kTypeS3 && gather.s3Count != kLastS3) {
-        ++gather.s3Count;
-    } else {
+    if (type != kTypeS3 || ++gather.s3Count == kS3PerPacket) {
         gather.more = false;
     }
     if (!Append(type)) {

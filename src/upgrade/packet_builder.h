@@ -3,7 +3,7 @@
 // or CR alone; the line end is not sent). In the first
 // stage every packet holds one record; the first `Z` there is the switch record, which
 // ends the first stage. In the second stage consecutive `S3` records share a packet, up
-// to 32 of them.
+// to kS3PerPacket of them.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,9 @@
 namespace kx {
 
 inline constexpr std::size_t kPacketCapacity = 4096;
+// The dongle ends a second-stage packet after this many consecutive `S3` records (or
+// after any other record, which it includes); its replies pace the packets by that rule.
+inline constexpr unsigned kS3PerPacket = 32;
 
 enum class BuildOutcome {
     Packet,         // the packet is in the buffer, ready to be written
