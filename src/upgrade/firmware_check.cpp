@@ -327,6 +327,44 @@ void CountPackets(std::span<const std::uint8_t> image, const std::vector<Framed>
     }
 }
 
+// Sent whole or not at all: a file must hold data and end with its termination record,
+// which is the last record the dongle takes. A download cut short at a line end, or two
+// files run together, is otherwise made of well-formed records.
+void CheckWhole(std::span<const std::uint8_t> image, const std::vector<Framed>& records,
+                ImageCheck& check) {
+    if (records.empty()) {
+        check.findings.push_back({0, "no records"});
+        return;
+    }
+    bool data = false;
+    for (const Framed& record : records) {
+        if (check.terminationLine != 0) {
+            check.findings.push_back(
+                {record.line, Format("record after the termination record of line %u: the file "
+                                     "may be two files run together",
+                                     check.terminationLine)});
+            break;
+        }
+        const std::uint8_t type = record.end - record.begin >= 2 && image[record.begin] == 'S'
+                                      ? image[record.begin + 1]
+                                      : 0;
+        data = data || (type >= '1' && type <= '3');
+        if (type >= '7' && type <= '9') {
+            check.terminationLine = record.line;
+            check.terminationType = type - '0';
+        }
+    }
+    if (!data) {
+        check.findings.push_back(
+            {0, "no data records (S1/S2/S3): the file holds nothing to write"});
+    }
+    if (check.terminationLine == 0) {
+        check.findings.push_back({records.back().line,
+                                  "no termination record (S7/S8/S9): the file may have been "
+                                  "cut short"});
+    }
+}
+
 }  // namespace
 
 ImageCheck CheckImage(std::span<const std::uint8_t> image) {
@@ -342,6 +380,9 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
     for (Framed record; framer.Next(record);) {
         records.push_back(record);
     }
+    // Whether the file is whole comes first: on the line where a file was cut short, that
+    // is what the user needs to know before what the cut did to the record.
+    CheckWhole(image, records, check);
     CountPackets(image, records, check);
     for (const Framed& record : records) {
         const std::span<const std::uint8_t> bytes =
@@ -391,9 +432,6 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
             default:
                 break;
         }
-    }
-    if (records.empty()) {
-        check.findings.push_back({0, "no records"});
     }
     CheckOverlaps(std::move(segments), data, check);
     std::stable_sort(check.findings.begin(), check.findings.end(),
