@@ -108,7 +108,7 @@ constexpr std::array<std::uint8_t, 10> kAddressBytes = {2, 2, 3, 4, 0, 2, 3, 4, 
 struct Parsed {
     int type = -1;
     std::uint32_t address = 0;
-    std::vector<std::uint8_t> data;
+    std::span<const std::uint8_t> data;  // into the bytes ParseS decoded the record into
 };
 
 std::string Format(const char* format, unsigned a, unsigned b = 0) {
@@ -117,8 +117,10 @@ std::string Format(const char* format, unsigned a, unsigned b = 0) {
     return text;
 }
 
-// An `S` record's fields, or the reason it is not well formed.
-bool ParseS(std::span<const std::uint8_t> record, Parsed& parsed, std::string& problem) {
+// An `S` record's fields, or the reason it is not well formed. The record's bytes are
+// decoded into `bytes`, which one check reuses for every record.
+bool ParseS(std::span<const std::uint8_t> record, std::vector<std::uint8_t>& bytes, Parsed& parsed,
+            std::string& problem) {
     if (record.size() < 2) {
         problem = "record ends after its 'S'";
         return false;
@@ -143,7 +145,7 @@ bool ParseS(std::span<const std::uint8_t> record, Parsed& parsed, std::string& p
         problem = "no byte count";
         return false;
     }
-    std::vector<std::uint8_t> bytes(digits.size() / 2);
+    bytes.resize(digits.size() / 2);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] =
             static_cast<std::uint8_t>(HexValue(digits[2 * i]) * 16 + HexValue(digits[2 * i + 1]));
@@ -176,7 +178,8 @@ bool ParseS(std::span<const std::uint8_t> record, Parsed& parsed, std::string& p
     for (unsigned i = 0; i < addressBytes; ++i) {
         parsed.address = (parsed.address << 8) | bytes[1 + i];
     }
-    parsed.data.assign(bytes.begin() + 1 + addressBytes, bytes.end() - 1);
+    parsed.data =
+        std::span<const std::uint8_t>(bytes).subspan(1 + addressBytes, count - addressBytes - 1);
     return true;
 }
 
@@ -371,6 +374,7 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
     ImageCheck check;
     Framer framer(image);
     std::vector<Framed> records;
+    std::vector<std::uint8_t> decoded;
     std::vector<Segment> segments;
     std::vector<std::uint8_t> data;
     std::uint32_t dataRecords = 0;
@@ -398,7 +402,7 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
         }
         Parsed parsed;
         std::string problem;
-        if (!ParseS(bytes, parsed, problem)) {
+        if (!ParseS(bytes, decoded, parsed, problem)) {
             check.findings.push_back({record.line, problem});
             continue;
         }
