@@ -44,6 +44,14 @@ class Framer {
             return true;
         }
         Consume();  // the type byte, whatever it is
+        // The body holds no line end: it moves no line count.
+        if (const std::size_t body =
+                BytesBeforeLineEnd(m_image.data() + m_pos, m_image.size() - m_pos);
+            body > 0) {
+            m_pos += body;
+            m_afterCR = false;
+            m_afterLineEnd = false;
+        }
         for (;;) {
             if (m_pos == m_image.size()) {
                 record.end = m_pos;
@@ -89,17 +97,21 @@ std::string Shown(std::uint8_t b) {
     return text;
 }
 
+// Each byte's value as a hexadecimal digit, -1 for a byte that is none.
+constexpr std::array<std::int8_t, 256> kHexValues = [] {
+    std::array<std::int8_t, 256> values{};
+    for (int c = 0; c < 256; ++c) {
+        values[static_cast<std::size_t>(c)] =
+            static_cast<std::int8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                     : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                            : -1);
+    }
+    return values;
+}();
+
 int HexValue(std::uint8_t c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
+    return kHexValues[c];
 }
 
 // Bytes of the address field per type digit; 0 for a type that does not exist.

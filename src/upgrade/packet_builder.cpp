@@ -167,9 +167,7 @@ std::size_t PacketBuilder::TakeBuffered(ByteSource& file) {
     if (limit == 0) {
         return 0;
     }
-    const std::uint8_t* end = std::find_if(buffered.data(), buffered.data() + limit,
-                                           [](std::uint8_t b) { return b == kCR || b == kLF; });
-    const auto count = static_cast<std::size_t>(end - buffered.data());
+    const std::size_t count = BytesBeforeLineEnd(buffered.data(), limit);
     if (count == 0) {
         return 0;
     }
