@@ -8,7 +8,8 @@
 #
 # Each .bin is made here from a fixed pseudo-random sequence; objcopy turns it into S3
 # records. A .dat is: an S0 header carrying the device id, the switch record, the S3
-# records, the S7 termination, every line ended by CR LF.
+# records, the S7 termination, every line ended by CR LF. The damaged files next to them
+# show what the check before sending refuses.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -90,6 +91,19 @@ awk 'BEGIN { ORS = "" } /^S3/ && ++n == 20 {
         printf "%s%02X\r\n", body, (("0x" sum) + 1) % 256
         next
      } { print $0 "\n" }' "$OUT/firmware-mini.dat" > "$OUT/bad-checksum.dat"
+
+# Files of good records that are not whole, all from the mini image: a download that
+# stopped at a line end after half its S3 records (no S7), one that holds only its S0 and
+# Z lines, and the file twice over (two files run together).
+awk '/^S3/ { n++ } { lines[NR] = $0 } END {
+        half = int(n / 2); s3 = 0
+        for (i = 1; i <= NR; i++) {
+            if (lines[i] ~ /^S3/ && ++s3 > half) { break }
+            print lines[i]
+        }
+     }' "$OUT/firmware-mini.dat" > "$OUT/cut-short.dat"
+head -n 2 "$OUT/firmware-mini.dat" > "$OUT/header-only.dat"
+cat "$OUT/firmware-mini.dat" "$OUT/firmware-mini.dat" > "$OUT/two-files.dat"
 
 printf '%s\r\n' \
     "KX Upgrade dongle: release notes" \

@@ -73,6 +73,11 @@ std::string CheckReport(const std::string& path, const ImageCheck& check,
                 " (" + Plural(std::uint64_t{r.last} - r.first + 1, "byte", "bytes") + ")\n";
     }
     text += "  image:    " + Plural(check.imageBytes, "byte", "bytes") + "\n";
+    text += "  end:      " +
+            (check.terminationLine > 0 ? "S" + std::to_string(check.terminationType) + " on line " +
+                                             std::to_string(check.terminationLine)
+                                       : std::string("no termination record")) +
+            "\n";
     text += "  packets:  " + std::to_string(check.firstStagePackets) + " in the first stage (" +
             Plural(check.firstStageBytes, "byte", "bytes") + "), " +
             std::to_string(check.secondStagePackets) + " in the second (" +

@@ -10,14 +10,12 @@ namespace {
 
 constexpr std::uint8_t kCR = 0x0D;
 constexpr std::uint8_t kLF = 0x0A;
-constexpr std::uint32_t kS3PerPacket = 32;
 
 // A record as the packet builder frames it: its bytes as sent, without the line end.
 struct Framed {
     std::size_t begin = 0, end = 0;  // offsets into the image
     std::uint32_t line = 0;
     bool atLineStart = false;
-    bool endedByEof = false;  // end of file inside the record ends the packet too
 };
 
 class Framer {
@@ -40,18 +38,23 @@ class Framer {
         record.begin = m_pos;
         record.line = m_line;
         record.atLineStart = lineStart;
-        record.endedByEof = false;
         Consume();  // the record's first byte
         if (m_pos == m_image.size()) {
             record.end = m_pos;
-            record.endedByEof = true;
             return true;
         }
         Consume();  // the type byte, whatever it is
+        // The body holds no line end: it moves no line count.
+        if (const std::size_t body =
+                BytesBeforeLineEnd(m_image.data() + m_pos, m_image.size() - m_pos);
+            body > 0) {
+            m_pos += body;
+            m_afterCR = false;
+            m_afterLineEnd = false;
+        }
         for (;;) {
             if (m_pos == m_image.size()) {
                 record.end = m_pos;
-                record.endedByEof = true;
                 return true;
             }
             const std::uint8_t b = m_image[m_pos];
@@ -94,17 +97,21 @@ std::string Shown(std::uint8_t b) {
     return text;
 }
 
+// Each byte's value as a hexadecimal digit, -1 for a byte that is none.
+constexpr std::array<std::int8_t, 256> kHexValues = [] {
+    std::array<std::int8_t, 256> values{};
+    for (int c = 0; c < 256; ++c) {
+        values[static_cast<std::size_t>(c)] =
+            static_cast<std::int8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                     : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                            : -1);
+    }
+    return values;
+}();
+
 int HexValue(std::uint8_t c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
+    return kHexValues[c];
 }
 
 // Bytes of the address field per type digit; 0 for a type that does not exist.
@@ -113,7 +120,7 @@ constexpr std::array<std::uint8_t, 10> kAddressBytes = {2, 2, 3, 4, 0, 2, 3, 4, 
 struct Parsed {
     int type = -1;
     std::uint32_t address = 0;
-    std::vector<std::uint8_t> data;
+    std::span<const std::uint8_t> data;  // into the bytes ParseS decoded the record into
 };
 
 std::string Format(const char* format, unsigned a, unsigned b = 0) {
@@ -122,8 +129,10 @@ std::string Format(const char* format, unsigned a, unsigned b = 0) {
     return text;
 }
 
-// An `S` record's fields, or the reason it is not well formed.
-bool ParseS(std::span<const std::uint8_t> record, Parsed& parsed, std::string& problem) {
+// An `S` record's fields, or the reason it is not well formed. The record's bytes are
+// decoded into `bytes`, which one check reuses for every record.
+bool ParseS(std::span<const std::uint8_t> record, std::vector<std::uint8_t>& bytes, Parsed& parsed,
+            std::string& problem) {
     if (record.size() < 2) {
         problem = "record ends after its 'S'";
         return false;
@@ -148,7 +157,7 @@ bool ParseS(std::span<const std::uint8_t> record, Parsed& parsed, std::string& p
         problem = "no byte count";
         return false;
     }
-    std::vector<std::uint8_t> bytes(digits.size() / 2);
+    bytes.resize(digits.size() / 2);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] =
             static_cast<std::uint8_t>(HexValue(digits[2 * i]) * 16 + HexValue(digits[2 * i + 1]));
@@ -181,7 +190,8 @@ bool ParseS(std::span<const std::uint8_t> record, Parsed& parsed, std::string& p
     for (unsigned i = 0; i < addressBytes; ++i) {
         parsed.address = (parsed.address << 8) | bytes[1 + i];
     }
-    parsed.data.assign(bytes.begin() + 1 + addressBytes, bytes.end() - 1);
+    parsed.data =
+        std::span<const std::uint8_t>(bytes).subspan(1 + addressBytes, count - addressBytes - 1);
     return true;
 }
 
@@ -264,108 +274,133 @@ void CheckOverlaps(std::vector<Segment> segments, const std::vector<std::uint8_t
     }
 }
 
-// Groups the records into packets as the packet builder does, and flags a packet that
-// would outgrow the packet buffer.
-class PacketCounter {
-  public:
-    explicit PacketCounter(ImageCheck& check) : m_check(check) {}
+// A packet the builder cannot hold, named as the user can find it: the record alone, or
+// the packet's records up to the one that no longer fits. `last` is that record's index.
+CheckFinding TooLong(const BuildResult& result, const std::vector<Framed>& records,
+                     std::size_t last, std::uint64_t& bytes) {
+    const std::size_t count = std::clamp<std::size_t>(result.packetRecords, 1, last + 1);
+    bytes = 0;
+    for (std::size_t i = last + 1 - count; i <= last; ++i) {
+        bytes += records[i].end - records[i].begin;
+    }
+    char text[200];
+    if (count == 1) {
+        std::snprintf(
+            text, sizeof text, "record of %llu bytes does not fit in the %u-byte packet buffer",
+            static_cast<unsigned long long>(bytes), static_cast<unsigned>(kPacketCapacity));
+    } else {
+        std::snprintf(text, sizeof text,
+                      "packet of %u records (lines %u to %u) is %llu bytes, more than "
+                      "the %u-byte packet buffer",
+                      static_cast<unsigned>(count), static_cast<unsigned>(result.packetLine),
+                      static_cast<unsigned>(result.recordLine),
+                      static_cast<unsigned long long>(bytes),
+                      static_cast<unsigned>(kPacketCapacity));
+    }
+    return {result.packetLine, text};
+}
 
-    void Add(std::span<const std::uint8_t> image, const Framed& record) {
-        const std::size_t length = record.end - record.begin;
-        const std::uint8_t lead = image[record.begin];
-        // The builder goes by the type byte alone: a `Z3` record shares a packet as `S3` does.
-        const bool typeThree = length >= 2 && image[record.begin + 1] == '3';
-        if (m_firstStage) {
-            Start(record);
-            Take(length, record);
-            End(true);
-            if (lead == 'Z') {
-                m_firstStage = false;
+// Runs the packet builder itself over the image, as the transfer will: the packets each
+// stage sends, and every packet it cannot hold. After such a packet it goes on after the
+// record that did not fit, so that a later one is found too.
+void CountPackets(std::span<const std::uint8_t> image, const std::vector<Framed>& records,
+                  ImageCheck& check) {
+    std::uint8_t packet[kPacketCapacity];
+    std::uint16_t packetLen = 0;
+    bool firstStage = true;
+    bool lastWasSwitch = false;
+    PacketBuilder builder(packet, packetLen, firstStage, lastWasSwitch);
+    MemoryByteSource file(
+        std::string_view(reinterpret_cast<const char*>(image.data()), image.size()));
+    for (;;) {
+        const bool inFirstStage = firstStage;
+        const BuildResult result = builder.Build(file);
+        if (result.outcome != BuildOutcome::Packet &&
+            result.outcome != BuildOutcome::RecordTooLong) {
+            return;  // end of file: memory is never unreadable
+        }
+        std::uint64_t bytes = packetLen;
+        if (result.outcome == BuildOutcome::RecordTooLong) {
+            // The record that did not fit, as the check frames it: the same record.
+            const auto at = std::lower_bound(
+                records.begin(), records.end(), result.recordOffset,
+                [](const Framed& r, std::uint64_t offset) { return r.begin < offset; });
+            if (at == records.end()) {
+                return;
             }
-            return;
+            check.findings.push_back(
+                TooLong(result, records, static_cast<std::size_t>(at - records.begin()), bytes));
+            if (at->end > file.Consumed()) {
+                file.Skip(static_cast<std::size_t>(at->end - file.Consumed()));
+            }
+            if (inFirstStage && image[at->begin] == 'Z') {
+                firstStage = false;  // a switch record too long still ends the first stage
+            }
         }
-        if (!m_open) {
-            Start(record);
-        }
-        Take(length, record);
-        if (typeThree && m_s3 + 1 < kS3PerPacket && !record.endedByEof) {
-            ++m_s3;
-        } else {
-            End(false);
-        }
+        (inFirstStage ? check.firstStagePackets : check.secondStagePackets) += 1;
+        (inFirstStage ? check.firstStageBytes : check.secondStageBytes) += bytes;
     }
-    void Finish() {
-        if (m_open) {
-            End(false);
-        }
-    }
+}
 
-  private:
-    void Start(const Framed& record) {
-        m_open = true;
-        m_length = 0;
-        m_records = 0;
-        m_s3 = 0;
-        m_firstLine = record.line;
+// Sent whole or not at all: a file must hold data and end with its termination record,
+// which is the last record the dongle takes. A download cut short at a line end, or two
+// files run together, is otherwise made of well-formed records.
+void CheckWhole(std::span<const std::uint8_t> image, const std::vector<Framed>& records,
+                ImageCheck& check) {
+    if (records.empty()) {
+        check.findings.push_back({0, "no records"});
+        return;
     }
-    void Take(std::size_t length, const Framed& record) {
-        m_length += length;
-        ++m_records;
-        m_lastLine = record.line;
+    bool data = false;
+    for (const Framed& record : records) {
+        if (check.terminationLine != 0) {
+            check.findings.push_back(
+                {record.line, Format("record after the termination record of line %u: the file "
+                                     "may be two files run together",
+                                     check.terminationLine)});
+            break;
+        }
+        const std::uint8_t type = record.end - record.begin >= 2 && image[record.begin] == 'S'
+                                      ? image[record.begin + 1]
+                                      : 0;
+        data = data || (type >= '1' && type <= '3');
+        if (type >= '7' && type <= '9') {
+            check.terminationLine = record.line;
+            check.terminationType = type - '0';
+        }
     }
-    void End(bool firstStage) {
-        m_open = false;
-        if (firstStage) {
-            ++m_check.firstStagePackets;
-            m_check.firstStageBytes += m_length;
-        } else {
-            ++m_check.secondStagePackets;
-            m_check.secondStageBytes += m_length;
-        }
-        if (m_length <= kPacketCapacity) {
-            return;
-        }
-        char text[200];
-        if (m_records == 1) {
-            std::snprintf(
-                text, sizeof text, "record of %llu bytes does not fit in the %u-byte packet buffer",
-                static_cast<unsigned long long>(m_length), static_cast<unsigned>(kPacketCapacity));
-        } else {
-            std::snprintf(text, sizeof text,
-                          "packet of %u records (lines %u to %u) is %llu bytes, more than "
-                          "the %u-byte packet buffer",
-                          static_cast<unsigned>(m_records), static_cast<unsigned>(m_firstLine),
-                          static_cast<unsigned>(m_lastLine),
-                          static_cast<unsigned long long>(m_length),
-                          static_cast<unsigned>(kPacketCapacity));
-        }
-        m_check.findings.push_back({m_firstLine, text});
+    if (!data) {
+        check.findings.push_back(
+            {0, "no data records (S1/S2/S3): the file holds nothing to write"});
     }
-
-    ImageCheck& m_check;
-    bool m_firstStage = true;
-    bool m_open = false;
-    std::uint64_t m_length = 0;
-    std::uint32_t m_records = 0, m_s3 = 0, m_firstLine = 0, m_lastLine = 0;
-};
+    if (check.terminationLine == 0) {
+        check.findings.push_back({records.back().line,
+                                  "no termination record (S7/S8/S9): the file may have been "
+                                  "cut short"});
+    }
+}
 
 }  // namespace
 
 ImageCheck CheckImage(std::span<const std::uint8_t> image) {
     ImageCheck check;
     Framer framer(image);
-    PacketCounter packets(check);
+    std::vector<Framed> records;
+    std::vector<std::uint8_t> decoded;
     std::vector<Segment> segments;
     std::vector<std::uint8_t> data;
     std::uint32_t dataRecords = 0;
-    bool anyRecord = false;
     bool headerSeen = false;
     bool firstStage = true;
 
-    Framed record;
-    while (framer.Next(record)) {
-        anyRecord = true;
-        packets.Add(image, record);
+    for (Framed record; framer.Next(record);) {
+        records.push_back(record);
+    }
+    // Whether the file is whole comes first: on the line where a file was cut short, that
+    // is what the user needs to know before what the cut did to the record.
+    CheckWhole(image, records, check);
+    CountPackets(image, records, check);
+    for (const Framed& record : records) {
         const std::span<const std::uint8_t> bytes =
             image.subspan(record.begin, record.end - record.begin);
         if (bytes[0] == 'Z') {
@@ -379,7 +414,7 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
         }
         Parsed parsed;
         std::string problem;
-        if (!ParseS(bytes, parsed, problem)) {
+        if (!ParseS(bytes, decoded, parsed, problem)) {
             check.findings.push_back({record.line, problem});
             continue;
         }
@@ -413,10 +448,6 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
             default:
                 break;
         }
-    }
-    packets.Finish();
-    if (!anyRecord) {
-        check.findings.push_back({0, "no records"});
     }
     CheckOverlaps(std::move(segments), data, check);
     std::stable_sort(check.findings.begin(), check.findings.end(),

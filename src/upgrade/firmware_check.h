@@ -1,8 +1,9 @@
 // Checks a firmware image before anything of it is sent: bytes in, findings out. It frames
 // records exactly as the packet builder does (a record starts at the next `S` or `Z`,
 // takes the byte after it as its type and runs to the line end), so every record it passes
-// is one the dongle will receive, and it groups them into the packets the builder will
-// send. `Z` records are the dongle's own and are not parsed.
+// is one the dongle will receive, and it runs the packet builder itself over the image to
+// count the packets. `Z` records are the dongle's own and are not parsed. A file passes
+// only whole: data records, a termination record, and nothing after it.
 #pragma once
 
 #include <array>
@@ -32,6 +33,9 @@ struct ImageCheck {
     std::uint32_t zRecords = 0;
     std::vector<AddressRange> ranges;  // the addresses the data records cover, merged
     std::uint64_t imageBytes = 0;      // distinct addresses written
+    // The termination record (`S7`, `S8` or `S9`) that ends the image; 0 when there is none.
+    std::uint32_t terminationLine = 0;
+    int terminationType = 0;
     // The packets each stage sends and their bytes on the wire.
     std::uint32_t firstStagePackets = 0, secondStagePackets = 0;
     std::uint64_t firstStageBytes = 0, secondStageBytes = 0;

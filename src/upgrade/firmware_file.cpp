@@ -137,26 +137,25 @@ bool FirmwareFile::Open(const std::string& utf8Path) {
         return false;
     }
     // Read to the end rather than to the size found at the open: what is sent is what was
-    // read, whatever the size said.
+    // read, whatever the size said. Each piece goes through a buffer of its own, so the
+    // image grows by what was read, not by zero-filled room for a piece that never came.
     std::vector<std::uint8_t> image;
-    constexpr std::size_t kChunk = 64 * 1024;
+    std::uint8_t piece[16 * 1024];
     for (;;) {
-        const std::size_t at = image.size();
-        image.resize(at + kChunk);
-        const long long got = ReadRaw(*handle, image.data() + at, kChunk);
+        const long long got = ReadRaw(*handle, piece, sizeof piece);
         if (got < 0) {
             CloseRaw(*handle);
             m_problem = "cannot be read";
             return false;
         }
-        image.resize(at + static_cast<std::size_t>(got));
+        if (got == 0) {
+            break;
+        }
+        image.insert(image.end(), piece, piece + got);
         if (image.size() > kMaxFirmwareFileSize) {
             CloseRaw(*handle);
             m_problem = "larger than 64 MiB: not a firmware image";
             return false;
-        }
-        if (got == 0) {
-            break;
         }
     }
     image.shrink_to_fit();

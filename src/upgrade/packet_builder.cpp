@@ -11,12 +11,11 @@ constexpr int kLF = 0x0A;
 constexpr int kRecordStart = 'S';
 constexpr int kSwitchStart = 'Z';
 constexpr int kTypeS3 = '3';
-constexpr std::uint8_t kLastS3 = 31;  // counted from 0: the 32nd `S3` record ends a packet
 
 }  // namespace
 
 struct PacketBuilder::Gather {
-    std::uint8_t s3Count = 0;
+    unsigned s3Count = 0;  // `S3` records taken into this packet
     bool more = true;
     bool switchAfter = false;
     std::uint64_t offset = 0;
@@ -120,9 +119,7 @@ PacketBuilder::Take PacketBuilder::TakeRest(ByteSource& file, Gather& gather) {
         gather.more = false;
         return Take::Record;
     }
-    if (type == kTypeS3 && gather.s3Count != kLastS3) {
-        ++gather.s3Count;
-    } else {
+    if (type != kTypeS3 || ++gather.s3Count == kS3PerPacket) {
         gather.more = false;
     }
     if (!Append(type)) {
@@ -170,9 +167,7 @@ std::size_t PacketBuilder::TakeBuffered(ByteSource& file) {
     if (limit == 0) {
         return 0;
     }
-    const std::uint8_t* end = std::find_if(buffered.data(), buffered.data() + limit,
-                                           [](std::uint8_t b) { return b == kCR || b == kLF; });
-    const auto count = static_cast<std::size_t>(end - buffered.data());
+    const std::size_t count = BytesBeforeLineEnd(buffered.data(), limit);
     if (count == 0) {
         return 0;
     }

@@ -3,17 +3,33 @@
 // or CR alone; the line end is not sent). In the first
 // stage every packet holds one record; the first `Z` there is the switch record, which
 // ends the first stage. In the second stage consecutive `S3` records share a packet, up
-// to 32 of them.
+// to kS3PerPacket of them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "byte_source.h"
 
 namespace kx {
 
 inline constexpr std::size_t kPacketCapacity = 4096;
+// The dongle ends a second-stage packet after this many consecutive `S3` records (or
+// after any other record, which it includes); its replies pace the packets by that rule.
+inline constexpr unsigned kS3PerPacket = 32;
+
+// How many of `size` bytes come before the first CR or LF (all of them when none does):
+// the rest of a record's line, found by the C library's scan rather than byte by byte.
+inline std::size_t BytesBeforeLineEnd(const std::uint8_t* bytes, std::size_t size) {
+    const void* cr = std::memchr(bytes, 0x0D, size);
+    const std::size_t beforeCr =
+        cr != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(cr) - bytes)
+                      : size;
+    const void* lf = std::memchr(bytes, 0x0A, beforeCr);
+    return lf != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - bytes)
+                         : beforeCr;
+}
 
 enum class BuildOutcome {
     Packet,         // the packet is in the buffer, ready to be written

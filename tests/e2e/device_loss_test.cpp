@@ -175,21 +175,24 @@ TEST_F(UpgradeTest, AfterThreeRestartsTheNextOneAbortsTheTransfer) {
 }
 
 TEST_F(UpgradeTest, AFinalDrainThatStallsIsALossNotACompletion) {
-    // A file of a header and a short count record: the first stage reaches end of file
-    // with the last record queued, and the drain before "Transfer completed" finds the
-    // queue stuck.
-    const std::string whole = FirmwareFile(TestImage(32), kFlashBase, kDeviceId);
-    const std::string file = whole.substr(0, whole.find("\r\n") + 2) + "S5030000FC\r\n";
+    // A whole file whose bulk stage is one packet (two S3 records and the S7). That packet
+    // stays in the host's queue, and a stray 0xA9 (a reply repeated on the line) takes the
+    // tool to the end of the file with it still queued: the drain before "Transfer
+    // completed" finds the queue stuck.
+    const std::string file = FirmwareFile(TestImage(32), kFlashBase, kDeviceId);
+    ASSERT_EQ(ExpectedPackets(file).size(), 3u);
     chooserAnswer = WriteFile("short.dat", file);
     // The old timing: reopened after the loss, the dongle starts afresh and announces.
     kxsim_set_announce_from_open(1);
     kxsim_set_tx_fifo(0);  // the stuck bytes show in the driver's count
-    // The second write, the count record, stays in the host's queue: the stall is armed in
-    // the write itself, so however slowly this test runs the record cannot slip out first.
-    ASSERT_LT(kxsim_packet_count(), 2u);
-    kxsim_stall_tx_at_write(static_cast<unsigned long>(2 - kxsim_packet_count()));
-    ASSERT_TRUE(RunUntil([&] { return kxsim_packet_count() == 2 && NotResponding(); }))
-        << window.Log();
+    // The third write, the bulk packet, stays in the host's queue: the stall is armed in
+    // the write itself, so however slowly this test runs the packet cannot slip out first.
+    ASSERT_LT(kxsim_packet_count(), 3u);
+    kxsim_stall_tx_at_write(static_cast<unsigned long>(3 - kxsim_packet_count()));
+    ASSERT_TRUE(RunUntil([&] { return kxsim_packet_count() == 3; })) << window.Log();
+    const unsigned char next = 0xA9;
+    kxsim_inject(&next, 1);
+    ASSERT_TRUE(RunUntil([&] { return NotResponding(); })) << window.Log();
     EXPECT_TRUE(dlg->Transferring());
     EXPECT_NE(window.Transfer(), "Transfer completed");
     kxsim_stall_tx(0);
@@ -198,6 +201,8 @@ TEST_F(UpgradeTest, AFinalDrainThatStallsIsALossNotACompletion) {
     // The dongle went to sleep with the port closed and restarted when it was opened again.
     EXPECT_EQ(dlg->Restarts(), 1u);
     EXPECT_EQ(Packets().back().bytes, ExpectedPackets(file).back());
+    const std::vector<std::uint8_t> image = TestImage(32);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), Flash().begin()));
 }
 
 TEST_F(UpgradeTest, AnAbortWhoseDrainFindsTheDongleGoneKeepsItsReason) {

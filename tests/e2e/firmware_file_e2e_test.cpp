@@ -1,6 +1,8 @@
 // The firmware file end to end: read once at the start whatever happens to it on disk,
 // any line ends, and a file that fails its check refused before the dongle sees a byte.
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "upgrade_fixture.h"
 
@@ -130,6 +132,84 @@ TEST_F(UpgradeTest, AFileWithABadChecksumWritesNothingAndTheFlashKeepsItsFirmwar
     ASSERT_TRUE(writer.Opened());
     EXPECT_TRUE(writer.Lock());
 }
+
+// Files made of good records that are not whole: refused before the dongle sees a byte,
+// so the flash keeps its firmware (it is not even erased), with the line and the reason.
+struct NotWhole {
+    const char* name;
+    std::function<std::string(const std::string& good)> make;
+    const char* refusal;  // after "PATH"
+};
+
+void PrintTo(const NotWhole& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// The lines of a CR LF file, each with its line end.
+std::vector<std::string> Lines(const std::string& file) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < file.size();) {
+        const std::size_t end = file.find("\r\n", at) + 2;
+        lines.push_back(file.substr(at, end - at));
+        at = end;
+    }
+    return lines;
+}
+
+class NotWholeFile : public UpgradeTest, public ::testing::WithParamInterface<NotWhole> {};
+
+TEST_P(NotWholeFile, IsRefusedAndTheFlashIsNotErased) {
+    // 2 KiB in 128 S3 records: the S0 header, the Z line, lines 3 to 130, the S7 on 131.
+    const std::string good = FirmwareFile(TestImage(2048, 21), kFlashBase, kDeviceId);
+    ASSERT_EQ(Lines(good).size(), 131u);
+    const std::vector<std::uint8_t> before = Flash();
+    ASSERT_FALSE(
+        std::all_of(before.begin(), before.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    const std::string path = WriteFile("firmware.dat", GetParam().make(good));
+    chooserAnswer = path;
+    // The file was asked for and no transfer runs: refused, or (were it taken) sent to its end.
+    ASSERT_TRUE(RunUntil([&] { return !requests.empty() && !dlg->Transferring(); }))
+        << window.Log();
+
+    EXPECT_EQ(dlg->FileRefusal(), path + GetParam().refusal);
+    EXPECT_NE(window.Log().find("FILE REFUSED: " + path + GetParam().refusal + "\r\n"),
+              std::string::npos)
+        << window.Log();
+    EXPECT_FALSE(dlg->Transferring());
+    EXPECT_TRUE(window.ExitEnabled());
+    EXPECT_EQ(window.Transfer(), "");
+    EXPECT_EQ(kxsim_packet_count(), 0u);
+    EXPECT_NE(kxsim_device_state(), KXSIM_STATE_BULK);
+    EXPECT_EQ(Flash(), before);
+}
+
+const NotWhole kNotWhole[] = {
+    // A download that stopped at a line end, half its S3 records in.
+    {"CutShortAtALineEnd",
+     [](const std::string& good) {
+         const std::vector<std::string> lines = Lines(good);
+         std::string cut;
+         for (std::size_t i = 0; i < 2 + 64; ++i) {
+             cut += lines[i];
+         }
+         return cut;
+     },
+     ":66: no termination record (S7/S8/S9): the file may have been cut short"},
+    {"OnlyTheHeaderAndTheSwitchLine",
+     [](const std::string& good) {
+         const std::vector<std::string> lines = Lines(good);
+         return lines[0] + lines[1];
+     },
+     ": no data records (S1/S2/S3): the file holds nothing to write"},
+    // Two good files, the same image built twice, one after the other.
+    {"TwoGoodFilesRunTogether", [](const std::string& good) { return good + good; },
+     ":132: record after the termination record of line 131: the file may be two files run "
+     "together"},
+};
+INSTANTIATE_TEST_SUITE_P(Files, NotWholeFile, ::testing::ValuesIn(kNotWhole),
+                         [](const ::testing::TestParamInfo<NotWhole>& param) {
+                             return std::string(param.param.name);
+                         });
 
 TEST_F(UpgradeTest, AZeroLengthFileIsRefusedWithoutWriting) {
     const std::string path = WriteFile("empty.dat", "");

@@ -46,6 +46,10 @@ std::span<const std::uint8_t> Bytes(const std::string& text) {
 
 const std::string kHeader = SRec('0', 0, {'K', 'X', ' ', '1'});
 const std::string kEnd = SRec('7', 0);
+// Data and the termination record after a case's own lines, so that the file is whole.
+const std::string kTail = SRec('1', 0xF000, {0xF0}) + "\r\n" + kEnd + "\r\n";
+const std::string kCutShort = "no termination record (S7/S8/S9): the file may have been cut short";
+const std::string kNoData = "no data records (S1/S2/S3): the file holds nothing to write";
 
 struct CheckCase {
     const char* name;
@@ -75,53 +79,55 @@ const CheckCase kCases[] = {
      kHeader + "\r\n" + SRec('3', 0x100, {1, 2, 3}) + "\r\nZ1\r\n" + SRec('3', 0x103, {4}) +
          "\r\n" + SRec('5', 2) + "\r\n" + kEnd + "\r\n",
      {}},
-    // What the sender has always passed over, or sent as it stands, still goes.
+    // What the sender has always passed over, or sent as it stands, still goes: blank lines
+    // and text without record starts anywhere, after the termination record too.
     {"BlankLinesAndStrayTextWithoutRecordStarts",
-     "\r\n# built 1.0\r\n" + kHeader + "\r\n\r\nnotes: abc\r\n" + kEnd + "\r\n",
+     "\r\n# built 1.0\r\n" + kHeader + "\r\n\r\nnotes: abc\r\n" + kTail + "\r\n# end\r\n\r\n",
      {}},
     {"NoSwitchRecord", kHeader + "\r\n" + SRec('1', 0, {1}) + "\r\n" + kEnd, {}},
     {"SecondZLine", "Z1\r\n" + SRec('3', 0, {1}) + "\r\nZ2\r\n" + kEnd + "\r\n", {}},
-    {"LowerCaseHexDigits", "S1030000fc\r\n", {}},
+    {"LowerCaseHexDigits", "S1030000fc\r\n" + kEnd + "\r\n", {}},
     {"LfAndCrLineEnds", kHeader + "\n" + SRec('1', 0, {1}) + "\r" + kEnd + "\n", {}},
     {"IdenticalBytesWrittenTwice",
-     SRec('1', 0x10, {1, 2, 3}) + "\r\n" + SRec('1', 0x11, {2, 3, 4}) + "\r\n",
+     SRec('1', 0x10, {1, 2, 3}) + "\r\n" + SRec('1', 0x11, {2, 3, 4}) + "\r\n" + kEnd,
      {}},
+    {"S2DataEndedByS8", SRec('2', 0x10000, {1}) + "\r\n" + SRec('8', 0) + "\r\n", {}},
+    {"S1DataEndedByS9", SRec('1', 0x100, {1}) + "\r\n" + SRec('9', 0) + "\r\n", {}},
 
     {"EmptyFile", "", {{0, "no records"}}},
     {"TextWithoutRecords", "hello world\r\nlower s and z\r\n", {{0, "no records"}}},
     {"ChecksumMismatch",
-     kHeader + "\r\n" + SRec('1', 0, {0xAA}, 1) + "\r\n",
+     kHeader + "\r\n" + SRec('1', 0, {0xAA}, 1) + "\r\n" + kEnd + "\r\n",
      {{2, "checksum mismatch: the record says 0x52, its bytes give 0x51"}}},
-    {"NotAHexDigit", "S1030000GC\r\n", {{1, "'G' is not a hexadecimal digit"}}},
-    {"TrailingBlankIsNotHex", "S1030000FC \r\n", {{1, "' ' is not a hexadecimal digit"}}},
-    {"OddDigitCount", "S1030000FC0\r\n", {{1, "odd number of hexadecimal digits"}}},
+    {"NotAHexDigit", "S1030000GC\r\n" + kTail, {{1, "'G' is not a hexadecimal digit"}}},
+    {"TrailingBlankIsNotHex", "S1030000FC \r\n" + kTail, {{1, "' ' is not a hexadecimal digit"}}},
+    {"OddDigitCount", "S1030000FC0\r\n" + kTail, {{1, "odd number of hexadecimal digits"}}},
     {"CountTooLarge",
-     "S1050000FC\r\n",
+     "S1050000FC\r\n" + kTail,
      {{1, "byte count 5 does not match the 3 bytes that follow it"}}},
     {"CountTooSmallForAddress",
-     "S1020000\r\n",
+     "S1020000\r\n" + kTail,
      {{1, "byte count 2 is too small for a 2-byte address and the checksum"}}},
-    {"NoCount", "S1\r\n", {{1, "no byte count"}}},
-    {"UnknownTypeDigit", "S4030000FC\r\n", {{1, "unknown record type '4'"}}},
-    {"UpperSInTextIsARecord", "See notes\r\n" + kEnd + "\r\n", {{1, "unknown record type 'e'"}}},
-    {"LineOfOnlyS", "S\r\n" + kEnd + "\r\n", {{1, "unknown record type 0x0D"}}},
-    {"SAtEndOfFile", kEnd + "\r\nS", {{2, "record ends after its 'S'"}}},
+    {"NoCount", "S1\r\n" + kTail, {{1, "no byte count"}}},
+    {"UnknownTypeDigit", "S4030000FC\r\n" + kTail, {{1, "unknown record type '4'"}}},
+    {"UpperSInTextIsARecord", "See notes\r\n" + kTail, {{1, "unknown record type 'e'"}}},
+    {"LineOfOnlyS", "S\r\n" + kTail, {{1, "unknown record type 0x0D"}}},
     {"ZInsideALineBeforeTheSwitch",
-     "# Zone 2\r\nZ1\r\n" + kEnd + "\r\n",
+     "# Zone 2\r\nZ1\r\n" + kTail,
      {{1, "a 'Z' inside a line would be sent as the switch record"}}},
     {"DataRecordCountMismatch",
-     SRec('1', 0, {1}) + "\r\n" + SRec('1', 1, {2}) + "\r\n" + SRec('5', 3) + "\r\n",
+     SRec('1', 0, {1}) + "\r\n" + SRec('1', 1, {2}) + "\r\n" + SRec('5', 3) + "\r\n" + kEnd,
      {{3,
        "data record count mismatch: the record says 3, the file has 2 data records before "
        "it"}}},
     {"OverlapWithDifferentBytes",
      SRec('3', 0x1000, {1, 2, 3, 4}) + "\r\n" + kHeader + "\r\n" + SRec('3', 0x1002, {3, 9}) +
-         "\r\n",
+         "\r\n" + kEnd,
      {{3,
        "data overlaps line 1 with different bytes: address 0x00001003 gets 0x09 here and "
        "0x04 there"}}},
     {"OverlapFoundWhenTheLaterRecordHasTheLowerAddress",
-     SRec('2', 0x20, {7, 7}) + "\r\n" + SRec('2', 0x1F, {7, 8}) + "\r\n",
+     SRec('2', 0x20, {7, 7}) + "\r\n" + SRec('2', 0x1F, {7, 8}) + "\r\n" + kEnd,
      {{2,
        "data overlaps line 1 with different bytes: address 0x00000020 gets 0x08 here and "
        "0x07 there"}}},
@@ -130,7 +136,7 @@ const CheckCase kCases[] = {
     {"OverlapNamesTheLineThatWroteTheByte",
      SRec('1', 0x100, {1, 2, 3, 4}) + "\r\n" + SRec('1', 0x104, {5, 6, 7, 8}) + "\r\n" +
          SRec('1', 0x106, {7, 8, 9, 10}) + "\r\n" + SRec('1', 0x107, {0x88}) + "\r\n" +
-         SRec('1', 0x109, {0x99}) + "\r\n",
+         SRec('1', 0x109, {0x99}) + "\r\n" + kEnd,
      {{4,
        "data overlaps line 2 with different bytes: address 0x00000107 gets 0x88 here and "
        "0x08 there"},
@@ -140,9 +146,36 @@ const CheckCase kCases[] = {
     // Every problem is reported, in line order, with the line counted across line ends of
     // every kind.
     {"SeveralProblems",
-     "S1030000FD\nS1030000FC\rS1030000FB\r\n",
+     "S1030000FD\nS1030000FC\rS1030000FB\r\n" + kEnd,
      {{1, "checksum mismatch: the record says 0xFD, its bytes give 0xFC"},
       {3, "checksum mismatch: the record says 0xFB, its bytes give 0xFC"}}},
+
+    // A whole file or nothing: a file of good records is refused when it was cut short,
+    // holds nothing to write, or runs on after its end.
+    {"CutShortAtALineEnd",
+     kHeader + "\r\nZ1\r\n" + SRec('3', 0, {1}) + "\r\n" + SRec('3', 1, {2}) + "\r\n\r\n",
+     {{4, kCutShort}}},
+    {"CutShortInsideARecord",
+     kHeader + "\r\nZ1\r\n" + SRec('3', 0, {1}) + "\r\nS3080000",
+     {{4, kCutShort}, {4, "byte count 8 does not match the 2 bytes that follow it"}}},
+    {"SAtEndOfFile",
+     SRec('1', 0, {1}) + "\r\nS",
+     {{2, kCutShort}, {2, "record ends after its 'S'"}}},
+    {"EndedByACountRecord", SRec('1', 0, {1}) + "\r\n" + SRec('5', 1) + "\r\n", {{2, kCutShort}}},
+    {"HeaderAndSwitchOnly", kHeader + "\r\nZ1\r\n", {{0, kNoData}, {2, kCutShort}}},
+    {"TerminationWithoutData", kHeader + "\r\nZ1\r\n" + kEnd + "\r\n", {{0, kNoData}}},
+    {"TwoFilesRunTogether",
+     kHeader + "\r\nZ1\r\n" + SRec('3', 0, {1}) + "\r\n" + kEnd + "\r\n" + kHeader + "\r\nZ1\r\n" +
+         SRec('3', 0, {1}) + "\r\n" + kEnd + "\r\n",
+     {{5,
+       "record after the termination record of line 4: the file may be two files run "
+       "together"}}},
+    {"TextWithAnSAfterTheEnd",
+     SRec('1', 0, {1}) + "\r\n" + kEnd + "\r\nSee notes\r\n",
+     {{3,
+       "record after the termination record of line 2: the file may be two files run "
+       "together"},
+      {3, "unknown record type 'e'"}}},
 };
 INSTANTIATE_TEST_SUITE_P(Cases, FirmwareCheck, ::testing::ValuesIn(kCases), CaseName<CheckCase>);
 
@@ -152,6 +185,7 @@ TEST(FirmwareCheckPackets, PacketOutgrowingTheBufferIsNamed) {
     for (std::uint32_t i = 0; i < 32; ++i) {
         text += SRec('3', i * 59, std::vector<std::uint8_t>(59, 0x5A)) + "\r\n";
     }
+    text += kEnd + "\r\n";
     ASSERT_EQ(SRec('3', 0, std::vector<std::uint8_t>(59, 0)).size(), 132u);
     const ImageCheck check = CheckImage(Bytes(text));
     ASSERT_EQ(check.findings.size(), 1u);
@@ -186,7 +220,7 @@ TEST(FirmwareCheckPackets, CountedByTheTypeByteAsTheBuilderDoes) {
 }
 
 TEST(FirmwareCheckPackets, RecordLongerThanThePacketBuffer) {
-    const std::string text = "S00F" + std::string(kPacketCapacity, 'F') + "\r\n";
+    const std::string text = "S00F" + std::string(kPacketCapacity, 'F') + "\r\n" + kTail;
     const ImageCheck check = CheckImage(Bytes(text));
     ASSERT_EQ(check.findings.size(), 2u);
     EXPECT_EQ(check.findings[0].problem,
@@ -217,6 +251,8 @@ TEST(FirmwareCheckSummary, DescribesTheImage) {
     EXPECT_EQ(check.ranges[1].first, 0x10000u);
     EXPECT_EQ(check.ranges[1].last, 0x1009Fu);
     EXPECT_EQ(check.imageBytes, 3u + 160u);
+    EXPECT_EQ(check.terminationLine, 46u);
+    EXPECT_EQ(check.terminationType, 7);
 
     MemoryByteSource file(text);
     Transfer t;

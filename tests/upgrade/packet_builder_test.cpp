@@ -109,6 +109,11 @@ const FileCase kSecondStageCases[] = {
      "Z1\r\n" + S3Lines(0, 31) + "S705\r\n",
      {{"Z1", true}, {S3Packet(0, 31) + "S705"}}},
     {"ThirtyThreeS3", "Z1\r\n" + S3Lines(0, 33), {{"Z1", true}, {S3Packet(0, 32)}, {"S320"}}},
+    // No record is dropped at end of file: without a termination record to end it, the
+    // last packet still goes out with every record gathered into it.
+    {"FortyS3WithoutTermination",
+     "S00F\r\nZ1\r\n" + S3Lines(0, 40) + "\r\n",
+     {{"S00F"}, {"Z1", true}, {S3Packet(0, 32)}, {S3Packet(32, 8)}}},
 };
 INSTANTIATE_TEST_SUITE_P(SecondStage, PacketsFromFile, ::testing::ValuesIn(kSecondStageCases),
                          CaseName<FileCase>);

@@ -230,7 +230,7 @@ class WindowTest : public QObject {
         QTemporaryDir folder;
         const QString firmware = folder.filePath(QStringLiteral("firmware-2.0.dat"));
         const QString other = folder.filePath(QStringLiteral("notes.txt"));
-        std::ofstream(firmware.toStdString()) << "S0030000FC\r\n";
+        std::ofstream(firmware.toStdString()) << "S0030000FC\r\nS1040000AA51\r\nS9030000FC\r\n";
         std::ofstream(other.toStdString()) << "text";
         MainWindow window;
         QVERIFY(window.Start());
