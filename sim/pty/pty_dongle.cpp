@@ -54,7 +54,7 @@ void PtyDongle::Restart(Nanos now) {
         return;
     }
     m_boot.PowerDown();
-    m_boot.PowerUp();
+    m_boot.PowerUp(now);
     Rejoin();
     m_lastHostBytes = -kNever;
     if (m_hostOpen) {
