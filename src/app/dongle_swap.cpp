@@ -25,12 +25,7 @@ void CUpgradeDlg::NoteOpenedDongle() {
     // file (nothing was sent to it, so its announcement counts as no restart).
     m_restarts = 0;
     m_resumes = 0;
-    m_firstStage = true;
-    m_lastWasSwitch = false;
-    m_file.SeekToBegin();
-    m_builder.Restart();
-    m_bytesSent = 0;
-    m_progress.SetPos(0);
+    RewindTransfer();
 }
 
 }  // namespace kx

@@ -178,6 +178,7 @@ class CUpgradeDlg {
     void GiveUpRecovery();
     bool SwitchLink(const LinkProfile& profile);
     void RestartTransfer();
+    void RewindTransfer();
     void ResumeTransfer();
 
     WindowSurface& m_window;

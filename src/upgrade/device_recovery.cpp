@@ -201,15 +201,20 @@ void CUpgradeDlg::RestartTransfer() {
     std::snprintf(line, sizeof line, text::kRestartFormat, m_restarts, kRestartLimit);
     m_strLog.Append(line);
     m_strLog.Append("\r\n");
+    RewindTransfer();
+    EnableExit(false);
+    m_window.TransferRestarted(m_restarts, kRestartLimit);
+    SendNextPacket(false);
+}
+
+// The file goes again from its first record, in the first stage.
+void CUpgradeDlg::RewindTransfer() {
     m_firstStage = true;
     m_lastWasSwitch = false;
     m_file.SeekToBegin();
     m_builder.Restart();
     m_bytesSent = 0;
     m_progress.SetPos(0);
-    EnableExit(false);
-    m_window.TransferRestarted(m_restarts, kRestartLimit);
-    SendNextPacket(false);
 }
 
 // The device came back without restarting: the transfer goes on where it was, with the
