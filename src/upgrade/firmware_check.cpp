@@ -352,6 +352,7 @@ void CheckWhole(std::span<const std::uint8_t> image, const std::vector<Framed>& 
         return;
     }
     bool data = false;
+    bool switched = false;
     for (const Framed& record : records) {
         if (check.terminationLine != 0) {
             check.findings.push_back(
@@ -364,6 +365,7 @@ void CheckWhole(std::span<const std::uint8_t> image, const std::vector<Framed>& 
                                       ? image[record.begin + 1]
                                       : 0;
         data = data || (type >= '1' && type <= '3');
+        switched = switched || image[record.begin] == 'Z';
         if (type >= '7' && type <= '9') {
             check.terminationLine = record.line;
             check.terminationType = type - '0';
@@ -372,6 +374,13 @@ void CheckWhole(std::span<const std::uint8_t> image, const std::vector<Framed>& 
     if (!data) {
         check.findings.push_back(
             {0, "no data records (S1/S2/S3): the file holds nothing to write"});
+    }
+    if (data && !switched) {
+        // Without it the dongle never erases and refuses every data record, and the command
+        // stage it would be sent in has no reply that could show that before the end.
+        check.findings.push_back({records.back().line,
+                                  "no switch record (Z line): the dongle would take none of "
+                                  "its data"});
     }
     if (check.terminationLine == 0) {
         check.findings.push_back({records.back().line,

@@ -172,32 +172,6 @@ TEST_F(DeviceReturnTest, ADongleThatFinishedWithItsLastReplyLostEndsInAnAbortSay
     EXPECT_TRUE(window.ExitEnabled());
 }
 
-TEST_F(DeviceReturnTest, AFileWithoutAZLineWhoseDongleVanishesBeforeItsLastBytesIsNotCompleted) {
-    // A whole file without a switch line goes out record by record on the command link. The
-    // dongle goes inside its data record, the rest of the file still in the chip when the
-    // driver's queue reads empty: that is a loss, not a completion, and the dongle that
-    // comes back (restarted) is sent the file from its first record.
-    const std::string whole = FirmwareFile(TestImage(16), kFlashBase, kDeviceId);
-    const std::size_t zLine = whole.find("\r\nZ") + 2;
-    const std::string content =
-        whole.substr(0, zLine) + whole.substr(whole.find("\r\n", zLine) + 2);
-    chooserAnswer = WriteFile("short.dat", content);
-    ASSERT_TRUE(RunUntil([&] { return Connected(); }));
-    const std::size_t headerBytes = content.find("\r\n");
-    kxsim_unplug_after_bytes(static_cast<unsigned long>(headerBytes + 20));
-    ASSERT_TRUE(RunUntil([&] { return NotResponding(); })) << Describe();
-    EXPECT_TRUE(dlg->Transferring());
-    EXPECT_EQ(window.Transfer(), "Transfer in Progress...");
-    kxsim_plug();
-    ASSERT_TRUE(RunUntil([&] { return dlg->Restarts() == 1; })) << Describe();
-    ASSERT_TRUE(Ended()) << Describe();
-    std::size_t headers = 0;
-    for (const auto& packet : Packets()) {
-        headers += packet.bytes == content.substr(0, headerBytes) ? 1 : 0;
-    }
-    EXPECT_EQ(headers, 2u);  // once before the loss, once after the restart
-}
-
 TEST_F(DeviceReturnTest, AStrayReplyBeforeTheLastPacketLeftIsNoCompletion) {
     // The last packet stays in the host's queue and a stray 0xA9 (a reply repeated on the
     // line) takes the tool to the end of the file: the final drain stalls, the dongle is

@@ -201,6 +201,18 @@ const NotWhole kNotWhole[] = {
          return lines[0] + lines[1];
      },
      ": no data records (S1/S2/S3): the file holds nothing to write"},
+    // The good file without its switch line: the dongle would never erase and would refuse
+    // every data record, with no reply in its command stage to show it.
+    {"WithoutItsSwitchLine",
+     [](const std::string& good) {
+         const std::vector<std::string> lines = Lines(good);
+         std::string file = lines[0];
+         for (std::size_t i = 2; i < lines.size(); ++i) {
+             file += lines[i];
+         }
+         return file;
+     },
+     ":130: no switch record (Z line): the dongle would take none of its data"},
     // Two good files, the same image built twice, one after the other.
     {"TwoGoodFilesRunTogether", [](const std::string& good) { return good + good; },
      ":132: record after the termination record of line 131: the file may be two files run "

@@ -104,8 +104,7 @@ std::string Describe(const SweepCase& c) {
     return std::string(c.face == Face::Window ? "window" : "kxupgrade") +
            (c.selfPowered ? ", self-powered dongle" : ", restarting dongle") + ", absence " +
            std::to_string(c.absenceMs) + " ms, announced " + std::to_string(c.announceMs) +
-           " ms after power-up, file " + (c.zLine ? "with" : "without") + " a Z line" +
-           (c.simulatedTime ? "" : ", real time");
+           " ms after power-up" + (c.simulatedTime ? "" : ", real time");
 }
 
 void Tally::Add(std::uint64_t k, const RunResult& run) {
@@ -191,21 +190,10 @@ SweepHarness::SweepHarness() {
     const std::string file = FirmwareFile(m_image, kBase, "KX-DONGLE-2", 32);
     m_file = m_folder + "/firmware.dat";
     std::ofstream(m_file, std::ios::binary) << file;
-    // The same without its switch record: all of it goes at the command link, where the
-    // dongle refuses the first data record.
-    std::string noZ = file;
-    const std::size_t z = noZ.find("\r\nZ") + 2;
-    noZ.erase(z, noZ.find("\r\n", z) + 2 - z);
-    m_fileNoZ = m_folder + "/no-switch.dat";
-    std::ofstream(m_fileNoZ, std::ios::binary) << noZ;
 }
 
 SweepHarness::~SweepHarness() {
     std::filesystem::remove_all(m_folder);
-}
-
-Outcome SweepHarness::CleanOutcome(const SweepCase& c) {
-    return c.zLine ? Outcome::Completed : Outcome::Aborted;
 }
 
 RunResult SweepHarness::Run(const SweepCase& c, std::uint64_t k) {
@@ -274,7 +262,7 @@ RunResult SweepHarness::ThroughTheWindow(const SweepCase& c, std::uint64_t k) {
     bool asked = false;
     window.chooser = [&](const FileChooserRequest&) -> std::optional<std::string> {
         asked = true;
-        return File(c);
+        return File();
     };
     RunResult run;
     {
@@ -320,7 +308,7 @@ RunResult SweepHarness::ThroughTheFlasher(const SweepCase& c, std::uint64_t k) {
     window.displayChanged = [&] { m_watchdog.Beat(); };
     std::atomic<bool> stop{false};
     std::optional<SimClock> clock;
-    cli::FlashJob job{File(c), std::nullopt, nullptr, {}, {}};
+    cli::FlashJob job{File(), std::nullopt, nullptr, {}, {}};
     if (c.simulatedTime) {
         clock.emplace(window);
         clock->afterStep = [&] {

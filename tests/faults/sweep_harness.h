@@ -23,12 +23,10 @@ struct SweepCase {
     bool selfPowered = false;  // keeps its bootloader's state across the drop
     int absenceMs = 50;
     int announceMs = 100;  // after power-up
-    bool zLine = true;     // the file has its switch record
     bool simulatedTime = true;
 };
 
-// "window, self-powered dongle, absence 3000 ms, announced 1500 ms after power-up, file
-// without a Z line"
+// "window, self-powered dongle, absence 3000 ms, announced 1500 ms after power-up"
 std::string Describe(const SweepCase& c);
 
 enum class Outcome {
@@ -89,8 +87,6 @@ class SweepHarness {
 
     // k = 0: an undisturbed upgrade.
     RunResult Run(const SweepCase& c, std::uint64_t k);
-    // What an undisturbed upgrade of the case must end in.
-    static Outcome CleanOutcome(const SweepCase& c);
 
   private:
     void Arm(const SweepCase& c, std::uint64_t k);
@@ -99,12 +95,11 @@ class SweepHarness {
     RunResult Judge(const std::string& text, const std::string& reason, unsigned restarts,
                     unsigned resumes) const;
     bool FlashHoldsImage() const;
-    const std::string& File(const SweepCase& c) const { return c.zLine ? m_file : m_fileNoZ; }
+    const std::string& File() const { return m_file; }
 
     Watchdog m_watchdog;
     std::string m_folder;
     std::string m_file;
-    std::string m_fileNoZ;
     std::vector<std::uint8_t> m_image;
 };
 

@@ -46,8 +46,12 @@ std::span<const std::uint8_t> Bytes(const std::string& text) {
 
 const std::string kHeader = SRec('0', 0, {'K', 'X', ' ', '1'});
 const std::string kEnd = SRec('7', 0);
-// Data and the termination record after a case's own lines, so that the file is whole.
-const std::string kTail = SRec('1', 0xF000, {0xF0}) + "\r\n" + kEnd + "\r\n";
+// The switch record and the termination record: the end of a file whose data may go.
+const std::string kSwitchEnd = "Z0030000FC\r\n" + kEnd;
+const std::string kNoSwitch = "no switch record (Z line): the dongle would take none of its data";
+// The switch record, data and the termination record after a case's own lines, so that the
+// file is whole.
+const std::string kTail = SRec('1', 0xF000, {0xF0}) + "\r\n" + kSwitchEnd + "\r\n";
 const std::string kCutShort = "no termination record (S7/S8/S9): the file may have been cut short";
 const std::string kNoData = "no data records (S1/S2/S3): the file holds nothing to write";
 
@@ -84,20 +88,22 @@ const CheckCase kCases[] = {
     {"BlankLinesAndStrayTextWithoutRecordStarts",
      "\r\n# built 1.0\r\n" + kHeader + "\r\n\r\nnotes: abc\r\n" + kTail + "\r\n# end\r\n\r\n",
      {}},
-    {"NoSwitchRecord", kHeader + "\r\n" + SRec('1', 0, {1}) + "\r\n" + kEnd, {}},
+    {"NoSwitchRecord",
+     kHeader + "\r\n" + SRec('1', 0, {1}) + "\r\n" + SRec('7', 0),
+     {{3, kNoSwitch}}},
     {"SecondZLine", "Z1\r\n" + SRec('3', 0, {1}) + "\r\nZ2\r\n" + kEnd + "\r\n", {}},
-    {"LowerCaseHexDigits", "S1030000fc\r\n" + kEnd + "\r\n", {}},
-    {"LfAndCrLineEnds", kHeader + "\n" + SRec('1', 0, {1}) + "\r" + kEnd + "\n", {}},
+    {"LowerCaseHexDigits", "S1030000fc\r\n" + kSwitchEnd + "\r\n", {}},
+    {"LfAndCrLineEnds", kHeader + "\n" + SRec('1', 0, {1}) + "\r" + kSwitchEnd + "\n", {}},
     {"IdenticalBytesWrittenTwice",
-     SRec('1', 0x10, {1, 2, 3}) + "\r\n" + SRec('1', 0x11, {2, 3, 4}) + "\r\n" + kEnd,
+     SRec('1', 0x10, {1, 2, 3}) + "\r\n" + SRec('1', 0x11, {2, 3, 4}) + "\r\n" + kSwitchEnd,
      {}},
-    {"S2DataEndedByS8", SRec('2', 0x10000, {1}) + "\r\n" + SRec('8', 0) + "\r\n", {}},
-    {"S1DataEndedByS9", SRec('1', 0x100, {1}) + "\r\n" + SRec('9', 0) + "\r\n", {}},
+    {"S2DataEndedByS8", "Z1\r\n" + SRec('2', 0x10000, {1}) + "\r\n" + SRec('8', 0) + "\r\n", {}},
+    {"S1DataEndedByS9", "Z1\r\n" + SRec('1', 0x100, {1}) + "\r\n" + SRec('9', 0) + "\r\n", {}},
 
     {"EmptyFile", "", {{0, "no records"}}},
     {"TextWithoutRecords", "hello world\r\nlower s and z\r\n", {{0, "no records"}}},
     {"ChecksumMismatch",
-     kHeader + "\r\n" + SRec('1', 0, {0xAA}, 1) + "\r\n" + kEnd + "\r\n",
+     kHeader + "\r\n" + SRec('1', 0, {0xAA}, 1) + "\r\n" + kSwitchEnd + "\r\n",
      {{2, "checksum mismatch: the record says 0x52, its bytes give 0x51"}}},
     {"NotAHexDigit", "S1030000GC\r\n" + kTail, {{1, "'G' is not a hexadecimal digit"}}},
     {"TrailingBlankIsNotHex", "S1030000FC \r\n" + kTail, {{1, "' ' is not a hexadecimal digit"}}},
@@ -116,18 +122,18 @@ const CheckCase kCases[] = {
      "# Zone 2\r\nZ1\r\n" + kTail,
      {{1, "a 'Z' inside a line would be sent as the switch record"}}},
     {"DataRecordCountMismatch",
-     SRec('1', 0, {1}) + "\r\n" + SRec('1', 1, {2}) + "\r\n" + SRec('5', 3) + "\r\n" + kEnd,
+     SRec('1', 0, {1}) + "\r\n" + SRec('1', 1, {2}) + "\r\n" + SRec('5', 3) + "\r\n" + kSwitchEnd,
      {{3,
        "data record count mismatch: the record says 3, the file has 2 data records before "
        "it"}}},
     {"OverlapWithDifferentBytes",
      SRec('3', 0x1000, {1, 2, 3, 4}) + "\r\n" + kHeader + "\r\n" + SRec('3', 0x1002, {3, 9}) +
-         "\r\n" + kEnd,
+         "\r\n" + kSwitchEnd,
      {{3,
        "data overlaps line 1 with different bytes: address 0x00001003 gets 0x09 here and "
        "0x04 there"}}},
     {"OverlapFoundWhenTheLaterRecordHasTheLowerAddress",
-     SRec('2', 0x20, {7, 7}) + "\r\n" + SRec('2', 0x1F, {7, 8}) + "\r\n" + kEnd,
+     SRec('2', 0x20, {7, 7}) + "\r\n" + SRec('2', 0x1F, {7, 8}) + "\r\n" + kSwitchEnd,
      {{2,
        "data overlaps line 1 with different bytes: address 0x00000020 gets 0x08 here and "
        "0x07 there"}}},
@@ -136,7 +142,7 @@ const CheckCase kCases[] = {
     {"OverlapNamesTheLineThatWroteTheByte",
      SRec('1', 0x100, {1, 2, 3, 4}) + "\r\n" + SRec('1', 0x104, {5, 6, 7, 8}) + "\r\n" +
          SRec('1', 0x106, {7, 8, 9, 10}) + "\r\n" + SRec('1', 0x107, {0x88}) + "\r\n" +
-         SRec('1', 0x109, {0x99}) + "\r\n" + kEnd,
+         SRec('1', 0x109, {0x99}) + "\r\n" + kSwitchEnd,
      {{4,
        "data overlaps line 2 with different bytes: address 0x00000107 gets 0x88 here and "
        "0x08 there"},
@@ -146,7 +152,7 @@ const CheckCase kCases[] = {
     // Every problem is reported, in line order, with the line counted across line ends of
     // every kind.
     {"SeveralProblems",
-     "S1030000FD\nS1030000FC\rS1030000FB\r\n" + kEnd,
+     "S1030000FD\nS1030000FC\rS1030000FB\r\n" + kSwitchEnd,
      {{1, "checksum mismatch: the record says 0xFD, its bytes give 0xFC"},
       {3, "checksum mismatch: the record says 0xFB, its bytes give 0xFC"}}},
 
@@ -159,9 +165,11 @@ const CheckCase kCases[] = {
      kHeader + "\r\nZ1\r\n" + SRec('3', 0, {1}) + "\r\nS3080000",
      {{4, kCutShort}, {4, "byte count 8 does not match the 2 bytes that follow it"}}},
     {"SAtEndOfFile",
-     SRec('1', 0, {1}) + "\r\nS",
-     {{2, kCutShort}, {2, "record ends after its 'S'"}}},
-    {"EndedByACountRecord", SRec('1', 0, {1}) + "\r\n" + SRec('5', 1) + "\r\n", {{2, kCutShort}}},
+     "Z1\r\n" + SRec('1', 0, {1}) + "\r\nS",
+     {{3, kCutShort}, {3, "record ends after its 'S'"}}},
+    {"EndedByACountRecord",
+     "Z1\r\n" + SRec('1', 0, {1}) + "\r\n" + SRec('5', 1) + "\r\n",
+     {{3, kCutShort}}},
     {"HeaderAndSwitchOnly", kHeader + "\r\nZ1\r\n", {{0, kNoData}, {2, kCutShort}}},
     {"TerminationWithoutData", kHeader + "\r\nZ1\r\n" + kEnd + "\r\n", {{0, kNoData}}},
     {"TwoFilesRunTogether",
@@ -171,11 +179,11 @@ const CheckCase kCases[] = {
        "record after the termination record of line 4: the file may be two files run "
        "together"}}},
     {"TextWithAnSAfterTheEnd",
-     SRec('1', 0, {1}) + "\r\n" + kEnd + "\r\nSee notes\r\n",
-     {{3,
-       "record after the termination record of line 2: the file may be two files run "
+     SRec('1', 0, {1}) + "\r\n" + kSwitchEnd + "\r\nSee notes\r\n",
+     {{4,
+       "record after the termination record of line 3: the file may be two files run "
        "together"},
-      {3, "unknown record type 'e'"}}},
+      {4, "unknown record type 'e'"}}},
 };
 INSTANTIATE_TEST_SUITE_P(Cases, FirmwareCheck, ::testing::ValuesIn(kCases), CaseName<CheckCase>);
 
