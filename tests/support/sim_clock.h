@@ -20,6 +20,12 @@
 #include "kxsim.h"
 #include "test_platform.h"
 
+// <windows.h>, which the test platform brings in on Windows, makes MessageBox a macro for
+// MessageBoxA; the window surface's member keeps its own name here.
+#ifdef MessageBox
+#undef MessageBox
+#endif
+
 namespace kx::test {
 
 class SimClock final : public HostClock {
