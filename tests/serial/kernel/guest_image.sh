@@ -12,7 +12,7 @@ KX_GUEST_MODULES=(xhci-pci ftdi_sio)
 kernel_image() {
   local work="$1"
   local deb
-  deb="$(find "$work/pkg" -name 'linux-image-*-amd64_*.deb' 2>/dev/null | sort | tail -n 1)"
+  deb="$(find "$work/pkg" -name 'linux-image-*-amd64_*.deb' 2>/dev/null | sort | tail -n 1 || true)"
   if [ -z "$deb" ]; then
     local package sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
