@@ -13,10 +13,26 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/kx-wine-run.XXXXXX")"
 "$wine" "$@" >"$work/stdout" 2>"$work/stderr" </dev/null &
 child=$!
 trap 'kill "$child" 2>/dev/null' INT TERM HUP
+# Passed on as it comes, so that a test killed at its time-out still shows how far it got.
+tail -s 0.1 -n +1 -f --pid="$child" "$work/stdout" &
+tail -s 0.1 -n +1 -f --pid="$child" "$work/stderr" >&2 &
+# A program still running near CTest's time-out has its threads described, for the log.
+after="${KX_WINE_RUN_DESCRIBE_AFTER:-50}"
+(
+  trap 'exit 0' TERM
+  sleep "$after" </dev/null >/dev/null 2>&1 &
+  wait $!
+  echo "wine-run: '$*' still running after $after s:" >&2
+  for task in /proc/"$child"/task/*; do
+    echo "  thread ${task##*/}: $(cut -d' ' -f3 "$task/stat" 2>/dev/null) $(cat "$task/wchan" 2>/dev/null)" >&2
+  done
+  ps -o pid,ppid,stat,etime,args --ppid "$child" >&2 2>/dev/null
+) &
+describer=$!
 wait "$child"
 status=$?
-cat "$work/stdout"
-cat "$work/stderr" >&2
+kill "$describer" 2>/dev/null
+wait
 find /proc/[0-9]*/fd -maxdepth 1 -lname "$work/*" -printf '%h\n' 2>/dev/null | sort -u |
   while read -r fds; do
     pid="${fds#/proc/}"
