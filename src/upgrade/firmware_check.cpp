@@ -145,6 +145,7 @@ bool ParseS(std::span<const std::uint8_t> record, std::vector<std::uint8_t>& byt
     const std::span<const std::uint8_t> digits = record.subspan(2);
     // Checked and decoded in one pass; the first byte that is no digit is the one named.
     bytes.resize(digits.size() / 2);
+    unsigned sum = 0;  // of every byte; the checksum's own is taken off below
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const int high = HexValue(digits[2 * i]);
         const int low = HexValue(digits[2 * i + 1]);
@@ -153,6 +154,7 @@ bool ParseS(std::span<const std::uint8_t> record, std::vector<std::uint8_t>& byt
             return false;
         }
         bytes[i] = static_cast<std::uint8_t>(high * 16 + low);
+        sum += bytes[i];
     }
     if (digits.size() % 2 != 0) {
         problem = HexValue(digits.back()) < 0 ? Shown(digits.back()) + " is not a hexadecimal digit"
@@ -176,10 +178,7 @@ bool ParseS(std::span<const std::uint8_t> record, std::vector<std::uint8_t>& byt
                          addressBytes);
         return false;
     }
-    unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
-        sum += bytes[i];
-    }
+    sum -= bytes.back();
     const unsigned expected = ~sum & 0xFFu;
     if (bytes.back() != expected) {
         problem = Format("checksum mismatch: the record says 0x%02X, its bytes give 0x%02X",
@@ -416,6 +415,7 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
     // is what the user needs to know before what the cut did to the record.
     CheckWhole(image, records, check);
     CountPackets(image, records, check);
+    segments.reserve(records.size());  // at most one per record, and no copies as it grows
     for (const Framed& record : records) {
         const std::span<const std::uint8_t> bytes =
             image.subspan(record.begin, record.end - record.begin);
