@@ -1,6 +1,7 @@
 #include "flash.h"
 
 #include <algorithm>
+#include <array>
 
 namespace kxsim {
 
@@ -9,8 +10,20 @@ void Flash::Configure(std::uint32_t base, std::uint32_t size) {
     m_bytes.resize(size);
     // Stands in for the firmware the dongle shipped with: never all 0xFF, so an upgrade that
     // skipped the erase or missed an address shows in the image.
-    for (std::uint32_t i = 0; i < size; ++i) {
-        m_bytes[i] = static_cast<std::uint8_t>((i * 37u + (i >> 8) * 11u + 0x5Au) % 0xFFu);
+    // Byte i is (37 i + 11 (i >> 8) + 0x5A) mod 255: each block of 256 bytes is the first
+    // one's row raised by 48 (37 * 256 + 11, mod 255) per block. Filled row by row rather
+    // than divided anew for each byte: a process models every dongle of a bank, flash and all.
+    std::array<std::uint8_t, 256> row{};
+    for (unsigned j = 0; j < row.size(); ++j) {
+        row[j] = static_cast<std::uint8_t>((j * 37u + 0x5Au) % 0xFFu);
+    }
+    for (std::uint32_t at = 0, block = 0; at < size; at += 256, ++block) {
+        const unsigned raise = (block * 48u) % 0xFFu;
+        const std::uint32_t count = std::min<std::uint32_t>(256, size - at);
+        for (std::uint32_t j = 0; j < count; ++j) {
+            const unsigned value = row[j] + raise;
+            m_bytes[at + j] = static_cast<std::uint8_t>(value >= 0xFFu ? value - 0xFFu : value);
+        }
     }
 }
 

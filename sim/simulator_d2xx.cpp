@@ -154,8 +154,10 @@ DongleInfo Simulator::Info(bool countCall) {
     return DongleInfo{m_plugged, m_settings.description, m_settings.serial, m_settings.location};
 }
 
+// Whether a handle was ever opened does not depend on the model's time: the device is not
+// advanced to now for it (every process asks it of every dongle of the bank as it exits).
 bool Simulator::WasOpened() {
-    std::unique_lock lock = Lock();
+    std::lock_guard lock(m_mutex);
     return m_opened;
 }
 

@@ -143,24 +143,27 @@ bool ParseS(std::span<const std::uint8_t> record, std::vector<std::uint8_t>& byt
         return false;
     }
     const std::span<const std::uint8_t> digits = record.subspan(2);
-    for (const std::uint8_t c : digits) {
-        if (HexValue(c) < 0) {
-            problem = Shown(c) + " is not a hexadecimal digit";
+    // Checked and decoded in one pass; the first byte that is no digit is the one named.
+    bytes.resize(digits.size() / 2);
+    unsigned sum = 0;  // of every byte; the checksum's own is taken off below
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int high = HexValue(digits[2 * i]);
+        const int low = HexValue(digits[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            problem = Shown(digits[high < 0 ? 2 * i : 2 * i + 1]) + " is not a hexadecimal digit";
             return false;
         }
+        bytes[i] = static_cast<std::uint8_t>(high * 16 + low);
+        sum += bytes[i];
     }
     if (digits.size() % 2 != 0) {
-        problem = "odd number of hexadecimal digits";
+        problem = HexValue(digits.back()) < 0 ? Shown(digits.back()) + " is not a hexadecimal digit"
+                                              : "odd number of hexadecimal digits";
         return false;
     }
     if (digits.empty()) {
         problem = "no byte count";
         return false;
-    }
-    bytes.resize(digits.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] =
-            static_cast<std::uint8_t>(HexValue(digits[2 * i]) * 16 + HexValue(digits[2 * i + 1]));
     }
     const unsigned count = bytes[0];
     const unsigned following = static_cast<unsigned>(bytes.size() - 1);
@@ -175,10 +178,7 @@ bool ParseS(std::span<const std::uint8_t> record, std::vector<std::uint8_t>& byt
                          addressBytes);
         return false;
     }
-    unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
-        sum += bytes[i];
-    }
+    sum -= bytes.back();
     const unsigned expected = ~sum & 0xFFu;
     if (bytes.back() != expected) {
         problem = Format("checksum mismatch: the record says 0x%02X, its bytes give 0x%02X",
@@ -197,60 +197,69 @@ bool ParseS(std::span<const std::uint8_t> record, std::vector<std::uint8_t>& byt
 
 struct Segment {
     std::uint64_t first;
-    std::size_t dataAt;  // into the collected data bytes
+    std::size_t dataAt;  // the offset in the image of its first data byte's two digits
     std::size_t length;
     std::uint32_t line;
 };
 
+// Byte `i` of a data record that passed ParseS, decoded again from its digits: the check
+// keeps no copy of the data.
+std::uint8_t DataByte(std::span<const std::uint8_t> image, const Segment& s, std::size_t i) {
+    const std::size_t at = s.dataAt + 2 * i;
+    return static_cast<std::uint8_t>(HexValue(image[at]) * 16 + HexValue(image[at + 1]));
+}
+
 // Data records that write different bytes to one address, and the ranges the data covers.
-void CheckOverlaps(std::vector<Segment> segments, const std::vector<std::uint8_t>& data,
+void CheckOverlaps(std::vector<Segment> segments, std::span<const std::uint8_t> image,
                    ImageCheck& check) {
-    std::stable_sort(segments.begin(), segments.end(),
-                     [](const Segment& a, const Segment& b) { return a.first < b.first; });
-    // The bytes of the current run of contiguous, overlapping data, from runFirst on.
-    std::vector<std::uint8_t> run;
+    const auto byFirst = [](const Segment& a, const Segment& b) { return a.first < b.first; };
+    if (!std::is_sorted(segments.begin(), segments.end(), byFirst)) {
+        std::stable_sort(segments.begin(), segments.end(), byFirst);
+    }
+    // The current run of contiguous, overlapping data, [runFirst, runEnd).
     std::uint64_t runFirst = 0;
+    std::uint64_t runEnd = 0;
     // Who wrote the run's bytes: each segment that made it longer, with the run's end after
     // it, in rising order. A file written twice over is one long run full of conflicts,
     // and each conflict finds its other line by a binary search rather than a scan.
     struct Owner {
         std::uint64_t end;
-        std::uint32_t line;
+        const Segment* segment;
     };
     std::vector<Owner> owners;
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        const Segment& s = segments[i];
+    for (const Segment& s : segments) {
         if (s.length == 0) {
             continue;
         }
-        const std::uint64_t runEnd = runFirst + run.size();
-        if (run.empty() || s.first > runEnd) {
-            if (!run.empty()) {
+        if (owners.empty() || s.first > runEnd) {
+            if (!owners.empty()) {
                 check.ranges.push_back(
                     {static_cast<std::uint32_t>(runFirst), static_cast<std::uint32_t>(runEnd - 1)});
-                check.imageBytes += run.size();
+                check.imageBytes += runEnd - runFirst;
             }
-            run.assign(data.begin() + static_cast<std::ptrdiff_t>(s.dataAt),
-                       data.begin() + static_cast<std::ptrdiff_t>(s.dataAt + s.length));
             runFirst = s.first;
-            owners.assign(1, Owner{s.first + s.length, s.line});
+            runEnd = s.first + s.length;
+            owners.assign(1, Owner{runEnd, &s});
             continue;
         }
+        // The run's byte at an address came from the first segment, in address order, that
+        // covers it: the one whose extension of the run first reached past it.
         const std::uint64_t overlapEnd = std::min(runEnd, s.first + s.length);
+        auto owner = std::upper_bound(owners.begin(), owners.end(), s.first,
+                                      [](std::uint64_t at, const Owner& o) { return at < o.end; });
         for (std::uint64_t a = s.first; a < overlapEnd; ++a) {
-            const std::uint8_t mine = data[s.dataAt + static_cast<std::size_t>(a - s.first)];
-            const std::uint8_t before = run[static_cast<std::size_t>(a - runFirst)];
+            while (owner->end <= a) {
+                ++owner;
+            }
+            const Segment& other = *owner->segment;
+            const std::uint8_t mine = DataByte(image, s, static_cast<std::size_t>(a - s.first));
+            const std::uint8_t before =
+                DataByte(image, other, static_cast<std::size_t>(a - other.first));
             if (mine == before) {
                 continue;
             }
-            // The run's byte came from the first segment, in address order, that covers a:
-            // the one whose extension of the run first reached past a.
-            const auto owner =
-                std::upper_bound(owners.begin(), owners.end(), a,
-                                 [](std::uint64_t at, const Owner& o) { return at < o.end; });
-            const std::uint32_t otherLine = owner != owners.end() ? owner->line : 0;
-            const std::uint32_t here = std::max(s.line, otherLine);
-            const std::uint32_t there = std::min(s.line, otherLine);
+            const std::uint32_t here = std::max(s.line, other.line);
+            const std::uint32_t there = std::min(s.line, other.line);
             char text[160];
             std::snprintf(text, sizeof text,
                           "data overlaps line %u with different bytes: address 0x%08llX "
@@ -260,17 +269,15 @@ void CheckOverlaps(std::vector<Segment> segments, const std::vector<std::uint8_t
             check.findings.push_back({here, text});
             break;  // one finding per record is enough to find it
         }
-        for (std::uint64_t a = overlapEnd; a < s.first + s.length; ++a) {
-            run.push_back(data[s.dataAt + static_cast<std::size_t>(a - s.first)]);
-        }
         if (s.first + s.length > runEnd) {
-            owners.push_back(Owner{s.first + s.length, s.line});
+            runEnd = s.first + s.length;
+            owners.push_back(Owner{runEnd, &s});
         }
     }
-    if (!run.empty()) {
-        check.ranges.push_back({static_cast<std::uint32_t>(runFirst),
-                                static_cast<std::uint32_t>(runFirst + run.size() - 1)});
-        check.imageBytes += run.size();
+    if (!owners.empty()) {
+        check.ranges.push_back(
+            {static_cast<std::uint32_t>(runFirst), static_cast<std::uint32_t>(runEnd - 1)});
+        check.imageBytes += runEnd - runFirst;
     }
 }
 
@@ -397,7 +404,6 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
     std::vector<Framed> records;
     std::vector<std::uint8_t> decoded;
     std::vector<Segment> segments;
-    std::vector<std::uint8_t> data;
     std::uint32_t dataRecords = 0;
     bool headerSeen = false;
     bool firstStage = true;
@@ -409,6 +415,7 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
     // is what the user needs to know before what the cut did to the record.
     CheckWhole(image, records, check);
     CountPackets(image, records, check);
+    segments.reserve(records.size());  // at most one per record, and no copies as it grows
     for (const Framed& record : records) {
         const std::span<const std::uint8_t> bytes =
             image.subspan(record.begin, record.end - record.begin);
@@ -441,8 +448,11 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
             case 2:
             case 3:
                 ++dataRecords;
-                segments.push_back({parsed.address, data.size(), parsed.data.size(), record.line});
-                data.insert(data.end(), parsed.data.begin(), parsed.data.end());
+                segments.push_back(
+                    {parsed.address,
+                     record.begin + 2 +
+                         2 * static_cast<std::size_t>(parsed.data.data() - decoded.data()),
+                     parsed.data.size(), record.line});
                 break;
             case 5:
             case 6:
@@ -458,7 +468,7 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
                 break;
         }
     }
-    CheckOverlaps(std::move(segments), data, check);
+    CheckOverlaps(std::move(segments), image, check);
     std::stable_sort(check.findings.begin(), check.findings.end(),
                      [](const CheckFinding& a, const CheckFinding& b) { return a.line < b.line; });
     return check;

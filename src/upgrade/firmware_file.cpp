@@ -1,5 +1,6 @@
 #include "firmware_file.h"
 
+#include <algorithm>
 #include <optional>
 
 #ifdef _WIN32
@@ -68,6 +69,14 @@ void CloseRaw(std::intptr_t h) {
     CloseHandle(AsHandle(h));
 }
 
+// The size the file has now, 0 when it cannot be told: only room to read into.
+std::uint64_t SizeHint(std::intptr_t h) {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(AsHandle(h), &size) && size.QuadPart > 0
+               ? static_cast<std::uint64_t>(size.QuadPart)
+               : 0;
+}
+
 // Bytes read, 0 at end of file, -1 on failure.
 long long ReadRaw(std::intptr_t h, std::uint8_t* into, std::size_t size) {
     DWORD got = 0;
@@ -108,6 +117,14 @@ void CloseRaw(std::intptr_t h) {
     ::close(static_cast<int>(h));
 }
 
+// The size the file has now, 0 when it cannot be told: only room to read into.
+std::uint64_t SizeHint(std::intptr_t h) {
+    struct stat st {};
+    return ::fstat(static_cast<int>(h), &st) == 0 && st.st_size > 0
+               ? static_cast<std::uint64_t>(st.st_size)
+               : 0;
+}
+
 long long ReadRaw(std::intptr_t h, std::uint8_t* into, std::size_t size) {
     for (;;) {
         const ssize_t n = ::read(static_cast<int>(h), into, size);
@@ -139,7 +156,11 @@ bool FirmwareFile::Open(const std::string& utf8Path) {
     // Read to the end rather than to the size found at the open: what is sent is what was
     // read, whatever the size said. Each piece goes through a buffer of its own, so the
     // image grows by what was read, not by zero-filled room for a piece that never came.
+    // Room for the size found at the open is taken at once: one allocation and no copies
+    // for a file that keeps its size, where growing piece by piece held up to twice the
+    // file at the end of the read.
     std::vector<std::uint8_t> image;
+    image.reserve(static_cast<std::size_t>(std::min(SizeHint(*handle), kMaxFirmwareFileSize + 1)));
     std::uint8_t piece[16 * 1024];
     for (;;) {
         const long long got = ReadRaw(*handle, piece, sizeof piece);

@@ -67,8 +67,9 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     DrvWrite(m_packet, m_packetLen, &written);
     m_writtenSinceDrain += written;
     // Kept past the file's end, where the builder's buffer is empty: a dongle that comes
-    // back may still need it.
-    m_sentPacket.assign(m_packet, m_packet + m_packetLen);
+    // back may still need it. Copied as chars in one piece: from a byte range the string
+    // would copy byte by byte.
+    m_sentPacket.assign(reinterpret_cast<const char*>(m_packet), m_packetLen);
     // Progress counts the file bytes consumed: it reaches the file length at the end.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);
@@ -76,7 +77,7 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
         // Kept as the probe of a held transfer. The link moves only once the record has
         // left on a live link, and the switch counts only when every profile call took:
         // otherwise the device is lost, and its return shows whether it took the record.
-        m_switchRecord.assign(m_packet, m_packet + m_packetLen);
+        m_switchRecord.assign(reinterpret_cast<const char*>(m_packet), m_packetLen);
         if (WaitTransmitDrained()) {
             SwitchLink(kBulkProfile);
         }
