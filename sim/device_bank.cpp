@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "exit_lock.h"
 #include "settings.h"
 #include "simulator.h"
 
@@ -249,11 +250,14 @@ FT_STATUS DeviceBank::ListDevices(void* arg1, void* arg2, DWORD flags) {
 }
 
 void DeviceBank::DumpAll() {
-    const std::vector<Simulator*> devices = Devices();
-    for (Simulator* device : devices) {
-        if (device->WasOpened()) {
-            device->Dump();
-        }
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    const bool locked = LockAtExit(lock);
+    const std::size_t count = m_count;
+    if (locked) {
+        lock.unlock();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        m_devices[i]->DumpAtExit();
     }
 }
 

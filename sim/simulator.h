@@ -106,6 +106,9 @@ class Simulator final : private BootloaderUart {
     int LoadConfig(const char* path);
     int ApplyEnvironment();
     bool Dump();
+    // The dump at the process's end, which passes over a lock held by an ended thread
+    // (exit_lock.h).
+    void DumpAtExit();
     void SetManualClock(bool on);
     void AdvanceMs(double ms);
     double NowMs();

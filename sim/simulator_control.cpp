@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "exit_lock.h"
 #include "simulator.h"
 
 namespace kxsim {
@@ -145,6 +146,16 @@ int Simulator::ApplyEnvironment() {
 bool Simulator::Dump() {
     std::unique_lock lock = Lock();
     return WriteDumps();
+}
+
+void Simulator::DumpAtExit() {
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    if (LockAtExit(lock)) {
+        Advance(m_clock.Now());
+    }
+    if (m_opened) {
+        WriteDumps();
+    }
 }
 
 void Simulator::SetManualClock(bool on) {
