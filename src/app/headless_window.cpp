@@ -60,9 +60,7 @@ bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
         }
         message = m_queue.front();
         m_queue.pop_front();
-        if (message == WindowMessage::PollDevice) {
-            m_pollPending = false;
-        }
+        m_host.Taken(message);
     }
     if (m_dialog != nullptr && !m_ended) {
         m_dialog->OnMessage(message);
@@ -104,9 +102,11 @@ void HeadlessWindow::EnableExit(bool enable) {
 
 void HeadlessWindow::SetProgressRange(std::uint32_t maximum) {
     m_progressMax = maximum;
+    m_host.ProgressRanged(maximum, Now());
 }
 
 void HeadlessWindow::SetProgressPos(std::uint32_t position) {
+    m_host.ProgressMoved(position, Now());
     if (position != m_progressPos) {
         m_progressPos = position;
         Changed();
@@ -122,12 +122,8 @@ void HeadlessWindow::ShowMessageBox(const std::string& text) {
 void HeadlessWindow::PostToWindow(WindowMessage message) {
     {
         std::lock_guard lock(m_mutex);
-        if (message == WindowMessage::PollDevice) {
-            // A pass drains everything the device has sent, so one pending poll is enough.
-            if (m_pollPending) {
-                return;
-            }
-            m_pollPending = true;
+        if (!m_host.Admit(message)) {
+            return;
         }
         m_queue.push_back(message);
     }
@@ -137,6 +133,14 @@ void HeadlessWindow::PostToWindow(WindowMessage message) {
 void HeadlessWindow::StartTimer(TimerId id, UINT periodMs) {
     const std::chrono::milliseconds period(periodMs);
     m_timers[id] = Timer{period, Now() + period};
+}
+
+void HeadlessWindow::TransferRestarted(unsigned /*restart*/, unsigned /*limit*/) {
+    m_host.TransferRestarted(Now());
+}
+
+void HeadlessWindow::FileAccepted(const std::string& path, std::span<const std::uint8_t> image) {
+    m_host.FileChosen(path, image);
 }
 
 void HeadlessWindow::EndModal(DialogResult result) {

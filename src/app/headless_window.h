@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/host_clock.h"
+#include "front_end_host.h"
 #include "window_surface.h"
 
 namespace kx {
@@ -47,6 +48,8 @@ class HeadlessWindow : public WindowSurface {
     bool Ended() const { return m_ended; }
     DialogResult EndResult() const { return m_endResult; }
     bool TimerArmed(TimerId id) const { return m_timers.count(id) != 0; }
+    // The duties every front end shares: the progress figures, the session log.
+    FrontEndHost& Host() { return m_host; }
 
     // Hooks for the front end: the chooser's answer, message boxes, and a call after
     // every change of what the controls show.
@@ -73,6 +76,8 @@ class HeadlessWindow : public WindowSurface {
                                 const std::string& defaultValue) override;
     bool WriteProfileText(const std::string& section, const std::string& entry,
                           const std::string& value) override;
+    void TransferRestarted(unsigned restart, unsigned limit) override;
+    void FileAccepted(const std::string& path, std::span<const std::uint8_t> image) override;
 
     std::map<std::string, std::string> profile;  // "section/entry" -> value
 
@@ -100,7 +105,7 @@ class HeadlessWindow : public WindowSurface {
     std::mutex m_mutex;
     std::condition_variable m_posted;
     std::deque<WindowMessage> m_queue;
-    bool m_pollPending = false;
+    FrontEndHost m_host;
 };
 
 }  // namespace kx

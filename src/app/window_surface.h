@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -100,6 +101,9 @@ class WindowSurface {
     // the first record on the new one (kx::OpenedDongle() names it). Called before the
     // connection line changes.
     virtual void DongleReplaced() {}
+    // The chosen file passed its check and is about to be sent: `image` is what goes out.
+    virtual void FileAccepted(const std::string& /*path*/,
+                              std::span<const std::uint8_t> /*image*/) {}
 
     // The per-user profile store, sections and entries as the application names them.
     virtual std::string ReadProfileText(const std::string& section, const std::string& entry,

@@ -44,7 +44,8 @@ void ConsoleWindow::SetProgressPos(std::uint32_t position) {
     }
 }
 
-void ConsoleWindow::TransferRestarted(unsigned restart, unsigned /*limit*/) {
+void ConsoleWindow::TransferRestarted(unsigned restart, unsigned limit) {
+    HeadlessWindow::TransferRestarted(restart, limit);
     m_restarts = restart;
     if (m_events != nullptr) {
         m_events->Restarted(static_cast<int>(restart));

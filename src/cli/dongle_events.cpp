@@ -76,7 +76,7 @@ void DongleEvents::ConnectionChanged(std::string_view text) {
             m_startPending = false;
             EmitStarted();
         }
-    } else if (text == text::kNotResponding && m_connected) {
+    } else if ((text == text::kNotResponding || text == text::kInUse) && m_connected) {
         m_connected = false;
         Emit(Event("lost"));
     }

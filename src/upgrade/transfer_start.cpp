@@ -58,6 +58,7 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     if (RefuseFile(*path)) {
         return 0;
     }
+    m_window.FileAccepted(*path, m_file.Image());
     // The chooser keeps opening where it opened first: the chosen file's folder is not kept.
     m_window.WriteProfileText(text::kSettingsSection, text::kPathEntry, folder);
     UpdateData(false);

@@ -2,6 +2,7 @@
 // answers the file chooser, and the firmware goes through the real window.
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -78,6 +79,47 @@ class WindowUpgradeTest : public QObject {
         std::vector<std::uint8_t> flash(kxsim_flash(nullptr, 0));
         kxsim_flash(flash.data(), flash.size());
         QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
+
+        // The session log names what was sent, with its size and digest.
+        const QString session = ReadAll(QString::fromStdString(window.Session().Path()));
+        QVERIFY2(
+            session.contains(QStringLiteral("note: file: ") + path +
+                             QStringLiteral(" (%1 bytes, SHA-256 ").arg(QFileInfo(path).size())),
+            qPrintable(session));
+        // EXIT has the focus back: Enter quits.
+        QTRY_COMPARE(window.focusWidget(), static_cast<QWidget*>(window.ExitButton()));
+        QTest::keyClick(window.focusWidget(), Qt::Key_Return);
+        QVERIFY(!window.isVisible());
+    }
+
+    // The quit question is about a running transfer: it closes when the transfer ends, and
+    // the window stays to show how it ended.
+    void theQuitQuestionClosesWhenTheTransferEnds() {
+        kxsim_set_speed(5);
+        AnswerChooserWith(WriteFirmware(kx::test::TestImage(8 * 1024, 4)), nullptr);
+        MainWindow window;
+        QVERIFY(window.Start());
+        QTRY_COMPARE_WITH_TIMEOUT(window.TransferLabel()->text(),
+                                  QStringLiteral("Transfer in Progress..."), 10000);
+        // Nothing leaves until the question is up: the transfer cannot end before it.
+        kxsim_stall_tx(1);
+        bool asked = false;
+        QTimer seen;
+        connect(&seen, &QTimer::timeout, this, [&asked] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!asked && box != nullptr && box->objectName() == QStringLiteral("QuitQuestion")) {
+                asked = true;
+                kxsim_stall_tx(0);
+            }
+        });
+        seen.start(5);
+        QTest::keyClick(FocusedIn(window), Qt::Key_Escape);  // returns once the question closed
+        seen.stop();
+        QVERIFY(asked);
+        QCOMPARE(window.TransferLabel()->text(), QStringLiteral("Transfer completed"));
+        QVERIFY(window.isVisible());
+        QVERIFY(ReadAll(QString::fromStdString(window.Session().Path()))
+                    .contains(QStringLiteral("quit question closed: the transfer ended")));
     }
 
     // A file that fails its check is refused in a box that names the line and the problem;
@@ -207,6 +249,11 @@ class WindowUpgradeTest : public QObject {
     }
 
   private:
+    static QString ReadAll(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
     QString WriteFirmware(const std::vector<std::uint8_t>& image) {
         const QString path = m_folder.filePath(QStringLiteral("firmware.dat"));
         std::ofstream(path.toStdString(), std::ios::binary)

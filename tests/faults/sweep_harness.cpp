@@ -70,6 +70,7 @@ class CountingConsoleWindow : public cli::ConsoleWindow {
   public:
     using ConsoleWindow::ConsoleWindow;
     void TransferRestarted(unsigned restart, unsigned limit) override {
+        ConsoleWindow::TransferRestarted(restart, limit);
         restarts = restart;
         EXPECT_EQ(limit, CUpgradeDlg::kRestartLimit);
     }
