@@ -92,36 +92,6 @@ class WindowUpgradeTest : public QObject {
         QVERIFY(!window.isVisible());
     }
 
-    // The quit question is about a running transfer: it closes when the transfer ends, and
-    // the window stays to show how it ended.
-    void theQuitQuestionClosesWhenTheTransferEnds() {
-        kxsim_set_speed(5);
-        AnswerChooserWith(WriteFirmware(kx::test::TestImage(8 * 1024, 4)), nullptr);
-        MainWindow window;
-        QVERIFY(window.Start());
-        QTRY_COMPARE_WITH_TIMEOUT(window.TransferLabel()->text(),
-                                  QStringLiteral("Transfer in Progress..."), 10000);
-        // Nothing leaves until the question is up: the transfer cannot end before it.
-        kxsim_stall_tx(1);
-        bool asked = false;
-        QTimer seen;
-        connect(&seen, &QTimer::timeout, this, [&asked] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!asked && box != nullptr && box->objectName() == QStringLiteral("QuitQuestion")) {
-                asked = true;
-                kxsim_stall_tx(0);
-            }
-        });
-        seen.start(5);
-        QTest::keyClick(FocusedIn(window), Qt::Key_Escape);  // returns once the question closed
-        seen.stop();
-        QVERIFY(asked);
-        QCOMPARE(window.TransferLabel()->text(), QStringLiteral("Transfer completed"));
-        QVERIFY(window.isVisible());
-        QVERIFY(ReadAll(QString::fromStdString(window.Session().Path()))
-                    .contains(QStringLiteral("quit question closed: the transfer ended")));
-    }
-
     // A file that fails its check is refused in a box that names the line and the problem;
     // nothing reaches the dongle and the transfer never starts.
     void aFileThatFailsTheCheckIsRefusedInABox() {
