@@ -12,6 +12,7 @@ inline constexpr char kExitButton[] = "EXIT";
 inline constexpr char kDeviceDescription[] = "KX Upgrade - Dongle";
 inline constexpr char kConnected[] = "KX Upgrade - Dongle connected";
 inline constexpr char kNotResponding[] = "KX Upgrade - Dongle not responding";
+inline constexpr char kInUse[] = "KX Upgrade - Dongle in use by another program";
 
 // Transfer line
 inline constexpr char kInProgress[] = "Transfer in Progress...";

@@ -40,13 +40,13 @@ bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
         if (timer.due <= Now()) {
             timer.due = Now() + timer.period;
             if (m_dialog != nullptr) {
-                m_dialog->OnMessage(WM_TIMER, id);
+                m_dialog->OnMessage(WindowMessage::Timer, id);
             }
             return true;
         }
         wakeUp = std::min(wakeUp, timer.due);
     }
-    UINT message = 0;
+    WindowMessage message{};
     {
         std::unique_lock lock(m_mutex);
         if (m_clock != nullptr && m_queue.empty()) {
@@ -60,9 +60,7 @@ bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
         }
         message = m_queue.front();
         m_queue.pop_front();
-        if (message == WM_POLL_DEVICE) {
-            m_pollPending = false;
-        }
+        m_host.Taken(message);
     }
     if (m_dialog != nullptr && !m_ended) {
         m_dialog->OnMessage(message);
@@ -104,42 +102,48 @@ void HeadlessWindow::EnableExit(bool enable) {
 
 void HeadlessWindow::SetProgressRange(std::uint32_t maximum) {
     m_progressMax = maximum;
+    m_host.ProgressRanged(maximum, Now());
 }
 
 void HeadlessWindow::SetProgressPos(std::uint32_t position) {
+    m_host.ProgressMoved(position, Now());
     if (position != m_progressPos) {
         m_progressPos = position;
         Changed();
     }
 }
 
-void HeadlessWindow::MessageBox(const std::string& text) {
+void HeadlessWindow::ShowMessageBox(const std::string& text) {
     if (messageBox) {
         messageBox(text);
     }
 }
 
-void HeadlessWindow::PostToWindow(UINT message) {
+void HeadlessWindow::PostToWindow(WindowMessage message) {
     {
         std::lock_guard lock(m_mutex);
-        if (message == WM_POLL_DEVICE) {
-            // A pass drains everything the device has sent, so one pending poll is enough.
-            if (m_pollPending) {
-                return;
-            }
-            m_pollPending = true;
+        if (!m_host.Admit(message)) {
+            return;
         }
         m_queue.push_back(message);
     }
     m_posted.notify_one();
 }
 
-void HeadlessWindow::SetTimer(UINT id, UINT periodMs) {
+void HeadlessWindow::StartTimer(TimerId id, UINT periodMs) {
     const std::chrono::milliseconds period(periodMs);
     m_timers[id] = Timer{period, Now() + period};
 }
 
-void HeadlessWindow::EndDialog(int result) {
+void HeadlessWindow::TransferRestarted(unsigned /*restart*/, unsigned /*limit*/) {
+    m_host.TransferRestarted(Now());
+}
+
+void HeadlessWindow::FileAccepted(const std::string& path, std::span<const std::uint8_t> image) {
+    m_host.FileChosen(path, image);
+}
+
+void HeadlessWindow::EndModal(DialogResult result) {
     m_ended = true;
     m_endResult = result;
 }
@@ -148,14 +152,14 @@ std::optional<std::string> HeadlessWindow::ChooseFile(const FileChooserRequest& 
     return chooser ? chooser(request) : std::nullopt;
 }
 
-std::string HeadlessWindow::GetProfileString(const std::string& section, const std::string& entry,
-                                             const std::string& defaultValue) {
+std::string HeadlessWindow::ReadProfileText(const std::string& section, const std::string& entry,
+                                            const std::string& defaultValue) {
     const auto it = profile.find(section + "/" + entry);
     return it == profile.end() ? defaultValue : it->second;
 }
 
-bool HeadlessWindow::WriteProfileString(const std::string& section, const std::string& entry,
-                                        const std::string& value) {
+bool HeadlessWindow::WriteProfileText(const std::string& section, const std::string& entry,
+                                      const std::string& value) {
     profile[section + "/" + entry] = value;
     return true;
 }

@@ -202,9 +202,7 @@ void SessionLog::Write(std::string_view label, std::string_view text, Clock::tim
     if (label == "log") {
         line += text;  // already made printable
     } else {
-        for (const char c : text) {
-            AppendPrintable(line, static_cast<unsigned char>(c));
-        }
+        AppendPrintableUtf8(line, text);
     }
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), m_file);

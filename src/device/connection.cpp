@@ -25,8 +25,9 @@ void CUpgradeDlg::ConnectDevice() {
     UpdateData(true);
     char description[] = "KX Upgrade - Dongle";
     static_assert(sizeof(description) == sizeof(text::kDeviceDescription));
-    if (OpenChosenDongle(description) != FT_OK) {
-        m_strConnection = text::kNotResponding;
+    if (const FT_STATUS status = OpenChosenDongle(description); status != FT_OK) {
+        // The driver tells a dongle that another program holds apart from one not there.
+        m_strConnection = status == FT_DEVICE_NOT_OPENED ? text::kInUse : text::kNotResponding;
         g_connected = 0;
         g_polling = false;
     } else {
@@ -51,7 +52,7 @@ void CUpgradeDlg::ConnectDevice() {
     m_window.RepaintNow();
 }
 
-void CUpgradeDlg::OnTimer(UINT /*id*/) {
+void CUpgradeDlg::OnTimer(TimerId /*id*/) {
     if (!g_polling && !g_connected) {
         ConnectDevice();
         EnableExit(true);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/front_end_host.h"
 #include "app/session_log.h"
 #include "device/utf8_path.h"
 
@@ -77,6 +78,32 @@ TEST_F(SessionLogTest, EveryTextWithItsTimeAndTheLogALineAtATime) {
               (std::vector<std::string>{"session: started", "link: KX Upgrade - Dongle connected",
                                         "log: (cleared)", "log: DONGLE BOOT 1.3", "log: PACK",
                                         "transfer: Transfer aborted", "log: ET\\x01\\\\"}));
+}
+
+TEST_F(SessionLogTest, TheFileSentIsNamedWithItsSizeAndDigestAndAUtf8PathStaysReadable) {
+    FrontEndHost host;
+    ASSERT_TRUE(host.Session().Open(m_folder.string()));
+    const std::vector<std::uint8_t> image{'a', 'b', 'c'};
+    host.FileChosen(
+        "/home/pr\xC3\xBC"
+        "f/Pr\xC3\xBC"
+        "f Ordner/fw.dat",
+        image);
+    // Bytes that are no UTF-8 in a note are still escaped.
+    host.Session().Note(std::string("bad \xC3(\x1B", 7));
+    const std::string path = host.Session().Path();
+    host.Ended(true);
+
+    const std::string text = Read(path);
+    EXPECT_NE(
+        text.find("note: file: /home/pr\xC3\xBC"
+                  "f/Pr\xC3\xBC"
+                  "f Ordner/fw.dat (3 bytes, "
+                  "SHA-256 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad)\n"),
+        std::string::npos)
+        << text;
+    EXPECT_NE(text.find("note: bad \\xC3(\\x1B\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("note: window closed by EXIT\n"), std::string::npos) << text;
 }
 
 TEST_F(SessionLogTest, OnlyTheNewestSessionsAreKept) {

@@ -2,6 +2,7 @@
 // answers the file chooser, and the firmware goes through the real window.
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -78,6 +79,17 @@ class WindowUpgradeTest : public QObject {
         std::vector<std::uint8_t> flash(kxsim_flash(nullptr, 0));
         kxsim_flash(flash.data(), flash.size());
         QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
+
+        // The session log names what was sent, with its size and digest.
+        const QString session = ReadAll(QString::fromStdString(window.Session().Path()));
+        QVERIFY2(
+            session.contains(QStringLiteral("note: file: ") + path +
+                             QStringLiteral(" (%1 bytes, SHA-256 ").arg(QFileInfo(path).size())),
+            qPrintable(session));
+        // EXIT has the focus back: Enter quits.
+        QTRY_COMPARE(window.focusWidget(), static_cast<QWidget*>(window.ExitButton()));
+        QTest::keyClick(window.focusWidget(), Qt::Key_Return);
+        QVERIFY(!window.isVisible());
     }
 
     // A file that fails its check is refused in a box that names the line and the problem;
@@ -207,6 +219,11 @@ class WindowUpgradeTest : public QObject {
     }
 
   private:
+    static QString ReadAll(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
     QString WriteFirmware(const std::vector<std::uint8_t>& image) {
         const QString path = m_folder.filePath(QStringLiteral("firmware.dat"));
         std::ofstream(path.toStdString(), std::ios::binary)

@@ -142,10 +142,14 @@ class WindowTest : public QObject {
         QVERIFY(window.Start());
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QSignalSpy finished(&window, &QDialog::finished);
-        // After a transfer the focus is left in the log, with EXIT enabled again.
+        // During a transfer the disabled EXIT hands the focus to the log; enabled again
+        // after it, EXIT takes the focus back, so that Enter quits.
         window.EnableExit(false);
         window.LogView()->setFocus(Qt::OtherFocusReason);
         window.EnableExit(true);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.ExitButton()));
+        // The user's own move into the log keeps Enter there.
+        window.LogView()->setFocus(Qt::MouseFocusReason);
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.LogView()));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);

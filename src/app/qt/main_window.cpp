@@ -34,6 +34,7 @@
 #include <memory>
 
 #include "about_dlg.h"
+#include "app/printable_text.h"
 #include "app/progress_figures.h"
 #include "app_icon.h"
 #include "dialog_layouts.h"
@@ -52,22 +53,30 @@ class PostedMessage : public QEvent {
         static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return type;
     }
-    explicit PostedMessage(UINT message) : QEvent(EventType()), m_message(message) {}
-    UINT Message() const { return m_message; }
+    explicit PostedMessage(WindowMessage message) : QEvent(EventType()), m_message(message) {}
+    WindowMessage Message() const { return m_message; }
 
   private:
-    UINT m_message;
+    WindowMessage m_message;
 };
 
-// The log holds the device's 8-bit text with CR LF line ends; the view shows each LF as
-// a line break and leaves the CRs out.
+// The log holds the device's 8-bit text with CR LF line ends, and the program's own lines
+// (a refused file's path) in UTF-8; the view shows each LF as a line break, leaves the
+// CRs out, and shows well-formed UTF-8 as the characters it stands for.
 QString LogForDisplay(std::string_view bytes) {
     QString shown;
     shown.reserve(static_cast<qsizetype>(bytes.size()));
-    for (char c : bytes) {
-        if (c != '\r') {
-            shown.append(QChar(static_cast<unsigned char>(c)));
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Utf8SequenceLength(bytes, i);
+        if (length > 0) {
+            shown += QString::fromUtf8(bytes.data() + i, static_cast<qsizetype>(length));
+            i += length;
+            continue;
         }
+        if (bytes[i] != '\r') {
+            shown.append(QChar(static_cast<unsigned char>(bytes[i])));
+        }
+        ++i;
     }
     return shown;
 }
@@ -234,8 +243,9 @@ void MainWindow::ShowLogContextMenu(const QPoint& position) {
 }
 
 void MainWindow::OpenLogFolder() {
-    const QString folder = m_session.IsOpen()
-                               ? QFileInfo(QString::fromStdString(m_session.Path())).absolutePath()
+    const SessionLog& session = m_host.Session();
+    const QString folder = session.IsOpen()
+                               ? QFileInfo(QString::fromStdString(session.Path())).absolutePath()
                                : QString::fromStdString(SessionLogFolder());
     if (folder.isEmpty()) {
         return;
@@ -262,9 +272,7 @@ void MainWindow::ShowAboutBox() {
 }
 
 void MainWindow::OpenSession() {
-    if (!m_session.IsOpen()) {
-        m_session.Open(SessionLogFolder());
-    }
+    m_host.OpenSession();
 }
 
 bool MainWindow::Start() {
@@ -296,16 +304,16 @@ void MainWindow::done(int result) {
             timer->stop();
         }
         m_dlg.OnEndDialog();
-        m_session.Note(result == QDialog::Accepted ? "window closed by EXIT" : "window closed");
-        m_session.Close();
+        m_host.Ended(result == QDialog::Accepted);
     }
     QDialog::done(result);
 }
 
 bool MainWindow::MayQuit() {
-    if (!m_dlg.Transferring() || m_quitAgreed || m_finished) {
-        return true;
-    }
+    return m_host.MayQuit(m_dlg.Transferring() && !m_finished, [this] { return AskQuit(); });
+}
+
+bool MainWindow::AskQuit() {
     QMessageBox question(QMessageBox::Warning, QCoreApplication::applicationName(),
                          QString::fromUtf8(text::kQuitQuestion), QMessageBox::NoButton, this);
     question.setObjectName(QStringLiteral("QuitQuestion"));
@@ -318,11 +326,10 @@ bool MainWindow::MayQuit() {
     // The safe answer is the one Enter and Esc give.
     question.setDefaultButton(keep);
     question.setEscapeButton(keep);
-    m_session.Note(text::kQuitQuestion);
+    m_question = &question;
     question.exec();
-    m_quitAgreed = question.clickedButton() == quit;
-    m_session.Note(m_quitAgreed ? "answer: quit" : "answer: continue transfer");
-    return m_quitAgreed;
+    m_question = nullptr;
+    return question.clickedButton() == quit;
 }
 
 void MainWindow::reject() {
@@ -354,13 +361,13 @@ void MainWindow::dropEvent(QDropEvent* event) {
     }
     event->acceptProposedAction();
     m_droppedFile = file;
-    m_session.Note("file dropped for the next announcement: " + file.toStdString());
+    m_host.Session().Note("file dropped for the next announcement: " + file.toStdString());
     RefreshTransferLine();
 }
 
 QString MainWindow::TransferLine() const {
     QString line = FromLatin1(m_transferText);
-    if (m_transferText == text::kAborted && !m_dlg.LastAbortReason().empty()) {
+    if (m_dlg.Outcome().state == TransferState::Aborted && !m_dlg.LastAbortReason().empty()) {
         line +=
             QString::fromUtf8(text::kAbortReasonSeparator) + FromLatin1(m_dlg.LastAbortReason());
     }
@@ -378,7 +385,7 @@ void MainWindow::RefreshTransferLine() {
     if (line != m_shownTransferLine) {
         m_shownTransferLine = line;
         m_transfer->setText(line);
-        m_session.Transfer(line.toLatin1().toStdString());
+        m_host.Session().Transfer(line.toLatin1().toStdString());
     }
 }
 
@@ -393,14 +400,20 @@ void MainWindow::RefreshProgressText(bool force) {
     if (!m_rateTimer->isActive()) {
         m_rateTimer->start(static_cast<int>(kRateRedrawMs));
     }
+    // The percent keeps step with the bar; the rate and time left change at most every
+    // kRateRedrawMs.
+    const int percent = m_progressMaximum == 0
+                            ? 100
+                            : static_cast<int>(static_cast<std::uint64_t>(m_progressPosition) *
+                                               100 / m_progressMaximum);
     if (!force && m_progressBar->isTextVisible() && m_rateDrawn.isValid() &&
-        m_rateDrawn.elapsed() < kRateRedrawMs && m_progressPosition < m_progressMaximum) {
+        m_rateDrawn.elapsed() < kRateRedrawMs && m_progressPosition < m_progressMaximum &&
+        percent == m_percentDrawn) {
         return;
     }
-    const double seconds =
-        m_transferClock.isValid() ? static_cast<double>(m_transferClock.elapsed()) / 1000.0 : 0.0;
-    const std::string summary =
-        FormatRateSummary(FiguresOf(m_progressPosition, m_progressMaximum, seconds));
+    const ProgressFigures figures = m_host.Figures(m_dlg.Held(), FrontEndHost::Clock::now());
+    const std::string summary = FormatRateSummary(figures);
+    m_percentDrawn = figures.percent;
     // The bar's placeholders are %p, %v and %m; the summary's "%" is followed by a space.
     m_progressBar->setFormat(QString::fromStdString(summary));
     m_progressBar->setTextVisible(true);
@@ -409,10 +422,8 @@ void MainWindow::RefreshProgressText(bool force) {
 
 bool MainWindow::event(QEvent* event) {
     if (event->type() == PostedMessage::EventType()) {
-        const UINT message = static_cast<PostedMessage*>(event)->Message();
-        if (message == WM_POLL_DEVICE) {
-            m_pollPosted = false;
-        }
+        const WindowMessage message = static_cast<PostedMessage*>(event)->Message();
+        m_host.Taken(message);
         if (!m_finished) {
             m_dlg.OnMessage(message);
         }
@@ -450,23 +461,28 @@ void MainWindow::PushTexts(std::string_view connection, const LogUpdate& log,
     if (connection != m_connectionText) {
         m_connectionText = connection;
         m_connection->setText(FromLatin1(connection));
-        m_session.Connection(connection);
+        m_host.Session().Connection(connection);
     }
     if (transfer != m_transferText) {
         m_transferText = transfer;
         RefreshProgressText(true);
+        // A question about a running transfer means nothing once it has ended.
+        if (QMessageBox* question = m_question; question != nullptr && !m_dlg.Transferring()) {
+            m_host.Session().Note("quit question closed: the transfer ended");
+            question->reject();
+        }
     }
     RefreshTransferLine();
     if (log.replace) {
         m_logText = log.text;
         m_logPending.clear();
         m_logReplacePending = true;
-        m_session.LogReplaced(log.text);
+        m_host.Session().LogReplaced(log.text);
         QueueLogFlush();
     } else if (!log.text.empty()) {
         m_logText.append(log.text);
         m_logPending.append(log.text);
-        m_session.LogAppended(log.text);
+        m_host.Session().LogAppended(log.text);
         QueueLogFlush();
     }
 }
@@ -532,6 +548,19 @@ void MainWindow::RepaintNow() {
 
 void MainWindow::EnableExit(bool enable) {
     m_exit->setEnabled(enable);
+    // Disabled, EXIT handed the focus to the log; back, it takes it again so that Enter
+    // quits after a transfer.
+    if (enable && (focusWidget() == nullptr || focusWidget() == m_log)) {
+        m_exit->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void MainWindow::TransferRestarted(unsigned /*restart*/, unsigned /*limit*/) {
+    m_host.TransferRestarted(FrontEndHost::Clock::now());
+}
+
+void MainWindow::FileAccepted(const std::string& path, std::span<const std::uint8_t> image) {
+    m_host.FileChosen(path, image);
 }
 
 void MainWindow::SetProgressRange(std::uint32_t maximum) {
@@ -540,13 +569,14 @@ void MainWindow::SetProgressRange(std::uint32_t maximum) {
     m_progressScale = maximum > kIntMax ? 2 : 1;
     m_progressMaximum = maximum;
     m_progressPosition = 0;
-    m_transferClock.start();
+    m_host.ProgressRanged(maximum, FrontEndHost::Clock::now());
     m_progressBar->setRange(
         0, static_cast<int>(maximum / static_cast<std::uint32_t>(m_progressScale)));
 }
 
 void MainWindow::SetProgressPos(std::uint32_t position) {
     m_progressPosition = position;
+    m_host.ProgressMoved(position, FrontEndHost::Clock::now());
     const auto scaled = position / static_cast<std::uint32_t>(m_progressScale);
     m_progressBar->setValue(
         std::min(static_cast<int>(std::min<std::uint32_t>(scaled, std::numeric_limits<int>::max())),
@@ -560,8 +590,8 @@ void MainWindow::ShowMessageBoxNow(const QString& text) {
     box.exec();
 }
 
-void MainWindow::MessageBox(const std::string& text) {
-    m_session.Note("message box: " + text);
+void MainWindow::ShowMessageBox(const std::string& text) {
+    m_host.Session().Note("message box: " + text);
     const QString shown = QString::fromUtf8(text);
     if (QThread::currentThread() == thread()) {
         ShowMessageBoxNow(shown);
@@ -572,34 +602,34 @@ void MainWindow::MessageBox(const std::string& text) {
     }
 }
 
-void MainWindow::PostToWindow(UINT message) {
+void MainWindow::PostToWindow(WindowMessage message) {
     // A pass drains everything the device has sent, so one pending poll is enough.
-    if (message == WM_POLL_DEVICE && m_pollPosted.exchange(true)) {
+    if (!m_host.Admit(message)) {
         return;
     }
     QCoreApplication::postEvent(this, new PostedMessage(message));
 }
 
-void MainWindow::SetTimer(UINT id, UINT periodMs) {
+void MainWindow::StartTimer(TimerId id, UINT periodMs) {
     QTimer*& timer = m_timers[id];
     if (timer == nullptr) {
         timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, [this, id] {
             if (!m_finished) {
-                m_dlg.OnMessage(WM_TIMER, id);
+                m_dlg.OnMessage(WindowMessage::Timer, id);
             }
         });
     }
     timer->start(static_cast<int>(periodMs));
 }
 
-void MainWindow::EndDialog(int result) {
+void MainWindow::EndModal(DialogResult result) {
     if (m_running) {
-        done(result);
+        done(static_cast<int>(result));
     } else {
         m_endedEarly = true;
         m_finished = true;
-        setResult(result);
+        setResult(static_cast<int>(result));
     }
 }
 
@@ -608,7 +638,7 @@ std::optional<std::string> MainWindow::ChooseFile(const FileChooserRequest& requ
     if (!m_droppedFile.isEmpty()) {
         const std::string dropped = m_droppedFile.toUtf8().toStdString();
         m_droppedFile.clear();
-        m_session.Note("dropped file taken: " + dropped);
+        m_host.Session().Note("dropped file taken: " + dropped);
         RefreshTransferLine();
         return dropped;
     }
@@ -621,8 +651,9 @@ std::optional<std::string> MainWindow::ChooseFile(const FileChooserRequest& requ
     QFileDialog chooser(this, QString(), folder, QtFilterFromPairs(request.filter));
     chooser.setObjectName(QStringLiteral("FileChooser"));
     chooser.setAcceptMode(request.openMode ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-    chooser.setFileMode((request.flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile
-                                                                 : QFileDialog::AnyFile);
+    chooser.setFileMode(HasFlag(request.flags, ChooserFlags::FileMustExist)
+                            ? QFileDialog::ExistingFile
+                            : QFileDialog::AnyFile);
     chooser.setDefaultSuffix(QString::fromUtf8(request.defaultExtension));
     if (!request.initialName.empty()) {
         chooser.selectFile(QString::fromUtf8(request.initialName));
@@ -674,15 +705,15 @@ void MainWindow::PlaceChooser(QDialog& chooser) {
     }
 }
 
-std::string MainWindow::GetProfileString(const std::string& section, const std::string& entry,
-                                         const std::string& defaultValue) {
+std::string MainWindow::ReadProfileText(const std::string& section, const std::string& entry,
+                                        const std::string& defaultValue) {
     QSettings settings;
     const QString key = QString::fromUtf8(section) + QLatin1Char('/') + QString::fromUtf8(entry);
     return settings.value(key, QString::fromUtf8(defaultValue)).toString().toUtf8().toStdString();
 }
 
-bool MainWindow::WriteProfileString(const std::string& section, const std::string& entry,
-                                    const std::string& value) {
+bool MainWindow::WriteProfileText(const std::string& section, const std::string& entry,
+                                  const std::string& value) {
     QSettings settings;
     settings.setValue(QString::fromUtf8(section) + QLatin1Char('/') + QString::fromUtf8(entry),
                       QString::fromUtf8(value));

@@ -10,12 +10,13 @@
 #include <map>
 #include <string>
 
-#include "app/session_log.h"
+#include "app/front_end_host.h"
 #include "app/upgrade_dlg.h"
 #include "app/window_surface.h"
 
 class QAction;
 class QLabel;
+class QMessageBox;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -57,7 +58,7 @@ class MainWindow : public QDialog, public WindowSurface {
     // The "?" button that points to the about entry and the log folder where the window
     // has no system menu; null where it has one.
     QToolButton* HelpButton() const { return m_help; }
-    const SessionLog& Session() const { return m_session; }
+    const SessionLog& Session() const { return m_host.Session(); }
     // The file dropped on the window for the next announcement; empty when none.
     const QString& DroppedFile() const { return m_droppedFile; }
     // Opens a folder in the desktop's file manager; tests put their own in its place.
@@ -83,15 +84,17 @@ class MainWindow : public QDialog, public WindowSurface {
     void EnableExit(bool enable) override;
     void SetProgressRange(std::uint32_t maximum) override;
     void SetProgressPos(std::uint32_t position) override;
-    void MessageBox(const std::string& text) override;
-    void PostToWindow(UINT message) override;
-    void SetTimer(UINT id, UINT periodMs) override;
-    void EndDialog(int result) override;
+    void ShowMessageBox(const std::string& text) override;
+    void PostToWindow(WindowMessage message) override;
+    void StartTimer(TimerId id, UINT periodMs) override;
+    void EndModal(DialogResult result) override;
     std::optional<std::string> ChooseFile(const FileChooserRequest& request) override;
-    std::string GetProfileString(const std::string& section, const std::string& entry,
-                                 const std::string& defaultValue) override;
-    bool WriteProfileString(const std::string& section, const std::string& entry,
-                            const std::string& value) override;
+    std::string ReadProfileText(const std::string& section, const std::string& entry,
+                                const std::string& defaultValue) override;
+    bool WriteProfileText(const std::string& section, const std::string& entry,
+                          const std::string& value) override;
+    void TransferRestarted(unsigned restart, unsigned limit) override;
+    void FileAccepted(const std::string& path, std::span<const std::uint8_t> image) override;
 
     void done(int result) override;
     // Esc, and the close box through closeEvent: asks first while a transfer runs.
@@ -118,6 +121,7 @@ class MainWindow : public QDialog, public WindowSurface {
     void OpenSession();
     // True when the window may end now: no transfer runs, or the user agreed to leave it.
     bool MayQuit();
+    bool AskQuit();
     // The transfer line as shown: the logic's text, the reason of the last abort beside
     // "Transfer aborted", and the dropped file waiting for the next announcement.
     QString TransferLine() const;
@@ -133,7 +137,7 @@ class MainWindow : public QDialog, public WindowSurface {
     QAction* m_aboutAction = nullptr;
     QAction* m_openLogAction = nullptr;
     QToolButton* m_help = nullptr;
-    std::map<UINT, QTimer*> m_timers;
+    std::map<TimerId, QTimer*> m_timers;
 
     // The controls' texts as the logic sees them: 8-bit, CR LF line ends.
     std::string m_connectionText;
@@ -146,17 +150,15 @@ class MainWindow : public QDialog, public WindowSurface {
     int m_progressScale = 1;
     std::uint32_t m_progressMaximum = 0;
     std::uint32_t m_progressPosition = 0;
-    QElapsedTimer m_transferClock;  // since the progress bar was ranged for a transfer
     QElapsedTimer m_rateDrawn;
+    int m_percentDrawn = -1;
+    QMessageBox* m_question = nullptr;  // the quit question while it is asked
     QTimer* m_rateTimer = nullptr;
 
-    SessionLog m_session;
+    FrontEndHost m_host;
     QString m_shownTransferLine;
     QString m_droppedFile;
     std::function<void(const QString&)> m_folderOpener;
-    bool m_quitAgreed = false;
-
-    std::atomic<bool> m_pollPosted{false};
     bool m_running = false;
     bool m_endedEarly = false;
     bool m_finished = false;

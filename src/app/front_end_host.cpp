@@ -1,0 +1,100 @@
+#include "front_end_host.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "sha256.h"
+#include "string_table.h"
+
+namespace kx {
+
+bool FrontEndHost::Admit(WindowMessage message) {
+    return message != WindowMessage::PollDevice || !m_pollQueued.exchange(true);
+}
+
+void FrontEndHost::Taken(WindowMessage message) {
+    if (message == WindowMessage::PollDevice) {
+        m_pollQueued = false;
+    }
+}
+
+void FrontEndHost::ProgressRanged(std::uint32_t maximum, Clock::time_point now) {
+    m_maximum = maximum;
+    TransferRestarted(now);
+}
+
+void FrontEndHost::TransferRestarted(Clock::time_point now) {
+    m_position = 0;
+    m_moving = {};
+    m_lastMove = now;
+    m_moved = false;
+}
+
+void FrontEndHost::ProgressMoved(std::uint32_t position, Clock::time_point now) {
+    if (position < m_position) {
+        TransferRestarted(now);  // the count went back: a new start
+    }
+    if (position > m_position) {
+        if (m_moved) {
+            m_moving += std::min<Clock::duration>(now - m_lastMove, kLongestCountedPause);
+        }
+        // Bytes that the first packet took before any time was counted say nothing of the
+        // rate: the clock starts with them.
+        if (!m_moved) {
+            m_counted = position;
+        }
+        m_moved = true;
+        m_lastMove = now;
+    }
+    m_position = position;
+}
+
+ProgressFigures FrontEndHost::Figures(bool held, Clock::time_point now) const {
+    Clock::duration counted = m_moving;
+    if (m_moved && !held) {
+        counted += std::min<Clock::duration>(now - m_lastMove, kLongestCountedPause);
+    }
+    ProgressFigures figures = FiguresOf(m_position, m_maximum, 0);
+    const std::uint32_t moved = m_moved ? m_position - m_counted : 0;
+    const std::uint32_t left = m_maximum > m_position ? m_maximum - m_position : 0;
+    const ProgressFigures rated =
+        FiguresOf(moved, moved + left, std::chrono::duration<double>(counted).count());
+    figures.bytesPerSecond = rated.bytesPerSecond;
+    if (!held) {
+        figures.secondsLeft = rated.secondsLeft;
+    }
+    return figures;
+}
+
+bool FrontEndHost::MayQuit(bool transferring, const std::function<bool()>& ask) {
+    if (!transferring || m_quitAgreed) {
+        return true;
+    }
+    if (m_asking) {
+        return false;  // one question at a time
+    }
+    m_session.Note(text::kQuitQuestion);
+    m_asking = true;
+    m_quitAgreed = ask();
+    m_asking = false;
+    m_session.Note(m_quitAgreed ? "answer: quit" : "answer: continue transfer");
+    return m_quitAgreed;
+}
+
+void FrontEndHost::OpenSession() {
+    if (!m_session.IsOpen()) {
+        m_session.Open(SessionLogFolder());
+    }
+}
+
+void FrontEndHost::FileChosen(const std::string& path, std::span<const std::uint8_t> image) {
+    m_session.Note("file: " + path + " (" + std::to_string(image.size()) + " bytes, SHA-256 " +
+                   Sha256Hex(image) + ")");
+}
+
+void FrontEndHost::Ended(bool byExit) {
+    m_session.Note(byExit ? "window closed by EXIT" : "window closed");
+    m_session.Close();
+}
+
+}  // namespace kx

@@ -1,0 +1,77 @@
+// What every front end does around the dialog, written once and free of any toolkit:
+// poll passes coalesced, the progress figures and their clock, the quit question and its
+// answer, and the session log with the file that was sent. A front end draws what the
+// host decides.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "progress_figures.h"
+#include "session_log.h"
+#include "window_surface.h"
+
+namespace kx {
+
+class FrontEndHost {
+  public:
+    using Clock = std::chrono::steady_clock;
+    // A pause in the progress longer than this (the dongle erasing, or away) counts only
+    // this long on the transfer's clock.
+    static constexpr std::chrono::milliseconds kLongestCountedPause{1000};
+
+    // ---- Posted messages ----
+    // True when `message` is to be queued: one poll pending is enough, since a pass
+    // drains everything the device has sent. Safe from any thread.
+    bool Admit(WindowMessage message);
+    // The queued `message` is dispatched now: the next poll may be queued.
+    void Taken(WindowMessage message);
+
+    // ---- Progress: the figures of the running transfer ----
+    void ProgressRanged(std::uint32_t maximum, Clock::time_point now);
+    void ProgressMoved(std::uint32_t position, Clock::time_point now);
+    // The transfer went back to its first record: the figures start over.
+    void TransferRestarted(Clock::time_point now);
+    // The time left counts only the time in which bytes moved; unknown while the dongle
+    // is away (`held`).
+    ProgressFigures Figures(bool held, Clock::time_point now) const;
+    std::string Summary(bool held, Clock::time_point now) const {
+        return FormatRateSummary(Figures(held, now));
+    }
+
+    // ---- The quit question ----
+    // True when the window may end now: no transfer runs, or the user agreed to leave it
+    // when `ask` put the question (true: quit). The question and its answer go to the
+    // session log.
+    bool MayQuit(bool transferring, const std::function<bool()>& ask);
+    bool Asking() const { return m_asking; }
+
+    // ---- The session log ----
+    void OpenSession();
+    SessionLog& Session() { return m_session; }
+    const SessionLog& Session() const { return m_session; }
+    // The file the dongle is about to get: named with its size and SHA-256.
+    void FileChosen(const std::string& path, std::span<const std::uint8_t> image);
+    // The window ends: by EXIT, or by the close box, Esc or a failed start.
+    void Ended(bool byExit);
+
+  private:
+    std::atomic<bool> m_pollQueued{false};
+
+    std::uint32_t m_maximum = 0;
+    std::uint32_t m_position = 0;
+    Clock::duration m_moving{};  // counted time up to m_lastMove
+    Clock::time_point m_lastMove{};
+    bool m_moved = false;         // the clock starts with the first bytes taken
+    std::uint32_t m_counted = 0;  // the position the clock started at
+
+    bool m_asking = false;
+    bool m_quitAgreed = false;
+    SessionLog m_session;
+};
+
+}  // namespace kx

@@ -1,0 +1,95 @@
+// The duties every front end leaves to the host: polls coalesced, the progress figures
+// and their clock, the quit question.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "app/front_end_host.h"
+
+namespace kx {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = FrontEndHost::Clock;
+
+TEST(FrontEndHost, OnePollIsQueuedAtATimeAndOtherMessagesAlways) {
+    FrontEndHost host;
+    EXPECT_TRUE(host.Admit(WindowMessage::PollDevice));
+    EXPECT_FALSE(host.Admit(WindowMessage::PollDevice));
+    EXPECT_TRUE(host.Admit(WindowMessage::StartTransfer));
+    EXPECT_TRUE(host.Admit(WindowMessage::StartTransfer));
+    host.Taken(WindowMessage::StartTransfer);
+    EXPECT_FALSE(host.Admit(WindowMessage::PollDevice));
+    host.Taken(WindowMessage::PollDevice);
+    EXPECT_TRUE(host.Admit(WindowMessage::PollDevice));
+}
+
+class ProgressClock : public ::testing::Test {
+  protected:
+    // 1000 bytes: 100 bytes a second from t0 + 1 s on.
+    void Move(std::uint32_t position, Clock::duration at) { host.ProgressMoved(position, t0 + at); }
+    ProgressFigures At(Clock::duration at, bool held = false) const {
+        return host.Figures(held, t0 + at);
+    }
+
+    FrontEndHost host;
+    const Clock::time_point t0 = Clock::now();
+};
+
+TEST_F(ProgressClock, TheTimeLeftCountsOnlyTheTimeInWhichBytesMoved) {
+    host.ProgressRanged(1000, t0);
+    Move(0, 0s);
+    // The first bytes taken start the clock: the wait for them is not the rate's.
+    Move(100, 3s);
+    Move(200, 4s);
+    ASSERT_TRUE(At(4s).secondsLeft.has_value());
+    EXPECT_DOUBLE_EQ(*At(4s).secondsLeft, 8.0);
+    // An erase of 20 s counts one second at most, however long it takes.
+    EXPECT_DOUBLE_EQ(*At(24s).secondsLeft, 16.0);
+    EXPECT_DOUBLE_EQ(*At(60s).secondsLeft, 16.0);
+    Move(300, 24s);
+    EXPECT_DOUBLE_EQ(*At(24s).secondsLeft, 7.0);  // 200 bytes in 2 counted seconds
+    // Away: no time left is promised, and the clock does not run on.
+    EXPECT_FALSE(At(30s, true).secondsLeft.has_value());
+    EXPECT_EQ(At(30s, true).percent, 30);
+}
+
+TEST_F(ProgressClock, ARestartStartsTheFiguresOver) {
+    host.ProgressRanged(1000, t0);
+    Move(10, 1s);
+    Move(900, 10h);  // hours of a slow first attempt
+    host.TransferRestarted(t0 + 10h);
+    EXPECT_EQ(At(10h).percent, 0);
+    EXPECT_FALSE(At(10h).secondsLeft.has_value());
+    Move(100, 10h + 1s);
+    Move(200, 10h + 2s);
+    ASSERT_TRUE(At(10h + 2s).secondsLeft.has_value());
+    EXPECT_DOUBLE_EQ(*At(10h + 2s).secondsLeft, 8.0);
+    // A count that goes back without a word is a restart too.
+    Move(50, 10h + 3s);
+    Move(150, 10h + 4s);
+    EXPECT_DOUBLE_EQ(*At(10h + 4s).secondsLeft, 8.5);
+}
+
+TEST(FrontEndHost, TheQuitQuestionIsPutOnlyDuringATransferAndOneAtATime) {
+    FrontEndHost host;
+    int asked = 0;
+    EXPECT_TRUE(host.MayQuit(false, [&] { return ++asked, false; }));
+    EXPECT_EQ(asked, 0);
+    EXPECT_FALSE(host.MayQuit(true, [&] {
+        ++asked;
+        EXPECT_TRUE(host.Asking());
+        // A second close while the question is open is not asked again.
+        EXPECT_FALSE(host.MayQuit(true, [&] { return ++asked, true; }));
+        return false;
+    }));
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(host.Asking());
+    EXPECT_TRUE(host.MayQuit(true, [&] { return ++asked, true; }));
+    // Agreed once: the window ends without another question.
+    EXPECT_TRUE(host.MayQuit(true, [&] { return ++asked, false; }));
+    EXPECT_EQ(asked, 2);
+}
+
+}  // namespace
+}  // namespace kx
