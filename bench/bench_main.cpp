@@ -215,7 +215,7 @@ double WakeFloorShare(int idleSeconds) {
     const double cpu0 = CpuSeconds();
     std::thread poster([&] {
         while (run.load()) {
-            window.PostToWindow(WM_POLL_DEVICE);
+            window.PostToWindow(WindowMessage::PollDevice);
             std::this_thread::sleep_for(milliseconds(1));
         }
     });

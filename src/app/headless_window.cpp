@@ -40,13 +40,13 @@ bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
         if (timer.due <= Now()) {
             timer.due = Now() + timer.period;
             if (m_dialog != nullptr) {
-                m_dialog->OnMessage(WM_TIMER, id);
+                m_dialog->OnMessage(WindowMessage::Timer, id);
             }
             return true;
         }
         wakeUp = std::min(wakeUp, timer.due);
     }
-    UINT message = 0;
+    WindowMessage message{};
     {
         std::unique_lock lock(m_mutex);
         if (m_clock != nullptr && m_queue.empty()) {
@@ -60,7 +60,7 @@ bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
         }
         message = m_queue.front();
         m_queue.pop_front();
-        if (message == WM_POLL_DEVICE) {
+        if (message == WindowMessage::PollDevice) {
             m_pollPending = false;
         }
     }
@@ -113,16 +113,16 @@ void HeadlessWindow::SetProgressPos(std::uint32_t position) {
     }
 }
 
-void HeadlessWindow::MessageBox(const std::string& text) {
+void HeadlessWindow::ShowMessageBox(const std::string& text) {
     if (messageBox) {
         messageBox(text);
     }
 }
 
-void HeadlessWindow::PostToWindow(UINT message) {
+void HeadlessWindow::PostToWindow(WindowMessage message) {
     {
         std::lock_guard lock(m_mutex);
-        if (message == WM_POLL_DEVICE) {
+        if (message == WindowMessage::PollDevice) {
             // A pass drains everything the device has sent, so one pending poll is enough.
             if (m_pollPending) {
                 return;
@@ -134,12 +134,12 @@ void HeadlessWindow::PostToWindow(UINT message) {
     m_posted.notify_one();
 }
 
-void HeadlessWindow::SetTimer(UINT id, UINT periodMs) {
+void HeadlessWindow::StartTimer(TimerId id, UINT periodMs) {
     const std::chrono::milliseconds period(periodMs);
     m_timers[id] = Timer{period, Now() + period};
 }
 
-void HeadlessWindow::EndDialog(int result) {
+void HeadlessWindow::EndModal(DialogResult result) {
     m_ended = true;
     m_endResult = result;
 }
@@ -148,14 +148,14 @@ std::optional<std::string> HeadlessWindow::ChooseFile(const FileChooserRequest& 
     return chooser ? chooser(request) : std::nullopt;
 }
 
-std::string HeadlessWindow::GetProfileString(const std::string& section, const std::string& entry,
-                                             const std::string& defaultValue) {
+std::string HeadlessWindow::ReadProfileText(const std::string& section, const std::string& entry,
+                                            const std::string& defaultValue) {
     const auto it = profile.find(section + "/" + entry);
     return it == profile.end() ? defaultValue : it->second;
 }
 
-bool HeadlessWindow::WriteProfileString(const std::string& section, const std::string& entry,
-                                        const std::string& value) {
+bool HeadlessWindow::WriteProfileText(const std::string& section, const std::string& entry,
+                                      const std::string& value) {
     profile[section + "/" + entry] = value;
     return true;
 }

@@ -32,8 +32,8 @@ class HeadlessWindow : public WindowSurface {
     void PumpFor(std::chrono::milliseconds duration);
 
     // A harness's clock, which the loop then reads and waits on instead of the steady clock.
-    // Such a clock moves only while someone sleeps on it, and it posts WM_POLL_DEVICE itself
-    // from within its sleeps; no other thread posts. Null: the steady clock.
+    // Such a clock moves only while someone sleeps on it, and it posts the poll
+    // itself from within its sleeps; no other thread posts. Null: the steady clock.
     void SetClock(HostClock* clock) { m_clock = clock; }
 
     // What the controls show.
@@ -44,8 +44,8 @@ class HeadlessWindow : public WindowSurface {
     std::uint32_t ProgressMax() const { return m_progressMax; }
     std::uint32_t ProgressPos() const { return m_progressPos; }
     bool Ended() const { return m_ended; }
-    int EndResult() const { return m_endResult; }
-    bool TimerArmed(UINT id) const { return m_timers.count(id) != 0; }
+    DialogResult EndResult() const { return m_endResult; }
+    bool TimerArmed(TimerId id) const { return m_timers.count(id) != 0; }
 
     // Hooks for the front end: the chooser's answer, message boxes, and a call after
     // every change of what the controls show.
@@ -63,15 +63,15 @@ class HeadlessWindow : public WindowSurface {
     void EnableExit(bool enable) override;
     void SetProgressRange(std::uint32_t maximum) override;
     void SetProgressPos(std::uint32_t position) override;
-    void MessageBox(const std::string& text) override;
-    void PostToWindow(UINT message) override;
-    void SetTimer(UINT id, UINT periodMs) override;
-    void EndDialog(int result) override;
+    void ShowMessageBox(const std::string& text) override;
+    void PostToWindow(WindowMessage message) override;
+    void StartTimer(TimerId id, UINT periodMs) override;
+    void EndModal(DialogResult result) override;
     std::optional<std::string> ChooseFile(const FileChooserRequest& request) override;
-    std::string GetProfileString(const std::string& section, const std::string& entry,
-                                 const std::string& defaultValue) override;
-    bool WriteProfileString(const std::string& section, const std::string& entry,
-                            const std::string& value) override;
+    std::string ReadProfileText(const std::string& section, const std::string& entry,
+                                const std::string& defaultValue) override;
+    bool WriteProfileText(const std::string& section, const std::string& entry,
+                          const std::string& value) override;
 
     std::map<std::string, std::string> profile;  // "section/entry" -> value
 
@@ -91,14 +91,14 @@ class HeadlessWindow : public WindowSurface {
     std::uint32_t m_progressMax = 100;
     std::uint32_t m_progressPos = 0;
     bool m_ended = false;
-    int m_endResult = 0;
+    DialogResult m_endResult = DialogResult::Ok;
     CUpgradeDlg* m_dialog = nullptr;
     HostClock* m_clock = nullptr;
-    std::map<UINT, Timer> m_timers;
+    std::map<TimerId, Timer> m_timers;
 
     std::mutex m_mutex;
     std::condition_variable m_posted;
-    std::deque<UINT> m_queue;
+    std::deque<WindowMessage> m_queue;
     bool m_pollPending = false;
 };
 

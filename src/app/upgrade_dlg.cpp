@@ -9,7 +9,7 @@ std::string g_deviceName;
 
 CUpgradeDlg::CUpgradeDlg(WindowSurface& window, const char* driverLibrary)
     : m_window(window), m_driverLibrary(driverLibrary), m_editLog(window), m_progress(window) {
-    SetDriverMessageBox([&window](const std::string& text) { window.MessageBox(text); });
+    SetDriverMessageBox([&window](const std::string& text) { window.ShowMessageBox(text); });
 }
 
 CUpgradeDlg::~CUpgradeDlg() {
@@ -17,21 +17,19 @@ CUpgradeDlg::~CUpgradeDlg() {
     SetDriverMessageBox(nullptr);
 }
 
-void CUpgradeDlg::OnMessage(UINT message, UINT param) {
+void CUpgradeDlg::OnMessage(WindowMessage message, TimerId timer) {
     switch (message) {
-        case WM_TIMER:
-            OnTimer(param);
+        case WindowMessage::Timer:
+            OnTimer(timer);
             break;
-        case WM_CLOSE:
+        case WindowMessage::Close:
             OnClose();
             break;
-        case WM_POLL_DEVICE:
+        case WindowMessage::PollDevice:
             OnPollDevice(0, 0);
             break;
-        case WM_START_TRANSFER:
+        case WindowMessage::StartTransfer:
             OnStartTransfer(0, 0);
-            break;
-        default:
             break;
     }
 }
@@ -49,9 +47,9 @@ bool CUpgradeDlg::OnInitDialog() {
     UpdateData(true);
     LoadDriver();
     if (!g_driverLoaded) {
-        m_window.EndDialog(IDCANCEL);
+        m_window.EndModal(DialogResult::Cancel);
     } else {
-        m_window.SetTimer(RECONNECT_TIMER, kReconnectPeriodMs);
+        m_window.StartTimer(TimerId::Reconnect, kReconnectPeriodMs);
     }
     ShowTransfer("");
     ScrollLogToEnd();
@@ -69,7 +67,7 @@ void CUpgradeDlg::OnEndDialog() {
 
 void CUpgradeDlg::LoadDriver() {
     BindDriver(m_driverLibrary, m_hDriver,
-               [this](const std::string& text) { m_window.MessageBox(text); });
+               [this](const std::string& text) { m_window.ShowMessageBox(text); });
 }
 
 void CUpgradeDlg::UpdateData(bool saveAndValidate) {

@@ -62,12 +62,12 @@ class CUpgradeDlg {
     CUpgradeDlg(const CUpgradeDlg&) = delete;
     CUpgradeDlg& operator=(const CUpgradeDlg&) = delete;
 
-    // Message routing: WM_TIMER (param = timer id), WM_CLOSE, WM_POLL_DEVICE,
-    // WM_START_TRANSFER.
-    void OnMessage(UINT message, UINT param = 0);
+    // Message routing: a timer tick (of `timer`), the close request, a poll pass, the
+    // transfer start.
+    void OnMessage(WindowMessage message, TimerId timer = TimerId::Reconnect);
 
     bool OnInitDialog();
-    void OnTimer(UINT id);
+    void OnTimer(TimerId id);
     void OnClose();
     long OnPollDevice(UINT wParam, long lParam);
     long OnStartTransfer(UINT wParam, long lParam);
@@ -101,7 +101,7 @@ class CUpgradeDlg {
     };
 
     // Seams for harnesses: the clock read and slept on, and what a connection does
-    // instead of starting a poll thread (the harness then posts WM_POLL_DEVICE itself).
+    // instead of starting a poll thread (the harness then posts the poll itself).
     void SetRecoveryTiming(const RecoveryTiming& timing) { m_recoveryTiming = timing; }
     void SetClock(HostClock& clock) { m_clock = &clock; }
     void SetPollStarter(std::function<void()> starter) { m_pollStarter = std::move(starter); }

@@ -13,27 +13,39 @@ namespace kx {
 
 using UINT = unsigned int;
 
-inline constexpr UINT WM_CLOSE = 0x0010;
-inline constexpr UINT WM_TIMER = 0x0113;
-inline constexpr UINT WM_USER = 0x0400;
-inline constexpr UINT WM_POLL_DEVICE = WM_USER + 1;
-inline constexpr UINT WM_START_TRANSFER = WM_USER + 2;
+// The messages the dialog handles, with the values a Win32 window would give them. Names
+// of their own, so that <windows.h>'s macros leave them alone.
+enum class WindowMessage : UINT {
+    Close = 0x0010,
+    Timer = 0x0113,
+    PollDevice = 0x0400 + 1,
+    StartTransfer = 0x0400 + 2,
+};
 
-inline constexpr UINT RECONNECT_TIMER = 15;
+// How a modal dialog ended.
+enum class DialogResult : int { Ok = 1, Cancel = 2 };
+
+enum class TimerId : UINT { Reconnect = 15 };
 inline constexpr UINT kReconnectPeriodMs = 100;
 
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-
 // Open-file chooser flags, with the common dialog's values.
-inline constexpr unsigned OFN_HIDEREADONLY = 0x0004;
-inline constexpr unsigned OFN_FILEMUSTEXIST = 0x1000;
+enum class ChooserFlags : unsigned {
+    None = 0,
+    HideReadOnly = 0x0004,
+    FileMustExist = 0x1000,
+};
+constexpr ChooserFlags operator|(ChooserFlags a, ChooserFlags b) {
+    return static_cast<ChooserFlags>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+constexpr bool HasFlag(ChooserFlags flags, ChooserFlags flag) {
+    return (static_cast<unsigned>(flags) & static_cast<unsigned>(flag)) != 0;
+}
 
 struct FileChooserRequest {
     bool openMode = true;          // open, not save
     std::string defaultExtension;  // without the dot
     std::string initialName;
-    unsigned flags = 0;
+    ChooserFlags flags = ChooserFlags::None;
     std::string filter;  // "Name|pattern|" pairs
     std::string initialFolder;
 };
@@ -66,12 +78,13 @@ class WindowSurface {
     virtual void SetProgressPos(std::uint32_t position) = 0;
 
     // An OK-only box titled with the application's name. May be called from any thread.
-    virtual void MessageBox(const std::string& text) = 0;
+    virtual void ShowMessageBox(const std::string& text) = 0;
     // Posts a message to the main window's queue. Safe from any thread.
-    virtual void PostToWindow(UINT message) = 0;
-    virtual void SetTimer(UINT id, UINT periodMs) = 0;
+    virtual void PostToWindow(WindowMessage message) = 0;
+    // Arms a timer whose ticks arrive as WindowMessage::Timer.
+    virtual void StartTimer(TimerId id, UINT periodMs) = 0;
     // Ends the dialog (modal loop) with `result`.
-    virtual void EndDialog(int result) = 0;
+    virtual void EndModal(DialogResult result) = 0;
 
     // The modal open-file chooser; nullopt when cancelled. Posted messages keep being
     // dispatched while it is open.
@@ -89,10 +102,10 @@ class WindowSurface {
     virtual void DongleReplaced() {}
 
     // The per-user profile store, sections and entries as the application names them.
-    virtual std::string GetProfileString(const std::string& section, const std::string& entry,
-                                         const std::string& defaultValue) = 0;
-    virtual bool WriteProfileString(const std::string& section, const std::string& entry,
-                                    const std::string& value) = 0;
+    virtual std::string ReadProfileText(const std::string& section, const std::string& entry,
+                                        const std::string& defaultValue) = 0;
+    virtual bool WriteProfileText(const std::string& section, const std::string& entry,
+                                  const std::string& value) = 0;
 };
 
 }  // namespace kx

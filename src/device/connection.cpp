@@ -51,7 +51,7 @@ void CUpgradeDlg::ConnectDevice() {
     m_window.RepaintNow();
 }
 
-void CUpgradeDlg::OnTimer(UINT /*id*/) {
+void CUpgradeDlg::OnTimer(TimerId /*id*/) {
     if (!g_polling && !g_connected) {
         ConnectDevice();
         EnableExit(true);

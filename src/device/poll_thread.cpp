@@ -20,11 +20,11 @@ unsigned PollThreadProc(WindowSurface& window, std::atomic<void*>* eventOut) {
         eventOut->store(event);
     }
     if (DrvSetEventNotification(FT_EVENT_RXCHAR, event) == FT_INVALID_HANDLE) {
-        window.MessageBox("FT_Read is not valid!");
+        window.ShowMessageBox("FT_Read is not valid!");
     }
     bool fineTimer = false;
     while (g_polling.load()) {
-        window.PostToWindow(WM_POLL_DEVICE);
+        window.PostToWindow(WindowMessage::PollDevice);
         const bool pacing = g_pacing.load();
         if (pacing != fineTimer) {
             platform::HoldFineTimer(pacing);

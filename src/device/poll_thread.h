@@ -28,7 +28,7 @@ inline constexpr std::chrono::milliseconds kPacingPollPeriod{1};
 // Idle, a lost dongle still shows within this long, quicker than a person notices.
 inline constexpr std::chrono::milliseconds kIdlePollPeriod{50};
 
-// Registers a receive event with the driver, then posts WM_POLL_DEVICE to the window and
+// Registers a receive event with the driver, then posts WindowMessage::PollDevice to the window and
 // waits on the event (with the time-out above) until g_polling is cleared. The event is
 // stored in `event`, if given, so that a stop can end the wait early.
 unsigned PollThreadProc(WindowSurface& window, std::atomic<void*>* event = nullptr);

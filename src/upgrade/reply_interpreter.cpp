@@ -118,7 +118,7 @@ bool CUpgradeDlg::MatchAnnouncement(std::uint8_t b) {
     }
     if (step.requestTransfer) {
         m_lostSinceAnnounce = false;
-        m_window.PostToWindow(WM_START_TRANSFER);
+        m_window.PostToWindow(WindowMessage::StartTransfer);
     }
     return step.log != MatchLog::Unchanged;
 }

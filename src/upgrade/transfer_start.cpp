@@ -30,7 +30,7 @@ bool CUpgradeDlg::RefuseFile(const std::string& path) {
     const std::string shown = text::kFileRefused + refusal;
     m_strLog.Append(shown + "\r\n");
     RefreshLog();
-    m_window.MessageBox(shown);
+    m_window.ShowMessageBox(shown);
     return true;
 }
 
@@ -40,11 +40,11 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
         return 0;
     }
     const std::string folder =
-        m_window.GetProfileString(text::kSettingsSection, text::kPathEntry, text::kDefaultPath);
+        m_window.ReadProfileText(text::kSettingsSection, text::kPathEntry, text::kDefaultPath);
     FileChooserRequest request;
     request.openMode = true;
     request.defaultExtension = text::kDefaultExtension;
-    request.flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+    request.flags = ChooserFlags::HideReadOnly | ChooserFlags::FileMustExist;
     request.filter = text::kFileFilter;
     request.initialFolder = folder;
 
@@ -59,7 +59,7 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
         return 0;
     }
     // The chooser keeps opening where it opened first: the chosen file's folder is not kept.
-    m_window.WriteProfileString(text::kSettingsSection, text::kPathEntry, folder);
+    m_window.WriteProfileText(text::kSettingsSection, text::kPathEntry, folder);
     UpdateData(false);
     m_editLog.Invalidate();
     DrvPurge(FT_PURGE_RX);

@@ -33,7 +33,7 @@ class PollPassTest : public ::testing::Test {
         std::ofstream(m_file.path, std::ios::binary)
             << FirmwareFile(TestImage(4096), 0x08000000, "KX-DONGLE-2");
         window.chooser = [this](const FileChooserRequest&) { return m_file.path.string(); };
-        dlg.OnTimer(RECONNECT_TIMER);  // opens the fake device and starts polling
+        dlg.OnTimer(TimerId::Reconnect);  // opens the fake device and starts polling
         ASSERT_EQ(window.Connection(), "KX Upgrade - Dongle connected");
     }
     void TearDown() override {

@@ -32,7 +32,7 @@ TEST_F(BindingTest, CompleteLibraryFoundByPlainNameArmsTheReconnectTimer) {
     EXPECT_TRUE(g_driverLoaded);
     EXPECT_TRUE(window.Boxes().empty());
     EXPECT_FALSE(window.Ended());
-    EXPECT_TRUE(window.TimerArmed(RECONNECT_TIMER));
+    EXPECT_TRUE(window.TimerArmed(TimerId::Reconnect));
     for (int i = 0; i < kEntryPointCount; ++i) {
         EXPECT_NE(g_driver.entry[i], nullptr) << kEntryPointNames[i];
     }
@@ -60,7 +60,8 @@ TEST_F(BindingTest, MissingLibraryShowsOneBoxAndEndsTheWindow) {
     EXPECT_FALSE(g_driverLoaded);
     EXPECT_EQ(window.Boxes(), std::vector<std::string>{"Error: Can't Load ft8u245.dll"});
     EXPECT_TRUE(window.Ended());
-    EXPECT_FALSE(window.TimerArmed(RECONNECT_TIMER));
+    EXPECT_EQ(window.EndResult(), DialogResult::Cancel);
+    EXPECT_FALSE(window.TimerArmed(TimerId::Reconnect));
 }
 
 class MissingEntryPoint : public BindingTest, public ::testing::WithParamInterface<int> {};
@@ -77,7 +78,8 @@ TEST_P(MissingEntryPoint, NamesItAndLeavesTheRestUnresolved) {
     EXPECT_EQ(window.Boxes(), std::vector<std::string>{std::string("Error: Can't Find ") +
                                                        kEntryPointNames[missing]});
     EXPECT_TRUE(window.Ended());
-    EXPECT_FALSE(window.TimerArmed(RECONNECT_TIMER));
+    EXPECT_EQ(window.EndResult(), DialogResult::Cancel);
+    EXPECT_FALSE(window.TimerArmed(TimerId::Reconnect));
     for (int i = 0; i < kEntryPointCount; ++i) {
         EXPECT_EQ(g_driver.entry[i] != nullptr, i < missing) << kEntryPointNames[i];
     }

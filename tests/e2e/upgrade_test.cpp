@@ -204,7 +204,7 @@ TEST_F(UpgradeTest, TheChooserOpensInTheStoredFolderAndKeepsIt) {
     EXPECT_EQ(request.defaultExtension, "dat");
     EXPECT_EQ(request.initialName, "");
     EXPECT_EQ(request.filter, "Data (*.dat)| *.dat|");
-    EXPECT_EQ(request.flags, 0x1004u);
+    EXPECT_EQ(static_cast<unsigned>(request.flags), 0x1004u);  // the common dialog's values
     // Written back as read, not as the folder of the chosen file.
     EXPECT_EQ(window.profile["Settings/Path"], "C:\\Tessaro\\");
 }
@@ -214,7 +214,7 @@ TEST_F(UpgradeTest, ARequestWhileTheChooserIsOpenIsIgnored) {
     window.chooser = [this](const FileChooserRequest& request) {
         requests.push_back(request);
         // The chooser's modal loop keeps dispatching, and a second request arrives.
-        window.PostToWindow(WM_START_TRANSFER);
+        window.PostToWindow(WindowMessage::StartTransfer);
         window.PumpFor(std::chrono::milliseconds(50));
         return chooserAnswer;
     };

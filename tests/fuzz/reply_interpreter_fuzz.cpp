@@ -120,8 +120,8 @@ class FuzzClock final : public HostClock {
 // Posted messages are kept for the harness to dispatch; polls are the harness's to make.
 class FuzzWindow : public HeadlessWindow {
   public:
-    void PostToWindow(UINT message) override {
-        if (message == WM_START_TRANSFER) {
+    void PostToWindow(WindowMessage message) override {
+        if (message == WindowMessage::StartTransfer) {
             std::lock_guard lock(m_mutex);
             ++m_startRequests;
         }
@@ -224,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         test::InstallFakeDriver();
         Fake().writesQueue = true;
         Fake().drain = test::FakeDevice::Drain::Halve;
-        dlg.OnTimer(RECONNECT_TIMER);
+        dlg.OnTimer(TimerId::Reconnect);
 
         std::size_t i = 0;
         while (i < size) {
@@ -239,7 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             } else if (op == kOpUnplug) {
                 Fake().failNextStatus = true;
             } else if (op == kOpTimerTick) {
-                dlg.OnTimer(RECONNECT_TIMER);
+                dlg.OnTimer(TimerId::Reconnect);
             } else if (op == kOpFailRead) {
                 Fake().failingReads = 1;
             } else if (op == kOpFillTxQueue) {

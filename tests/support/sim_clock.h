@@ -2,9 +2,9 @@
 // model time stands still except while the dialog sleeps or its message loop waits, and
 // then both move together, so seconds of dongle time pass in microseconds and every run
 // of the same case is the same run. It stands in for the poll threads too: a poller
-// registers its receive event with the driver, as the poll thread does, and posts
-// WM_POLL_DEVICE when the driver signals received bytes, or after the poll thread's
-// time-out (1 ms while the first stage paces, else 50 ms), until g_polling is cleared.
+// registers its receive event with the driver, as the poll thread does, and posts a
+// poll when the driver signals received bytes, or after the poll thread's time-out (1 ms while the
+// first stage paces, else 50 ms), until g_polling is cleared.
 #pragma once
 
 #include <chrono>
@@ -19,12 +19,6 @@
 #include "device/poll_thread.h"
 #include "kxsim.h"
 #include "test_platform.h"
-
-// <windows.h>, which the test platform brings in on Windows, makes MessageBox a macro for
-// MessageBoxA; the window surface's member keeps its own name here.
-#ifdef MessageBox
-#undef MessageBox
-#endif
 
 namespace kx::test {
 
@@ -90,12 +84,12 @@ class SimClock final : public HostClock {
                 poller.registered = true;
                 if (DrvSetEventNotification(FT_EVENT_RXCHAR, poller.event.Handle()) ==
                     FT_INVALID_HANDLE) {
-                    m_window.MessageBox("FT_Read is not valid!");
+                    m_window.ShowMessageBox("FT_Read is not valid!");
                 }
                 poller.due = now;
             }
             if (poller.event.Signalled() || now >= poller.due) {
-                m_window.PostToWindow(WM_POLL_DEVICE);
+                m_window.PostToWindow(WindowMessage::PollDevice);
                 poller.due = now + (g_pacing.load() ? kPacingPollPeriod : kIdlePollPeriod);
             }
             ++it;

@@ -52,11 +52,11 @@ class PostedMessage : public QEvent {
         static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return type;
     }
-    explicit PostedMessage(UINT message) : QEvent(EventType()), m_message(message) {}
-    UINT Message() const { return m_message; }
+    explicit PostedMessage(WindowMessage message) : QEvent(EventType()), m_message(message) {}
+    WindowMessage Message() const { return m_message; }
 
   private:
-    UINT m_message;
+    WindowMessage m_message;
 };
 
 // The log holds the device's 8-bit text with CR LF line ends; the view shows each LF as
@@ -409,8 +409,8 @@ void MainWindow::RefreshProgressText(bool force) {
 
 bool MainWindow::event(QEvent* event) {
     if (event->type() == PostedMessage::EventType()) {
-        const UINT message = static_cast<PostedMessage*>(event)->Message();
-        if (message == WM_POLL_DEVICE) {
+        const WindowMessage message = static_cast<PostedMessage*>(event)->Message();
+        if (message == WindowMessage::PollDevice) {
             m_pollPosted = false;
         }
         if (!m_finished) {
@@ -560,7 +560,7 @@ void MainWindow::ShowMessageBoxNow(const QString& text) {
     box.exec();
 }
 
-void MainWindow::MessageBox(const std::string& text) {
+void MainWindow::ShowMessageBox(const std::string& text) {
     m_session.Note("message box: " + text);
     const QString shown = QString::fromUtf8(text);
     if (QThread::currentThread() == thread()) {
@@ -572,34 +572,34 @@ void MainWindow::MessageBox(const std::string& text) {
     }
 }
 
-void MainWindow::PostToWindow(UINT message) {
+void MainWindow::PostToWindow(WindowMessage message) {
     // A pass drains everything the device has sent, so one pending poll is enough.
-    if (message == WM_POLL_DEVICE && m_pollPosted.exchange(true)) {
+    if (message == WindowMessage::PollDevice && m_pollPosted.exchange(true)) {
         return;
     }
     QCoreApplication::postEvent(this, new PostedMessage(message));
 }
 
-void MainWindow::SetTimer(UINT id, UINT periodMs) {
+void MainWindow::StartTimer(TimerId id, UINT periodMs) {
     QTimer*& timer = m_timers[id];
     if (timer == nullptr) {
         timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, [this, id] {
             if (!m_finished) {
-                m_dlg.OnMessage(WM_TIMER, id);
+                m_dlg.OnMessage(WindowMessage::Timer, id);
             }
         });
     }
     timer->start(static_cast<int>(periodMs));
 }
 
-void MainWindow::EndDialog(int result) {
+void MainWindow::EndModal(DialogResult result) {
     if (m_running) {
-        done(result);
+        done(static_cast<int>(result));
     } else {
         m_endedEarly = true;
         m_finished = true;
-        setResult(result);
+        setResult(static_cast<int>(result));
     }
 }
 
@@ -621,8 +621,9 @@ std::optional<std::string> MainWindow::ChooseFile(const FileChooserRequest& requ
     QFileDialog chooser(this, QString(), folder, QtFilterFromPairs(request.filter));
     chooser.setObjectName(QStringLiteral("FileChooser"));
     chooser.setAcceptMode(request.openMode ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-    chooser.setFileMode((request.flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile
-                                                                 : QFileDialog::AnyFile);
+    chooser.setFileMode(HasFlag(request.flags, ChooserFlags::FileMustExist)
+                            ? QFileDialog::ExistingFile
+                            : QFileDialog::AnyFile);
     chooser.setDefaultSuffix(QString::fromUtf8(request.defaultExtension));
     if (!request.initialName.empty()) {
         chooser.selectFile(QString::fromUtf8(request.initialName));
@@ -674,15 +675,15 @@ void MainWindow::PlaceChooser(QDialog& chooser) {
     }
 }
 
-std::string MainWindow::GetProfileString(const std::string& section, const std::string& entry,
-                                         const std::string& defaultValue) {
+std::string MainWindow::ReadProfileText(const std::string& section, const std::string& entry,
+                                        const std::string& defaultValue) {
     QSettings settings;
     const QString key = QString::fromUtf8(section) + QLatin1Char('/') + QString::fromUtf8(entry);
     return settings.value(key, QString::fromUtf8(defaultValue)).toString().toUtf8().toStdString();
 }
 
-bool MainWindow::WriteProfileString(const std::string& section, const std::string& entry,
-                                    const std::string& value) {
+bool MainWindow::WriteProfileText(const std::string& section, const std::string& entry,
+                                  const std::string& value) {
     QSettings settings;
     settings.setValue(QString::fromUtf8(section) + QLatin1Char('/') + QString::fromUtf8(entry),
                       QString::fromUtf8(value));

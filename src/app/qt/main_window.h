@@ -83,15 +83,15 @@ class MainWindow : public QDialog, public WindowSurface {
     void EnableExit(bool enable) override;
     void SetProgressRange(std::uint32_t maximum) override;
     void SetProgressPos(std::uint32_t position) override;
-    void MessageBox(const std::string& text) override;
-    void PostToWindow(UINT message) override;
-    void SetTimer(UINT id, UINT periodMs) override;
-    void EndDialog(int result) override;
+    void ShowMessageBox(const std::string& text) override;
+    void PostToWindow(WindowMessage message) override;
+    void StartTimer(TimerId id, UINT periodMs) override;
+    void EndModal(DialogResult result) override;
     std::optional<std::string> ChooseFile(const FileChooserRequest& request) override;
-    std::string GetProfileString(const std::string& section, const std::string& entry,
-                                 const std::string& defaultValue) override;
-    bool WriteProfileString(const std::string& section, const std::string& entry,
-                            const std::string& value) override;
+    std::string ReadProfileText(const std::string& section, const std::string& entry,
+                                const std::string& defaultValue) override;
+    bool WriteProfileText(const std::string& section, const std::string& entry,
+                          const std::string& value) override;
 
     void done(int result) override;
     // Esc, and the close box through closeEvent: asks first while a transfer runs.
@@ -133,7 +133,7 @@ class MainWindow : public QDialog, public WindowSurface {
     QAction* m_aboutAction = nullptr;
     QAction* m_openLogAction = nullptr;
     QToolButton* m_help = nullptr;
-    std::map<UINT, QTimer*> m_timers;
+    std::map<TimerId, QTimer*> m_timers;
 
     // The controls' texts as the logic sees them: 8-bit, CR LF line ends.
     std::string m_connectionText;

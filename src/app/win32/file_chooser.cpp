@@ -35,7 +35,7 @@ std::optional<std::string> ChooseFileModal(HWND__* owner, const FileChooserReque
     chooser.nMaxFile = static_cast<DWORD>(file.size());
     chooser.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     chooser.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
-    chooser.Flags = request.flags | OFN_EXPLORER;
+    chooser.Flags = static_cast<DWORD>(request.flags) | OFN_EXPLORER;
     const BOOL chosen = request.openMode ? GetOpenFileNameW(&chooser) : GetSaveFileNameW(&chooser);
     if (!chosen) {
         return std::nullopt;

@@ -90,18 +90,18 @@ bool Win32Window::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t 
             if (wParam == kProgressTimer) {
                 OnProgressTimer();
             } else if (!m_finished) {
-                m_dlg.OnMessage(WM_TIMER, static_cast<UINT>(wParam));
+                m_dlg.OnMessage(WindowMessage::Timer, static_cast<TimerId>(wParam));
             }
             return true;
         case kPollMessage:
             m_pollPosted = false;
             if (!m_finished) {
-                m_dlg.OnMessage(WM_POLL_DEVICE);
+                m_dlg.OnMessage(WindowMessage::PollDevice);
             }
             return true;
         case kStartTransferMessage:
             if (!m_finished) {
-                m_dlg.OnMessage(WM_START_TRANSFER);
+                m_dlg.OnMessage(WindowMessage::StartTransfer);
             }
             return true;
         case kFlushMessage:
@@ -222,7 +222,7 @@ void Win32Window::Finish(int result) {
     if (!m_finished) {
         m_finished = true;
         KillTimer(m_hwnd, kProgressTimer);
-        KillTimer(m_hwnd, RECONNECT_TIMER);
+        KillTimer(m_hwnd, static_cast<UINT_PTR>(TimerId::Reconnect));
         m_dlg.OnEndDialog();
         m_postTarget = nullptr;
         m_taskbar.Show(CueState::None, 0, 0);
@@ -353,7 +353,7 @@ void Win32Window::ShowMessageBoxNow(const std::string& text) {
     MessageBoxW(owner, FromUtf8(text).c_str(), m_appName.c_str(), MB_OK);
 }
 
-void Win32Window::MessageBox(const std::string& text) {
+void Win32Window::ShowMessageBox(const std::string& text) {
     m_session.Note("message box: " + text);
     const HWND target = m_postTarget.load();
     if (target == nullptr || GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId()) {
@@ -368,31 +368,31 @@ void Win32Window::MessageBox(const std::string& text) {
     PostMessageW(target, kMessageBoxMessage, 0, 0);
 }
 
-void Win32Window::PostToWindow(UINT message) {
+void Win32Window::PostToWindow(WindowMessage message) {
     // A pass drains everything the device has sent, so one pending poll is enough.
-    if (message == WM_POLL_DEVICE && m_pollPosted.exchange(true)) {
+    if (message == WindowMessage::PollDevice && m_pollPosted.exchange(true)) {
         return;
     }
-    UINT posted = message;
-    if (message == WM_POLL_DEVICE) {
+    UINT posted = static_cast<UINT>(message);
+    if (message == WindowMessage::PollDevice) {
         posted = kPollMessage;
-    } else if (message == WM_START_TRANSFER) {
+    } else if (message == WindowMessage::StartTransfer) {
         posted = kStartTransferMessage;
     }
     const HWND target = m_postTarget.load();
     if (target == nullptr || !PostMessageW(target, posted, 0, 0)) {
-        if (message == WM_POLL_DEVICE) {
+        if (message == WindowMessage::PollDevice) {
             m_pollPosted = false;
         }
     }
 }
 
-void Win32Window::SetTimer(UINT id, UINT periodMs) {
-    ::SetTimer(m_hwnd, id, periodMs, nullptr);
+void Win32Window::StartTimer(TimerId id, UINT periodMs) {
+    ::SetTimer(m_hwnd, static_cast<UINT_PTR>(id), periodMs, nullptr);
 }
 
-void Win32Window::EndDialog(int result) {
-    Finish(result);
+void Win32Window::EndModal(DialogResult result) {
+    Finish(static_cast<int>(result));
 }
 
 std::optional<std::string> Win32Window::ChooseFile(const FileChooserRequest& request) {
@@ -407,13 +407,13 @@ std::optional<std::string> Win32Window::ChooseFile(const FileChooserRequest& req
     return ChooseFileModal(m_hwnd, request);
 }
 
-std::string Win32Window::GetProfileString(const std::string& section, const std::string& entry,
-                                          const std::string& defaultValue) {
+std::string Win32Window::ReadProfileText(const std::string& section, const std::string& entry,
+                                         const std::string& defaultValue) {
     return m_profile.Get(section, entry, defaultValue);
 }
 
-bool Win32Window::WriteProfileString(const std::string& section, const std::string& entry,
-                                     const std::string& value) {
+bool Win32Window::WriteProfileText(const std::string& section, const std::string& entry,
+                                   const std::string& value) {
     return m_profile.Write(section, entry, value);
 }
 

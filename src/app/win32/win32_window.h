@@ -46,15 +46,15 @@ class Win32Window final : public WindowSurface {
     void EnableExit(bool enable) override;
     void SetProgressRange(std::uint32_t maximum) override;
     void SetProgressPos(std::uint32_t position) override;
-    void MessageBox(const std::string& text) override;
-    void PostToWindow(UINT message) override;
-    void SetTimer(UINT id, UINT periodMs) override;
-    void EndDialog(int result) override;
+    void ShowMessageBox(const std::string& text) override;
+    void PostToWindow(WindowMessage message) override;
+    void StartTimer(TimerId id, UINT periodMs) override;
+    void EndModal(DialogResult result) override;
     std::optional<std::string> ChooseFile(const FileChooserRequest& request) override;
-    std::string GetProfileString(const std::string& section, const std::string& entry,
-                                 const std::string& defaultValue) override;
-    bool WriteProfileString(const std::string& section, const std::string& entry,
-                            const std::string& value) override;
+    std::string ReadProfileText(const std::string& section, const std::string& entry,
+                                const std::string& defaultValue) override;
+    bool WriteProfileText(const std::string& section, const std::string& entry,
+                          const std::string& value) override;
 
     // The dialog procedure's work; false leaves the message to the dialog manager.
     bool Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
