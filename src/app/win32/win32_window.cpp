@@ -341,11 +341,20 @@ void Win32Window::RepaintNow() {
 
 void Win32Window::EnableExit(bool enable) {
     HWND exit = Item(IDOK);
+    HWND log = Item(IDC_LOG);
     if (!enable && GetFocus() == exit) {
-        // A disabled control keeps no keyboard focus: the log takes it.
-        SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_LOG)), TRUE);
+        // A disabled control keeps no keyboard focus: the log takes it, and gives it back
+        // to EXIT when EXIT is enabled again, so that Enter ends the program as before.
+        SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(log), TRUE);
+        m_focusLentToLog = true;
     }
     EnableWindow(exit, enable ? TRUE : FALSE);
+    if (enable && m_focusLentToLog) {
+        m_focusLentToLog = false;
+        if (GetFocus() == log) {
+            SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(exit), TRUE);
+        }
+    }
 }
 
 void Win32Window::ShowMessageBoxNow(const std::string& text) {
