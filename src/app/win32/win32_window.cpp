@@ -342,18 +342,18 @@ void Win32Window::RepaintNow() {
 void Win32Window::EnableExit(bool enable) {
     HWND exit = Item(IDOK);
     HWND log = Item(IDC_LOG);
+    const bool wasEnabled = IsWindowEnabled(exit) != FALSE;
     if (!enable && GetFocus() == exit) {
-        // A disabled control keeps no keyboard focus: the log takes it, and gives it back
-        // to EXIT when EXIT is enabled again, so that Enter ends the program as before.
+        // A disabled control keeps no keyboard focus: the log takes it meanwhile.
         SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(log), TRUE);
-        m_focusLentToLog = true;
     }
     EnableWindow(exit, enable ? TRUE : FALSE);
-    if (enable && m_focusLentToLog) {
-        m_focusLentToLog = false;
-        if (GetFocus() == log) {
-            SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(exit), TRUE);
-        }
+    // EXIT enabled again takes back the focus the log (or nothing) holds, so that Enter
+    // ends the program after a transfer as before it; not in a window that is not in front.
+    const HWND focus = GetFocus();
+    if (enable && !wasEnabled && GetActiveWindow() == m_hwnd &&
+        (focus == log || focus == nullptr)) {
+        SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(exit), TRUE);
     }
 }
 

@@ -120,7 +120,6 @@ class Win32Window final : public WindowSurface {
     bool m_endedEarly = false;
     bool m_finished = false;
     bool m_quitAgreed = false;
-    bool m_focusLentToLog = false;  // EXIT had the focus when it was disabled
     int m_endResult = 0;
     CUpgradeDlg m_dlg;
 };
