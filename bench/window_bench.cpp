@@ -121,7 +121,7 @@ int Upgrade(const char* file) {
     });
     check.start(20);
     QApplication::exec();
-    return window.Dialog().TransferText() == text::kCompleted ? 0 : 1;
+    return window.Dialog().Outcome().state == TransferState::Completed ? 0 : 1;
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ class HeadlessWindow : public WindowSurface {
 
     // The dialog whose handlers receive the posted messages and timer ticks.
     void Attach(CUpgradeDlg* dialog) { m_dialog = dialog; }
+    const CUpgradeDlg* Dialog() const { return m_dialog; }
 
     // Dispatches messages and timer ticks until `done` holds, the dialog ends or
     // `timeout` passes. Returns whether `done` held.

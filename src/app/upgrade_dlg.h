@@ -17,6 +17,7 @@
 #include "firmware_file.h"
 #include "log_text.h"
 #include "packet_builder.h"
+#include "transfer_outcome.h"
 #include "window_surface.h"
 
 namespace kx {
@@ -76,7 +77,8 @@ class CUpgradeDlg {
     void OnEndDialog();
 
     // Ends a running transfer with "Transfer aborted" and `reason` in the log (a front
-    // end that gives up on a stalled transfer). Nothing happens outside a transfer.
+    // end that gives up on a stalled transfer: AbortCause::GivenUp). Nothing happens
+    // outside a transfer.
     void EndTransfer(std::string_view reason);
 
     // A transfer restarted from its first record this many times at most; one more
@@ -111,9 +113,11 @@ class CUpgradeDlg {
     const std::string& LogTextValue() const { return m_strLog.str(); }
     const std::string& TransferText() const { return m_strTransfer; }
     bool Transferring() const { return m_transferring; }
-    // Why the last transfer was aborted ("ERROR", ...), kept until the next one starts:
-    // an announcement right after an abort clears the log that holds it.
-    const std::string& LastAbortReason() const { return m_lastAbortReason; }
+    // Where the current (or last) transfer stands, and why it was aborted ("ERROR", ...):
+    // kept until the next one starts, since an announcement right after an abort clears
+    // the log that holds the reason.
+    const TransferOutcome& Outcome() const { return m_outcome; }
+    const std::string& LastAbortReason() const { return m_outcome.reason; }
     bool FirstStage() const { return m_firstStage; }
     std::uint32_t BytesSent() const { return m_bytesSent; }
     std::uint32_t FileLength() const { return m_fileLength; }
@@ -166,7 +170,7 @@ class CUpgradeDlg {
     // Upgrade protocol
     void SendNextPacket(bool repeat);
     void CompleteTransfer();
-    void AbortTransfer(std::string_view text);
+    void AbortTransfer(AbortCause cause, std::string_view text);
     bool RefuseFile(const std::string& path);
     bool InterpretReply(std::uint8_t b);
     bool MatchAnnouncement(std::uint8_t b);
@@ -186,7 +190,7 @@ class CUpgradeDlg {
     PollThreads m_pollThreads;
     bool m_choosingFile = false;
     std::optional<UCHAR> m_chipLatencyMs;  // the timer's value before the tool lowered it
-    std::string m_lastAbortReason;
+    TransferOutcome m_outcome;
     HostClock* m_clock = &RealClock();
     std::function<void()> m_pollStarter;
 

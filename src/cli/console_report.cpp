@@ -24,8 +24,8 @@ void ConsoleReport::ConnectionChanged(std::string_view text) {
     }
 }
 
-void ConsoleReport::TransferChanged(std::string_view text) {
-    if (m_barActive && text != text::kInProgress) {
+void ConsoleReport::TransferChanged(std::string_view text, TransferState state) {
+    if (m_barActive && state != TransferState::InProgress) {
         StopBar();
     }
     if (!text.empty()) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/printable_text.h"
+#include "app/transfer_outcome.h"
 
 namespace kx::cli {
 
@@ -22,7 +23,8 @@ class ConsoleReport {
     explicit ConsoleReport(Sink out, Sink bar = {});
 
     void ConnectionChanged(std::string_view text);
-    void TransferChanged(std::string_view text);
+    // The transfer line shows `text`; `state` is where the transfer stands.
+    void TransferChanged(std::string_view text, TransferState state);
     // The log grew by `bytes`, or was replaced by them.
     void LogAppended(std::string_view bytes);
     void LogReplaced(std::string_view bytes);

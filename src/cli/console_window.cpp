@@ -1,5 +1,7 @@
 #include "console_window.h"
 
+#include "app/upgrade_dlg.h"
+
 namespace kx::cli {
 
 void ConsoleWindow::PushTexts(std::string_view connection, const LogUpdate& log,
@@ -19,9 +21,11 @@ void ConsoleWindow::PushTexts(std::string_view connection, const LogUpdate& log,
         m_report.LogAppended(log.text);
     }
     if (transferChanged) {
-        m_report.TransferChanged(transfer);
+        const TransferState state =
+            Dialog() != nullptr ? Dialog()->Outcome().state : TransferState::Idle;
+        m_report.TransferChanged(transfer, state);
         if (m_events != nullptr) {
-            m_events->TransferChanged(transfer,
+            m_events->TransferChanged(state,
                                       sentImage ? sentImage() : std::span<const std::uint8_t>());
         }
     }

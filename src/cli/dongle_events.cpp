@@ -87,8 +87,8 @@ void DongleEvents::Announced(std::string_view name) {
     Emit(Event("announced").Set("name", name));
 }
 
-void DongleEvents::TransferChanged(std::string_view text, std::span<const std::uint8_t> image) {
-    if (text != text::kInProgress || m_transferring) {
+void DongleEvents::TransferChanged(TransferState state, std::span<const std::uint8_t> image) {
+    if (state != TransferState::InProgress || m_transferring) {
         return;
     }
     m_transferring = true;

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/transfer_outcome.h"
 #include "json_line.h"
 
 namespace kx::cli {
@@ -54,9 +55,10 @@ class DongleEvents {
     // named on the command line, until one is opened; `file` as given.
     DongleEvents(Sink out, DongleIdentity dongle, std::string file);
 
-    // What the window shows, as it changes. `image` is what the transfer sends from.
+    // What the window shows, as it changes; the transfer's state as the dialog reports it.
+    // `image` is what the transfer sends from.
     void ConnectionChanged(std::string_view text);
-    void TransferChanged(std::string_view text, std::span<const std::uint8_t> image);
+    void TransferChanged(TransferState state, std::span<const std::uint8_t> image);
     void ProgressMoved(std::uint32_t position, Clock::time_point now);
     void Announced(std::string_view name);
     // The transfer started over from its first record (`count` times so far).

@@ -75,15 +75,6 @@ std::optional<std::string> CheckReadable(const std::string& path) {
     return std::nullopt;
 }
 
-std::string LastLogLine(const std::string& log) {
-    std::string_view text(log);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.remove_suffix(1);
-    }
-    const std::size_t start = text.find_last_of("\r\n");
-    return std::string(start == std::string_view::npos ? text : text.substr(start + 1));
-}
-
 namespace {
 
 // How the transfer ended, as an exit status, with its reason told to `errors`.
@@ -100,12 +91,15 @@ int Verdict(const CUpgradeDlg& dlg, bool stopped, const FlashJob& job,
         errors(dlg.FileRefusal() + "\n");
         return kExitRefused;
     }
-    if (dlg.TransferText() == text::kCompleted) {
-        return kExitCompleted;
-    }
-    if (dlg.TransferText() == text::kAborted) {
-        errors("kxupgrade: Transfer aborted: " + LastLogLine(dlg.LogTextValue()) + "\n");
-        return kExitAborted;
+    switch (dlg.Outcome().state) {
+        case TransferState::Completed:
+            return kExitCompleted;
+        case TransferState::Aborted:
+            errors("kxupgrade: Transfer aborted: " + dlg.Outcome().reason + "\n");
+            return kExitAborted;
+        case TransferState::Idle:
+        case TransferState::InProgress:
+            break;
     }
     errors("kxupgrade: " + job.file + ": could not be opened when the dongle asked for it\n");
     return kExitUsage;

@@ -31,9 +31,6 @@ struct FlashJob {
 // Why the firmware file cannot be sent, or nothing when it can be opened and read.
 std::optional<std::string> CheckReadable(const std::string& path);
 
-// The last line the log holds, without its line end: the reason of an abort.
-std::string LastLogLine(const std::string& log);
-
 // Runs the job and returns the exit status (exit_codes.h). Problems go to `errors`.
 // `stop`, when given and set (by a signal), ends the run at the next message.
 int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport::Sink& errors,

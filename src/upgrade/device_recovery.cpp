@@ -177,7 +177,11 @@ void CUpgradeDlg::SendProbe() {
 void CUpgradeDlg::GiveUpRecovery() {
     const auto* sent = reinterpret_cast<const std::uint8_t*>(m_sentPacket.data());
     const bool atLastPacket = EndsWithTermination(sent, m_sentPacket.size());
-    AbortTransfer(atLastPacket ? text::kNoReplyToLastPacket : text::kNoAnswerAfterReturn);
+    if (atLastPacket) {
+        AbortTransfer(AbortCause::NoReplyToLastPacket, text::kNoReplyToLastPacket);
+    } else {
+        AbortTransfer(AbortCause::NoAnswerAfterReturn, text::kNoAnswerAfterReturn);
+    }
     RefreshLog();
 }
 
@@ -193,7 +197,7 @@ void CUpgradeDlg::RestartTransfer() {
     if (m_restarts == kRestartLimit) {
         char reason[96];
         std::snprintf(reason, sizeof reason, text::kRestartLimitFormat, kRestartLimit);
-        AbortTransfer(reason);
+        AbortTransfer(AbortCause::RestartLimit, reason);
         return;
     }
     ++m_restarts;

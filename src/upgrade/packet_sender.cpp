@@ -58,7 +58,7 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
         case BuildOutcome::RecordTooLong:
         case BuildOutcome::ReadError:
             // Nothing of this packet goes out: a truncated record could brick the device.
-            AbortTransfer(DescribeBuildFailure(result));
+            AbortTransfer(AbortCause::FileUnreadable, DescribeBuildFailure(result));
             RefreshLog();
             return;
         case BuildOutcome::Packet:
@@ -93,6 +93,7 @@ void CUpgradeDlg::CompleteTransfer() {
     }
     m_transferring = false;
     m_firstStage = true;
+    m_outcome.state = TransferState::Completed;
     // Whatever followed the last record (blank lines, text) has been read too.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);

@@ -86,10 +86,10 @@ bool CUpgradeDlg::InterpretReply(std::uint8_t b) {
             SendNextPacket(true);
             return true;
         case ReplyAction::Error:
-            AbortTransfer(text::kDeviceError);
+            AbortTransfer(AbortCause::DeviceError, text::kDeviceError);
             return true;
         case ReplyAction::IdMismatch:
-            AbortTransfer(text::kIdMismatch);
+            AbortTransfer(AbortCause::IdMismatch, text::kIdMismatch);
             return true;
         case ReplyAction::Echo:
             m_strLog.Append(static_cast<char>(b));
@@ -123,10 +123,10 @@ bool CUpgradeDlg::MatchAnnouncement(std::uint8_t b) {
     return step.log != MatchLog::Unchanged;
 }
 
-void CUpgradeDlg::AbortTransfer(std::string_view text) {
+void CUpgradeDlg::AbortTransfer(AbortCause cause, std::string_view text) {
     m_transferring = false;
     m_firstStage = true;
-    m_lastAbortReason = text;
+    m_outcome = TransferOutcome{TransferState::Aborted, cause, std::string(text)};
     ShowTransfer(text::kAborted);
     m_strLog.Append(text);
     m_strLog.Append("\r\n");
@@ -148,7 +148,7 @@ namespace kx {
 
 void CUpgradeDlg::EndTransfer(std::string_view reason) {
     if (m_transferring) {
-        AbortTransfer(reason);
+        AbortTransfer(AbortCause::GivenUp, reason);
         RefreshLog();
     }
 }

@@ -72,7 +72,7 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     m_progress.SetRange32(m_fileLength);
     m_progress.SetPos(0);
     m_transferring = true;
-    m_lastAbortReason.clear();
+    m_outcome = TransferOutcome{TransferState::InProgress, AbortCause::None, {}};
     m_lastWasSwitch = false;
     m_switchRecord.clear();
     m_sentPacket.clear();

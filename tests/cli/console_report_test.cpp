@@ -35,7 +35,7 @@ TEST(ConsoleReport, StatusLinesCloseAnOpenLogLineAndTheLogGoesOnAfterThem) {
     ConsoleReport report = c.Report(false);
     report.ConnectionChanged("KX Upgrade - Dongle connected");
     report.LogAppended("AB");
-    report.TransferChanged("Transfer aborted");
+    report.TransferChanged("Transfer aborted", TransferState::Aborted);
     report.LogAppended("C\r\n");
     report.ConnectionChanged("");  // an empty line is not news
     report.Finish();
@@ -62,7 +62,7 @@ TEST(ConsoleReport, TheDevicesBytesCannotDriveTheTerminal) {
     Captured c;
     ConsoleReport report = c.Report(false);
     report.LogAppended(std::string("\x1B[2J\\\x7F\xC8\t\0z", 10));
-    report.TransferChanged(std::string_view("a\x07", 2));
+    report.TransferChanged(std::string_view("a\x07", 2), TransferState::Idle);
     EXPECT_EQ(c.out, "log: \\x1B[2J\\\\\\x7F\\xC8\\x09\\x00z\ntransfer: a\\x07\n");
     EXPECT_EQ(c.out.find('\x1B'), std::string::npos);
 }
@@ -73,7 +73,7 @@ TEST(ConsoleReport, WithoutATerminalThereIsNoBar) {
     const auto t0 = ConsoleReport::Clock::now();
     report.ProgressStarted(1000, t0);
     report.ProgressMoved(500, t0 + 1s);
-    report.TransferChanged("Transfer completed");
+    report.TransferChanged("Transfer completed", TransferState::Completed);
     EXPECT_EQ(c.out, "transfer: Transfer completed\n");
     EXPECT_EQ(c.bar, "");
 }
@@ -104,7 +104,7 @@ TEST(ConsoleReport, TheBarIsThrottledErasedForLinesAndLeftInPlaceAtTheEnd) {
     report.ProgressMoved(1000, t0 + 151ms);  // the end is always drawn
     EXPECT_NE(c.bar.find("100%"), std::string::npos) << c.bar;
     c.bar.clear();
-    report.TransferChanged("Transfer completed");
+    report.TransferChanged("Transfer completed", TransferState::Completed);
     EXPECT_EQ(c.bar.back(), '\n');  // the final bar stays
     c.bar.clear();
     report.ProgressMoved(5, t0 + 1s);

@@ -90,16 +90,6 @@ TEST_F(FlasherTest, FileCheckTellsWhyAFileCannotBeSent) {
     EXPECT_EQ(CheckReadable(m_file), std::nullopt);
 }
 
-TEST(LastLogLine, IsTheAbortReason) {
-    EXPECT_EQ(LastLogLine("DONGLE\r\nUPDATE FILE ID DOESNT MATCH DEVICE ID\r\n"),
-              "UPDATE FILE ID DOESNT MATCH DEVICE ID");
-    EXPECT_EQ(LastLogLine("DONGLE\r\nREPEAT\r\nERROR\r\n"), "ERROR");
-    EXPECT_EQ(LastLogLine("ERROR"), "ERROR");
-    EXPECT_EQ(LastLogLine("A\nB\r\n\r\n"), "B");
-    EXPECT_EQ(LastLogLine(""), "");
-    EXPECT_EQ(LastLogLine("\r\n"), "");
-}
-
 TEST_F(FlasherTest, AnUnreadableFileIsRefusedBeforeTheDriverIsLoaded) {
     // Without --wait a refused file still returns at once: nothing waits for the dongle.
     EXPECT_EQ(Run((m_dir / "none.dat").string(), "stub_complete", std::nullopt), kExitUsage);

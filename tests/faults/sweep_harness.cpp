@@ -283,6 +283,14 @@ RunResult SweepHarness::ThroughTheWindow(const SweepCase& c, std::uint64_t k) {
             limit);
         if (ended) {
             run = Judge(window.Transfer(), dlg.LastAbortReason(), dlg.Restarts(), dlg.Resumes());
+            // What the front ends decide on must say what the line says.
+            const TransferState state = dlg.Outcome().state;
+            if ((state == TransferState::Completed) != (window.Transfer() == text::kCompleted) ||
+                (state == TransferState::Aborted) != (window.Transfer() == text::kAborted)) {
+                run.outcome = Outcome::Failed;
+                run.problem = "outcome " + std::to_string(static_cast<int>(state)) +
+                              " beside the transfer line \"" + window.Transfer() + "\"";
+            }
         } else {
             char state[256];
             std::snprintf(state, sizeof state,

@@ -180,10 +180,10 @@ class Oracle {
         if (m_active && !dlg.Transferring()) {
             m_active = false;
             KX_FUZZ_CHECK(window.ExitEnabled());
-            if (dlg.TransferText() == text::kCompleted) {
+            if (dlg.Outcome().state == TransferState::Completed) {
                 KX_FUZZ_CHECK(m_next == m_fw.packets.size());
             } else {
-                KX_FUZZ_CHECK(dlg.TransferText() == text::kAborted);
+                KX_FUZZ_CHECK(dlg.Outcome().state == TransferState::Aborted);
             }
         }
     }

@@ -360,7 +360,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 QString MainWindow::TransferLine() const {
     QString line = FromLatin1(m_transferText);
-    if (m_transferText == text::kAborted && !m_dlg.LastAbortReason().empty()) {
+    if (m_dlg.Outcome().state == TransferState::Aborted && !m_dlg.LastAbortReason().empty()) {
         line +=
             QString::fromUtf8(text::kAbortReasonSeparator) + FromLatin1(m_dlg.LastAbortReason());
     }
