@@ -175,6 +175,18 @@ TEST_F(Win32WindowTest, RefusedFileSendsNothingAndTheAboutBoxOpensFromTheSystemM
     EXPECT_EQ(std::count(flash.begin(), flash.end(), '\xFF'), 0);
 }
 
+TEST_F(Win32WindowTest, AbortShowsItsReasonOnTheTransferLine) {
+    // A flash of 4 KiB: the 8 KiB image runs past its end, and the dongle answers ERROR.
+    WindowProcess window(Exe(), Sim({{L"KXSIM_FLASH_SIZE", L"4096"}}));
+    ASSERT_NE(window.Main(), nullptr);
+    ASSERT_TRUE(window.ChooseInChooser(Example("firmware-2.0.dat")));
+    ASSERT_TRUE(WaitUntil([&] {
+        return window.Text(IDC_TRANSFER_TEXT) == L"Transfer aborted: ERROR";
+    })) << testing::PrintToString(window.Text(IDC_TRANSFER_TEXT));
+    EXPECT_TRUE(window.Enabled(IDOK));
+    ExitByExit(window);
+}
+
 TEST_F(Win32WindowTest, QuitQuestionDuringAHeldTransferAnsweredBothWays) {
     // The dongle goes after the first 3000 bytes and stays away: the transfer waits for it.
     WindowProcess window(Exe(), Sim({{L"KXSIM_UNPLUG_AFTER_BYTES", L"3000"}}));

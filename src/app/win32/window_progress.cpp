@@ -63,7 +63,7 @@ void Win32Window::DrawProgress() {
 
 std::wstring Win32Window::TransferLine() const {
     std::wstring line = FromLatin1(m_transferText);
-    if (m_transferText == text::kAborted && !m_dlg.LastAbortReason().empty()) {
+    if (m_dlg.Outcome().state == TransferState::Aborted && !m_dlg.LastAbortReason().empty()) {
         line += FromUtf8(text::kAbortReasonSeparator) + FromLatin1(m_dlg.LastAbortReason());
     }
     if (m_dlg.Transferring() && m_progressMaximum > 0) {
@@ -99,7 +99,7 @@ void Win32Window::RefreshCues() {
         if (!m_progressTimerArmed && m_hwnd != nullptr) {
             m_progressTimerArmed = ::SetTimer(m_hwnd, kProgressTimer, kRedrawMs, nullptr) != 0;
         }
-    } else if (m_transferText == text::kAborted) {
+    } else if (m_dlg.Outcome().state == TransferState::Aborted) {
         state = CueState::Error;
     }
     const bool wasRunning = m_cue == CueState::Normal || m_cue == CueState::Paused;
@@ -107,7 +107,7 @@ void Win32Window::RefreshCues() {
     if (state != m_cue) {
         ShowBarState(Item(IDC_PROGRESS), state);
         if (wasRunning && !running) {
-            CueTransferEnd(m_hwnd, m_transferText == text::kCompleted);
+            CueTransferEnd(m_hwnd, m_dlg.Outcome().state == TransferState::Completed);
         }
         m_cue = state;
     }
