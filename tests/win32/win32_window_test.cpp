@@ -140,6 +140,18 @@ TEST_F(Win32WindowTest, WholeUpgradeThroughTheChooserThenExit) {
     ExpectFlashHolds("firmware-2.0.bin");
 }
 
+TEST_F(Win32WindowTest, WithoutTheDriverOneMessageBoxAndNoWindow) {
+    WindowProcess window(Exe(), Sim({{L"KX_DRIVER", m_folder + L"\\missing\\Ftd2xx.dll"}}));
+    ASSERT_TRUE(window.Started());
+    const HWND box = window.WaitForDialog(L"KXUpgradeDongle");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(Contains(ChildTexts(box), L"Error: Can't Load ft8u245.dll"));
+    // The only window the program shows: the main window never did.
+    EXPECT_EQ(window.Dialogs().size(), 1u);
+    WindowProcess::Click(box, IDOK);
+    EXPECT_EQ(window.WaitExit(), 0);
+}
+
 TEST_F(Win32WindowTest, RefusedFileSendsNothingAndTheAboutBoxOpensFromTheSystemMenu) {
     WindowProcess window(Exe(), Sim());
     ASSERT_NE(window.Main(), nullptr);
