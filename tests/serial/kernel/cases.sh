@@ -129,16 +129,17 @@ replug() {
 }
 
 # upgrade ARGS...: kxupgrade to its end; output in /tmp/out and /tmp/err, status in RC.
-# --timeout 20 ends a stalled transfer; a tool still there after 90 s has hung: its state
-# goes to the host's log and the tool is killed.
+# --timeout ($TOOL_TIMEOUT s) ends a stalled transfer; a tool still there after 150 s has
+# hung: its state goes to the host's log and the tool is killed.
+TOOL_TIMEOUT=20
 upgrade() {
     (
         [ -z "$CORE" ] || ulimit -c unlimited
-        exec "$KX" --timeout 20 "$@"
+        exec "$KX" --timeout "$TOOL_TIMEOUT" "$@"
     ) >/tmp/out 2>/tmp/err &
     tool=$!
     (
-        sleep 90
+        sleep 150
         kill -0 "$tool" 2>/dev/null || exit 0
         : >/tmp/hung
         problem "the tool hangs"
@@ -268,7 +269,13 @@ disconnect() {
     rm -f /tmp/rc
     # By serial number: a tool that opened the first dongle by description could take the
     # other one when this one comes back.
-    ( upgrade --serial KX0001 "$EXAMPLES/$4.dat"; echo "$RC" >/tmp/rc ) &
+    # A held transfer makes no progress while the dongle is away and while the tool then
+    # listens for its announcement (10 s): the time-out must outlast both.
+    (
+        TOOL_TIMEOUT=60
+        upgrade --serial KX0001 "$EXAMPLES/$4.dat"
+        echo "$RC" >/tmp/rc
+    ) &
     host await-cut 0
     expect "KX0001 leaves the bus" wait_for 20 gone KX0001
     expect "the tool sees the dongle go" wait_for 20 grep -q "not responding" /tmp/out
@@ -279,10 +286,13 @@ disconnect() {
         expect "the tool reconnects" wait_for 30 sh -c '[ "$(grep -c "Dongle connected" /tmp/out)" -ge 2 ]'
         host restart 0
     else
-        host rejoin 0
+        # Its link comes back once the tool has the port again: what the dongle says before
+        # that a real chip keeps and the tool's purge drops, but a fresh tty would echo.
         host plug 0
+        expect "the tool reconnects" wait_for 30 sh -c '[ "$(grep -c "Dongle connected" /tmp/out)" -ge 2 ]'
+        host rejoin 0
     fi
-    expect "the tool ends" wait_for 100 test -s /tmp/rc
+    expect "the tool ends" wait_for 160 test -s /tmp/rc
     RC="$(cat /tmp/rc 2>/dev/null)"
     completed
     expect "the log says $5" grep -Eq "$5" /tmp/out
