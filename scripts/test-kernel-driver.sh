@@ -7,6 +7,7 @@
 #
 #   scripts/test-kernel-driver.sh
 #   KX_KERNEL_CASES='unplug.*restarted' scripts/test-kernel-driver.sh    (some cases only)
+#   KX_KERNEL_CORE=1 ...       (a tool that hangs in the guest: its core image to the host)
 #
 # Installs QEMU and busybox-static from Debian's packages where missing, fetches Debian's
 # kernel package into <build>/kernel-driver/ once (apt-get download; unpacked there, not

@@ -129,7 +129,8 @@ class CUpgradeDlg {
     unsigned Resumes() const { return m_resumes; }
     // The transfer waits for the lost device to come back and show whether it restarted.
     bool Held() const { return m_transferring && m_lostSinceAnnounce; }
-    // When the running transfer last moved: a packet written or a byte received.
+    // When the running transfer last moved: a packet written or an answer to one received
+    // (not echoed text or noise).
     HostClock::TimePoint LastProgress() const { return m_lastProgress; }
     // The bytes the transfer sends from (the file as read when it started); empty outside.
     std::span<const std::uint8_t> FileImage() const { return m_file.Image(); }

@@ -51,7 +51,11 @@ long CUpgradeDlg::OnPollDevice(UINT /*wParam*/, long /*lParam*/) {
             if (!m_transferring) {
                 changed = MatchAnnouncement(b);
             } else {
-                m_lastProgress = m_clock->Now();
+                // Noise is no progress: it would hold off the wait for the reply, and
+                // with it the probe that finds a dongle which started over, for ever.
+                if (AnswersPacket(ClassifyReply(b))) {
+                    m_lastProgress = m_clock->Now();
+                }
                 changed = m_lostSinceAnnounce ? HeldByte(b) : InterpretReply(b);
             }
             if (changed || updated) {

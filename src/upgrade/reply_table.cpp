@@ -24,6 +24,11 @@ ReplyAction ClassifyReply(std::uint8_t b) {
     }
 }
 
+bool AnswersPacket(ReplyAction a) {
+    return a == ReplyAction::Next || a == ReplyAction::Repeat || a == ReplyAction::Error ||
+           a == ReplyAction::IdMismatch;
+}
+
 bool ReplyChangesLog(ReplyAction a) {
     return a != ReplyAction::Next && a != ReplyAction::Ignore;
 }

@@ -20,6 +20,11 @@ enum class ReplyAction {
 
 ReplyAction ClassifyReply(std::uint8_t b);
 
+// One of the device's answers to a packet (Next, Repeat, Error, IdMismatch): the only
+// bytes that show a transfer moving. Echoed text and ignored bytes do not: a dongle heard
+// at the wrong rate arrives as a stream of them.
+bool AnswersPacket(ReplyAction a);
+
 // Every reply but Next and Ignore changes the log.
 bool ReplyChangesLog(ReplyAction a);
 

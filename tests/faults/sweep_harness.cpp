@@ -189,6 +189,10 @@ SweepHarness::SweepHarness() {
     // The switch record, two full bulk packets and a short one.
     m_image = TestImage(80 * 32 + 7, 3);
     const std::string file = FirmwareFile(m_image, kBase, "KX-DONGLE-2", 32);
+    // The first two lines, the S0 record and the switch record, go out without line ends.
+    const std::size_t headerEnd = file.find('\n');
+    const std::size_t switchEnd = file.find('\n', headerEnd + 1);
+    m_throughSwitch = switchEnd - 3;  // less CR LF after each of the two records
     m_file = m_folder + "/firmware.dat";
     std::ofstream(m_file, std::ios::binary) << file;
 }
@@ -245,9 +249,22 @@ void SweepHarness::Arm(const SweepCase& c, std::uint64_t k) {
     kxsim_set_speed(c.simulatedTime ? 1 : 0);
     kxsim_set_announce(c.announceMs, kRepeatMs);
     kxsim_set_self_powered(c.selfPowered ? 1 : 0);
+    m_nextNoiseMs = 0;
+    if (c.noiseForAnswer) {
+        kxsim_set_erase_ms(600000);
+    }
     if (k > 0) {
         kxsim_unplug_after_calls(static_cast<unsigned long>(k));
         kxsim_replug_after_ms(c.absenceMs);
+    }
+}
+
+void SweepHarness::Disturb(const SweepCase& c) {
+    if (c.noiseForAnswer && kxsim_device_received(nullptr, 0) >= m_throughSwitch &&
+        kxsim_now_ms() >= m_nextNoiseMs) {
+        const unsigned char noise = 0x00;
+        kxsim_inject(&noise, 1);
+        m_nextNoiseMs = kxsim_now_ms() + 100;
     }
 }
 
@@ -256,7 +273,10 @@ RunResult SweepHarness::ThroughTheWindow(const SweepCase& c, std::uint64_t k) {
     std::optional<SimClock> clock;
     if (c.simulatedTime) {
         clock.emplace(window);
-        clock->afterStep = [this] { m_watchdog.Beat(); };
+        clock->afterStep = [this, &c] {
+            m_watchdog.Beat();
+            Disturb(c);
+        };
         window.SetClock(&*clock);
     }
     Arm(c, k);
@@ -317,11 +337,12 @@ RunResult SweepHarness::ThroughTheFlasher(const SweepCase& c, std::uint64_t k) {
     window.displayChanged = [&] { m_watchdog.Beat(); };
     std::atomic<bool> stop{false};
     std::optional<SimClock> clock;
-    cli::FlashJob job{File(), std::nullopt, nullptr, {}, {}};
+    cli::FlashJob job{File(), std::nullopt, nullptr, {}, c.timeout};
     if (c.simulatedTime) {
         clock.emplace(window);
         clock->afterStep = [&] {
             m_watchdog.Beat();
+            Disturb(c);
             // The dongle's time runs from its reset at the start of the run.
             if (kxsim_now_ms() > std::chrono::milliseconds(kSimulatedHangLimit).count()) {
                 stop = true;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,10 @@ struct SweepCase {
     int absenceMs = 50;
     int announceMs = 100;  // after power-up
     bool simulatedTime = true;
+    // After the switch record the dongle never answers (an erase that does not end) while
+    // noise arrives, one byte every 100 ms of dongle time: a dongle heard at the wrong rate.
+    bool noiseForAnswer = false;
+    std::optional<std::chrono::milliseconds> timeout;  // kxupgrade's --timeout
 };
 
 // "window, self-powered dongle, absence 3000 ms, announced 1500 ms after power-up"
@@ -90,6 +95,8 @@ class SweepHarness {
 
   private:
     void Arm(const SweepCase& c, std::uint64_t k);
+    // Called at each step of the simulated clock: the noise of c.noiseForAnswer.
+    void Disturb(const SweepCase& c);
     RunResult ThroughTheWindow(const SweepCase& c, std::uint64_t k);
     RunResult ThroughTheFlasher(const SweepCase& c, std::uint64_t k);
     RunResult Judge(const std::string& text, const std::string& reason, unsigned restarts,
@@ -101,6 +108,8 @@ class SweepHarness {
     std::string m_folder;
     std::string m_file;
     std::vector<std::uint8_t> m_image;
+    std::size_t m_throughSwitch = 0;  // the file's bytes on the wire up to the switch record's end
+    double m_nextNoiseMs = 0;
 };
 
 }  // namespace kx::test

@@ -43,12 +43,13 @@ std::vector<SweepCase> CasesOf(const SweepEntry& e) {
     if (e.simulatedTime) {
         for (int absence : {50, 3000}) {
             for (int announce : {0, 1500, 4000}) {
-                cases.push_back({e.face, e.selfPowered, absence, announce, true});
+                cases.push_back(
+                    {e.face, e.selfPowered, absence, announce, true, false, std::nullopt});
             }
         }
     } else {
         for (int absence : {50, 500}) {
-            cases.push_back({e.face, e.selfPowered, absence, 100, false});
+            cases.push_back({e.face, e.selfPowered, absence, 100, false, false, std::nullopt});
         }
     }
     return cases;

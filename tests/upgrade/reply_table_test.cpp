@@ -32,24 +32,27 @@ TEST(ReplyTable, ClassifiesEveryByte) {
     EXPECT_EQ(echoed, 3 + 51);
 }
 
-TEST(ReplyTable, WhatChangesTheLogAndWithWhichText) {
+// And which replies show a transfer moving: echoed text and noise do not.
+TEST(ReplyTable, WhatChangesTheLogWithWhichTextAndWhatAnswersAPacket) {
     struct Row {
         ReplyAction action;
         bool changesLog;
         std::string text;
+        bool answers;
     };
     const Row rows[] = {
-        {ReplyAction::Next, false, ""},
-        {ReplyAction::Repeat, true, "REPEAT"},
-        {ReplyAction::Error, true, "ERROR"},
-        {ReplyAction::IdMismatch, true, "UPDATE FILE ID DOESNT MATCH DEVICE ID"},
-        {ReplyAction::Echo, true, ""},
-        {ReplyAction::Ignore, false, ""},
+        {ReplyAction::Next, false, "", true},
+        {ReplyAction::Repeat, true, "REPEAT", true},
+        {ReplyAction::Error, true, "ERROR", true},
+        {ReplyAction::IdMismatch, true, "UPDATE FILE ID DOESNT MATCH DEVICE ID", true},
+        {ReplyAction::Echo, true, "", false},
+        {ReplyAction::Ignore, false, "", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.action));
         EXPECT_EQ(ReplyChangesLog(row.action), row.changesLog);
         EXPECT_EQ(ReplyLogText(row.action), row.text);
+        EXPECT_EQ(AnswersPacket(row.action), row.answers);
     }
 }
 

@@ -88,6 +88,31 @@ wait_for() {
         sleep 0.1
     done
 }
+# What a kxupgrade that has not ended is doing, thread by thread, for the host's log.
+tool_state() {
+    for pid in $(pidof kxupgrade); do
+        for task in /proc/"$pid"/task/*; do
+            echo "@@ $CASE tool: thread $(basename "$task") $(cat "$task/comm") state $(cut -d' ' -f3 "$task/stat") wchan $(cat "$task/wchan") syscall $(cat "$task/syscall")"
+            sed "s|^|@@ $CASE tool:   |" "$task/stack"
+        done
+        ls -l /proc/"$pid"/fd | sed "s|^|@@ $CASE tool fd: |"
+        if command -v strace >/dev/null; then
+            timeout 5 strace -tt -f -p "$pid" 2>&1 | head -n 60 | sed "s|^|@@ $CASE strace: |"
+        fi
+    done
+}
+# With kxcore on the kernel's command line: the hung tool's core image, to the host as
+# "@@KXCORE" lines (gzip, base64), for gdb there with the same binaries.
+CORE="$(sed -n 's/.*kxcore=\([^ ]*\).*/\1/p' /proc/cmdline)"
+send_core() {
+    rm -f /tmp/core*
+    echo /tmp/core >/proc/sys/kernel/core_pattern
+    kill -ABRT "$1"
+    wait_for 20 sh -c '! kill -0 '"$1"' 2>/dev/null' || return 0
+    echo "@@ $CASE: core $(ls -l /tmp/core*)"
+    gzip -c /tmp/core* | base64 | sed 's/^/@@KXCORE /'
+    echo "@@KXCORE end"
+}
 latency_of() {
     cat "/sys/class/tty/$(tty_of "$1")/device/latency_timer"
 }
@@ -104,9 +129,33 @@ replug() {
 }
 
 # upgrade ARGS...: kxupgrade to its end; output in /tmp/out and /tmp/err, status in RC.
+# --timeout ($TOOL_TIMEOUT s) ends a stalled transfer; a tool still there after 150 s has
+# hung: its state goes to the host's log and the tool is killed.
+TOOL_TIMEOUT=20
 upgrade() {
-    timeout 90 "$KX" --timeout 20 "$@" >/tmp/out 2>/tmp/err
+    (
+        [ -z "$CORE" ] || ulimit -c unlimited
+        exec "$KX" --timeout "$TOOL_TIMEOUT" "$@"
+    ) >/tmp/out 2>/tmp/err &
+    tool=$!
+    (
+        sleep 150
+        kill -0 "$tool" 2>/dev/null || exit 0
+        : >/tmp/hung
+        problem "the tool hangs"
+        tool_state
+        [ -z "$CORE" ] || send_core "$tool"
+        kill "$tool" 2>/dev/null && sleep 10 && kill -9 "$tool" 2>/dev/null
+    ) </dev/null &
+    watcher=$!
+    wait "$tool"
     RC=$?
+    if [ -e /tmp/hung ]; then
+        wait "$watcher" # its report on the hung tool
+        rm -f /tmp/hung
+    else
+        kill "$watcher" 2>/dev/null
+    fi
 }
 completed() {
     expect "exit status 0 (was $RC; $(tail -n 3 /tmp/out | tr '\n' '|'))" [ "$RC" = 0 ]
@@ -212,11 +261,21 @@ case_all() {
 disconnect() {
     begin "$1"
     replug 0 KX0001
+    # A chip back on the bus is a new tty with the kernel's default settings, echo on:
+    # what the dongle says between the tool's open and its raw settings would go back to
+    # it and count against the cut. Set raw before the cut, as the tool left the last one.
+    stty -F "/dev/$(tty_of KX0001)" raw -echo
     host cut 0 "$2"
     rm -f /tmp/rc
     # By serial number: a tool that opened the first dongle by description could take the
     # other one when this one comes back.
-    ( upgrade --serial KX0001 "$EXAMPLES/$4.dat"; echo "$RC" >/tmp/rc ) &
+    # A held transfer makes no progress while the dongle is away and while the tool then
+    # listens for its announcement (10 s): the time-out must outlast both.
+    (
+        TOOL_TIMEOUT=60
+        upgrade --serial KX0001 "$EXAMPLES/$4.dat"
+        echo "$RC" >/tmp/rc
+    ) &
     host await-cut 0
     expect "KX0001 leaves the bus" wait_for 20 gone KX0001
     expect "the tool sees the dongle go" wait_for 20 grep -q "not responding" /tmp/out
@@ -227,10 +286,13 @@ disconnect() {
         expect "the tool reconnects" wait_for 30 sh -c '[ "$(grep -c "Dongle connected" /tmp/out)" -ge 2 ]'
         host restart 0
     else
-        host rejoin 0
+        # Its link comes back once the tool has the port again: what the dongle says before
+        # that a real chip keeps and the tool's purge drops, but a fresh tty would echo.
         host plug 0
+        expect "the tool reconnects" wait_for 30 sh -c '[ "$(grep -c "Dongle connected" /tmp/out)" -ge 2 ]'
+        host rejoin 0
     fi
-    expect "the tool ends" wait_for 100 test -s /tmp/rc
+    expect "the tool ends" wait_for 160 test -s /tmp/rc
     RC="$(cat /tmp/rc 2>/dev/null)"
     completed
     expect "the log says $5" grep -Eq "$5" /tmp/out

@@ -104,6 +104,10 @@ initramfs() {
   copy_with_libraries "$tree" "$build/lib/kxupgrade/libkxserial.so" /opt/kx/lib/kxupgrade/libkxserial.so
   copy_with_libraries "$tree" "$build/bin/kernel_line_probe" /opt/kx/bin/kernel_line_probe
   copy_with_libraries "$tree" "$build/lib/libqemu_temt_shim.so" /opt/kx/lib/libqemu_temt_shim.so
+  # For the state of a tool that does not end, where the host has strace.
+  if command -v strace >/dev/null; then
+    copy_with_libraries "$tree" "$(command -v strace)" /bin/strace
+  fi
   cp "$examples/firmware-mini.dat" "$examples/firmware-2.0.dat" "$tree/kx/examples/"
   (cd "$tree" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1 >"$out")
 }

@@ -22,6 +22,7 @@ PASSED=()
 FAILED=()
 CUT_FROM=()
 TRACE_FROM=0
+CORES=0
 KX_DONGLES=2
 
 # Serial numbers as QEMU's chip reports them; the guest gives these two the dongle's product
@@ -94,8 +95,12 @@ start_dongles() {
     : >"$run/sim$n.out"
     # QEMU's host serial backend knows the standard rates only: it gives the pty 460800
     # where the guest set the chip to 500000 baud (the trace shows what the chip got).
+    # The pty is the dongle's line: it reads what QEMU writes at once, ahead of the
+    # emulator and of whatever else the machine runs (see temt_shim.cpp).
+    local boost=()
+    [ "$(id -u)" != 0 ] || boost=(nice -n -10)
     KXSIM_DUMP_FLASH="$run/flash$n.bin" KXSIM_SPEED=10 KXSIM_PROGRESS_TEXT=1 KXSIM_SERIAL="$(dongle_serial "$n")" \
-      "$build/bin/kxsim-pty" --host-rate 460800=500000 --quiet-grace 300 \
+      "${boost[@]}" "$build/bin/kxsim-pty" --host-rate 460800=500000 --quiet-grace 300 \
       <>"$run/sim$n.in" >>"$run/sim$n.out" 2>&1 &
     SIM_PID[$n]=$!
     HELPER_PIDS+=($!)
@@ -203,7 +208,7 @@ run_guest() {
   local args=(
     -machine q35,accel=tcg -cpu max -m 256 -smp 1 -nodefaults -no-user-config -display none
     -kernel "$KERNEL" -initrd "$work/initramfs.cpio.gz"
-    -append "console=ttyS0 quiet panic=-1 oops=panic${KX_KERNEL_CASES:+ kxcases=$KX_KERNEL_CASES}"
+    -append "console=ttyS0 quiet panic=-1 oops=panic${KX_KERNEL_CASES:+ kxcases=$KX_KERNEL_CASES}${KX_KERNEL_CORE:+ kxcore=1}"
     -no-reboot
     -chardev stdio,id=console,signal=off -serial chardev:console
     -chardev pipe,id=monitor,path="$run/mon" -mon chardev=monitor,mode=readline
@@ -222,6 +227,13 @@ run_guest() {
     line="${line%$'\r'}"
     echo "$line" >>"$run/console.log"
     case "$line" in
+      "@@KXCORE end"*)
+        CORES=$((CORES + 1))
+        base64 -d "$run/core.b64" | gunzip >"$run/core.$CORES" 2>/dev/null || true
+        rm -f "$run/core.b64"
+        say "a hung tool's core: $run/core.$CORES"
+        ;;
+      "@@KXCORE "*) echo "${line#@@KXCORE }" >>"$run/core.b64" ;;
       "@@KX done"*)
         echo ok >&"$to_guest"
         done=1
