@@ -46,7 +46,12 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     // The device resends the last packet on 0xB6, except the switch record: a repeat
     // request right after it is answered with the next packet.
     if (repeat && !m_lastWasSwitch) {
-        DrvWrite(m_packet, m_packetLen, &written);
+        if (m_packetLen == 0) {
+            // Past the file's end the builder holds no packet: the last one written goes.
+            DrvWrite(m_sentPacket.data(), static_cast<DWORD>(m_sentPacket.size()), &written);
+        } else {
+            DrvWrite(m_packet, m_packetLen, &written);
+        }
         m_writtenSinceDrain += written;
         return;
     }
