@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "bench_util.h"
 #include "instant_dongle.h"
 

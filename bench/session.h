@@ -5,8 +5,8 @@
 #include <chrono>
 #include <string>
 
-#include "app/headless_window.h"
-#include "app/upgrade_dlg.h"
+#include "host/headless_window.h"
+#include "dialog/upgrade_dlg.h"
 #include "bench_util.h"
 #include "device/driver_binding.h"
 #include "instant_dongle.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/printable_text.h"
-#include "app/transfer_outcome.h"
+#include "host/printable_text.h"
+#include "dialog/transfer_outcome.h"
 
 namespace kx::cli {
 

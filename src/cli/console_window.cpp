@@ -1,6 +1,6 @@
 #include "console_window.h"
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 
 namespace kx::cli {
 

@@ -2,7 +2,7 @@
 // message loop, with every visible change reported on the console.
 #pragma once
 
-#include "app/headless_window.h"
+#include "host/headless_window.h"
 #include "console_report.h"
 #include "dongle_events.h"
 

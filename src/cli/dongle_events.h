@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/transfer_outcome.h"
+#include "dialog/transfer_outcome.h"
 #include "json_line.h"
 
 namespace kx::cli {

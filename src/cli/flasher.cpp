@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "check_report.h"
 #include "console_platform.h"
 #include "device/dynamic_library.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "check_report.h"
 #include "console_platform.h"
 #include "console_report.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/progress_figures.h"
+#include "host/progress_figures.h"
 
 namespace kx::cli {
 

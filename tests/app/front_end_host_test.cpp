@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "app/front_end_host.h"
+#include "host/front_end_host.h"
 
 namespace kx {
 namespace {

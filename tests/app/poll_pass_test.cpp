@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "fake_driver.h"
 #include "recording_window.h"
 #include "srecord_writer.h"

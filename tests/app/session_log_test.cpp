@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/front_end_host.h"
-#include "app/session_log.h"
+#include "host/front_end_host.h"
+#include "host/session_log.h"
 #include "device/utf8_path.h"
 
 namespace kx {

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/window_surface.h"
+#include "dialog/window_surface.h"
 #include "upgrade_dlg.h"
 
 namespace kx {

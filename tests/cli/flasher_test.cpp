@@ -9,7 +9,7 @@
 
 #include "console_platform.h"
 #include "device/driver_binding.h"
-#include "device/poll_thread.h"
+#include "dialog/poll_thread.h"
 #include "exit_codes.h"
 #include "firmware_file.h"
 #include "flasher.h"

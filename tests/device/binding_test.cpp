@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "recording_window.h"
 #include "test_platform.h"

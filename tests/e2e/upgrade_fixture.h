@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "kxsim.h"
 #include "recording_window.h"

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <optional>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "console_window.h"
 #include "device/driver_binding.h"
 #include "flasher.h"

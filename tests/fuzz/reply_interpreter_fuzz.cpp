@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "app/headless_window.h"
-#include "app/upgrade_dlg.h"
+#include "host/headless_window.h"
+#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
-#include "device/poll_thread.h"
+#include "dialog/poll_thread.h"
 #include "fake_driver.h"
 #include "fuzz_check.h"
 #include "srecord_writer.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "device_process.h"
 #include "fake_devices.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/headless_window.h"
+#include "host/headless_window.h"
 
 namespace kx::test {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/session_log.h"
-#include "app/upgrade_dlg.h"
-#include "app/window_surface.h"
+#include "host/session_log.h"
+#include "dialog/upgrade_dlg.h"
+#include "dialog/window_surface.h"
 #include "registry_profile.h"
 #include "transfer_cues.h"
 #include "window_messages.h"

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <optional>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "dongle_choice.h"
 #include "driver_binding.h"
 #include "link_profile.h"

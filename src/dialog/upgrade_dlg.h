@@ -13,7 +13,7 @@
 #include "device/dynamic_library.h"
 #include "device/host_clock.h"
 #include "device/link_profile.h"
-#include "device/poll_thread.h"
+#include "dialog/poll_thread.h"
 #include "firmware_file.h"
 #include "log_text.h"
 #include "packet_builder.h"

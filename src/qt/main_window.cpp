@@ -34,8 +34,8 @@
 #include <memory>
 
 #include "about_dlg.h"
-#include "app/printable_text.h"
-#include "app/progress_figures.h"
+#include "host/printable_text.h"
+#include "host/progress_figures.h"
 #include "app_icon.h"
 #include "dialog_layouts.h"
 #include "dialog_units.h"

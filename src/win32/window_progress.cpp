@@ -1,7 +1,7 @@
 // The progress bar, the transfer line and the cues outside the window.
 #include <climits>
 
-#include "app/progress_figures.h"
+#include "host/progress_figures.h"
 #include "string_table.h"
 #include "wide_text.h"
 #include "win32_window.h"

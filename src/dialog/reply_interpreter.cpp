@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "announce_matcher.h"
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "device/link_profile.h"
 #include "reply_table.h"

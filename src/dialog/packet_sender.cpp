@@ -1,7 +1,7 @@
 // Sending the firmware file to the device, one packet per call, and ending the transfer.
 #include <cstdio>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "device/link_profile.h"
 #include "string_table.h"

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <memory>
 
-#include "app/window_surface.h"
+#include "dialog/window_surface.h"
 #include "driver_binding.h"
 #include "platform_thread.h"
 

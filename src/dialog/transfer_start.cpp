@@ -1,7 +1,7 @@
 // Starting a transfer once the device has announced itself: the user picks the file.
 #include <limits>
 
-#include "app/upgrade_dlg.h"
+#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "firmware_check.h"
 #include "string_table.h"

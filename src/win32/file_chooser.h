@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window_surface.h"
+#include "dialog/window_surface.h"
 
 struct HWND__;
 

@@ -10,9 +10,9 @@
 #include <map>
 #include <string>
 
-#include "app/front_end_host.h"
-#include "app/upgrade_dlg.h"
-#include "app/window_surface.h"
+#include "host/front_end_host.h"
+#include "dialog/upgrade_dlg.h"
+#include "dialog/window_surface.h"
 
 class QAction;
 class QLabel;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/window_surface.h"
+#include "dialog/window_surface.h"
 
 class QWidget;
 
