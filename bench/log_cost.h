@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "dialog/upgrade_dlg.h"
 #include "bench_util.h"
+#include "dialog/upgrade_dlg.h"
 #include "instant_dongle.h"
 
 namespace kx::bench {

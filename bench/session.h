@@ -5,10 +5,10 @@
 #include <chrono>
 #include <string>
 
-#include "host/headless_window.h"
-#include "dialog/upgrade_dlg.h"
 #include "bench_util.h"
 #include "device/driver_binding.h"
+#include "dialog/upgrade_dlg.h"
+#include "host/headless_window.h"
 #include "instant_dongle.h"
 
 namespace kx::bench {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "host/printable_text.h"
 #include "dialog/transfer_outcome.h"
+#include "host/printable_text.h"
 
 namespace kx::cli {
 

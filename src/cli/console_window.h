@@ -2,9 +2,9 @@
 // message loop, with every visible change reported on the console.
 #pragma once
 
-#include "host/headless_window.h"
 #include "console_report.h"
 #include "dongle_events.h"
+#include "host/headless_window.h"
 
 namespace kx::cli {
 

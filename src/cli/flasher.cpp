@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "dialog/upgrade_dlg.h"
 #include "check_report.h"
 #include "console_platform.h"
 #include "device/dynamic_library.h"
 #include "device/utf8_path.h"
+#include "dialog/upgrade_dlg.h"
 #include "exit_codes.h"
 #include "firmware_file.h"
 #include "string_table.h"

@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "dialog/upgrade_dlg.h"
 #include "check_report.h"
 #include "console_platform.h"
 #include "console_report.h"
@@ -21,6 +20,7 @@
 #include "device/dongle_choice.h"
 #include "device/driver_binding.h"
 #include "device/dynamic_library.h"
+#include "dialog/upgrade_dlg.h"
 #include "dongle_events.h"
 #include "exit_codes.h"
 #include "flash_record.h"

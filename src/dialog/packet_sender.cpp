@@ -1,9 +1,9 @@
 // Sending the firmware file to the device, one packet per call, and ending the transfer.
 #include <cstdio>
 
-#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "device/link_profile.h"
+#include "dialog/upgrade_dlg.h"
 #include "string_table.h"
 
 namespace kx {

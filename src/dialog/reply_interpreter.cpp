@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "announce_matcher.h"
-#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "device/link_profile.h"
+#include "dialog/upgrade_dlg.h"
 #include "reply_table.h"
 #include "string_table.h"
 

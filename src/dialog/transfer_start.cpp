@@ -1,8 +1,8 @@
 // Starting a transfer once the device has announced itself: the user picks the file.
 #include <limits>
 
-#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
+#include "dialog/upgrade_dlg.h"
 #include "firmware_check.h"
 #include "string_table.h"
 

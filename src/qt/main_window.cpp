@@ -34,11 +34,11 @@
 #include <memory>
 
 #include "about_dlg.h"
-#include "host/printable_text.h"
-#include "host/progress_figures.h"
 #include "app_icon.h"
 #include "dialog_layouts.h"
 #include "dialog_units.h"
+#include "host/printable_text.h"
+#include "host/progress_figures.h"
 #include "string_table.h"
 #include "system_menu.h"
 

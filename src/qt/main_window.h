@@ -10,9 +10,9 @@
 #include <map>
 #include <string>
 
-#include "host/front_end_host.h"
 #include "dialog/upgrade_dlg.h"
 #include "dialog/window_surface.h"
+#include "host/front_end_host.h"
 
 class QAction;
 class QLabel;

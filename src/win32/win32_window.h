@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "host/session_log.h"
 #include "dialog/upgrade_dlg.h"
 #include "dialog/window_surface.h"
+#include "host/session_log.h"
 #include "registry_profile.h"
 #include "transfer_cues.h"
 #include "window_messages.h"

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "device/utf8_path.h"
 #include "host/front_end_host.h"
 #include "host/session_log.h"
-#include "device/utf8_path.h"
 
 namespace kx {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
+#include "dialog/upgrade_dlg.h"
 #include "recording_window.h"
 #include "test_platform.h"
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
+#include "dialog/upgrade_dlg.h"
 #include "kxsim.h"
 #include "recording_window.h"
 #include "srecord_writer.h"

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <optional>
 
-#include "dialog/upgrade_dlg.h"
 #include "console_window.h"
 #include "device/driver_binding.h"
+#include "dialog/upgrade_dlg.h"
 #include "flasher.h"
 #include "kxsim.h"
 #include "recording_window.h"

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "host/headless_window.h"
-#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "dialog/poll_thread.h"
+#include "dialog/upgrade_dlg.h"
 #include "fake_driver.h"
 #include "fuzz_check.h"
+#include "host/headless_window.h"
 #include "srecord_writer.h"
 #include "string_table.h"
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "dialog/upgrade_dlg.h"
 #include "device/driver_binding.h"
 #include "device_process.h"
+#include "dialog/upgrade_dlg.h"
 #include "fake_devices.h"
 #include "recording_window.h"
 

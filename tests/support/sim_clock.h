@@ -13,10 +13,10 @@
 #include <memory>
 #include <vector>
 
-#include "host/headless_window.h"
 #include "device/driver_binding.h"
 #include "device/host_clock.h"
 #include "dialog/poll_thread.h"
+#include "host/headless_window.h"
 #include "kxsim.h"
 #include "test_platform.h"
 
