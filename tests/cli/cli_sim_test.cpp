@@ -341,9 +341,11 @@ TEST_F(CliFleetTest, LocationOpensOneOfTwoDonglesThatShareASerial) {
 TEST_F(CliFleetTest, StationFlashesEachDongleAsItIsPluggedInAndAgainAfterAReplug) {
     env["KXSIM_DEVICES"] = "2";
     // The first is plugged in at once, pulled after its upgrade and plugged in again; the
-    // second comes later. Parent and children agree on these times.
+    // second comes later. Parent and children agree on these times, which are the
+    // machine's: the pull leaves a loaded machine several seconds for a flasher to start
+    // and flash the small file (under a second unloaded).
     env["KXSIM_PLUG_DELAY_MS"] = "0,1500";
-    env["KXSIM_UNPLUG_AT_MS"] = "2500,-1";
+    env["KXSIM_UNPLUG_AT_MS"] = "6000,-1";
     env["KXSIM_REPLUG_AFTER_MS"] = "500,-1";
     ChildProcess::ShareConsoleWithChildren();
     ChildProcess cli = Start({"--station", "--record", m_folder + "/record.csv", m_file});

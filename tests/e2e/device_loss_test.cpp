@@ -33,17 +33,12 @@ TEST_F(UpgradeTest, StartingWithoutTheDongleWaitsForIt) {
     ASSERT_TRUE(RunUntil([&] { return Connected(); }));
 }
 
-// The whole image in flash, and the wire after the last restart carrying the file from
+// The whole image in flash, and the wire since the last restart carrying the file from
 // its first record, packet for packet.
 void ExpectFlashedFromTheStart(const std::string& file, const std::vector<std::uint8_t>& image,
                                const std::vector<WirePacket>& packets,
                                const std::vector<std::uint8_t>& flash) {
-    const std::vector<std::string> expected = ExpectedPackets(file);
-    ASSERT_GE(packets.size(), expected.size());
-    const std::size_t from = packets.size() - expected.size();
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(packets[from + i].bytes, expected[i]) << "packet " << i << " after the restart";
-    }
+    EXPECT_EQ(PacketsSinceTheLastStart(packets), ExpectedPackets(file));
     ASSERT_GE(flash.size(), image.size());
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
 }
@@ -76,12 +71,13 @@ TEST_F(UpgradeTest, ADongleRestartedInTheSecondStageIsFlashedAgainFromTheStart) 
     ASSERT_TRUE(RunUntil([] { return kxsim_device_state() == KXSIM_STATE_BULK; }));
     kxsim_unplug_after_bytes(1000);
     ASSERT_TRUE(RunUntil([&] { return NotResponding(); }));
+    const std::size_t lost = kxsim_packet_count();
     EXPECT_FALSE(dlg->FirstStage());
     kxsim_plug();
     ASSERT_TRUE(RunUntil([&] { return !dlg->Transferring(); }));
     EXPECT_EQ(window.Transfer(), "Transfer completed") << window.Log();
     EXPECT_EQ(dlg->Restarts(), 1u);
-    EXPECT_EQ(dlg->Resumes(), 0u);
+    ExpectOnlyProbesBeforeTheRestart(Packets(), lost);
     ExpectFlashedFromTheStart(file, image, Packets(), Flash());
 }
 
@@ -99,7 +95,7 @@ TEST_F(UpgradeTest, ADongleThatDidNotRestartGetsTheRestOfTheFile) {
         << window.Log() << " state " << kxsim_device_state() << ", held " << dlg->Held();
     EXPECT_EQ(window.Transfer(), "Transfer completed") << window.Log();
     EXPECT_EQ(dlg->Restarts(), 0u);
-    EXPECT_EQ(dlg->Resumes(), 1u);
+    EXPECT_GE(dlg->Resumes(), 1u);  // more where a reply came before a loaded host had switched
     EXPECT_NE(window.Log().find("RESUME\r\n"), std::string::npos);
     const std::vector<std::uint8_t> flash = Flash();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
@@ -143,7 +139,7 @@ TEST_F(UpgradeTest, InTheFirstStageNothingIsSentUntilTheDongleHasShownWhetherItR
         << "records streamed into a dongle that may be starting";
     ASSERT_TRUE(RunUntil([&] { return !dlg->Transferring(); }));
     EXPECT_EQ(window.Transfer(), "Transfer completed") << window.Log();
-    EXPECT_EQ(dlg->Resumes(), 1u);
+    EXPECT_GE(dlg->Resumes(), 1u);  // more where a reply came before a loaded host had switched
     EXPECT_EQ(dlg->Restarts(), 0u);
     const std::vector<std::uint8_t> flash = Flash();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));

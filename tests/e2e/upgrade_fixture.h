@@ -168,4 +168,43 @@ inline std::vector<std::string> ExpectedPackets(const std::string& file) {
     return packets;
 }
 
+// What the dongle was given since the file last started (its header at the command rate):
+// the packets in order, with the host's probes (the switch record again, at the bulk rate)
+// and its resends of the packet before taken out. A loaded host may probe after a reply
+// that came before its link had switched; the dongle takes the probe and the resend
+// without harm.
+inline std::vector<std::string> PacketsSinceTheLastStart(const std::vector<WirePacket>& packets) {
+    std::size_t start = packets.size();
+    while (start > 0 && !(packets[start - 1].bytes.compare(0, 2, "S0") == 0 &&
+                          packets[start - 1].link.baud < 100000)) {
+        --start;
+    }
+    std::vector<std::string> given;
+    for (std::size_t i = start == 0 ? 0 : start - 1; i < packets.size(); ++i) {
+        const WirePacket& packet = packets[i];
+        const bool probe = packet.bytes[0] == 'Z' && packet.link.baud > 100000;
+        if (!probe && (given.empty() || given.back() != packet.bytes)) {
+            given.push_back(packet.bytes);
+        }
+    }
+    return given;
+}
+
+// Between the loss (the packet count then) and the restart on the wire, nothing at the bulk
+// rate but probes: no packet of the file was streamed into a dongle that had restarted.
+inline void ExpectOnlyProbesBeforeTheRestart(const std::vector<WirePacket>& packets,
+                                             std::size_t lost) {
+    std::size_t restart = packets.size();
+    while (restart > lost && packets[restart - 1].bytes.compare(0, 2, "S0") != 0) {
+        --restart;
+    }
+    ASSERT_GT(restart, lost) << "no restart on the wire";
+    for (std::size_t i = lost; i + 1 < restart; ++i) {
+        const bool probe = packets[i].bytes[0] == 'Z';
+        EXPECT_TRUE(packets[i].link.baud < 100000 || probe)
+            << "packet " << i
+            << " at the bulk rate into a dongle that restarted: " << packets[i].bytes.substr(0, 16);
+    }
+}
+
 }  // namespace kx::test
