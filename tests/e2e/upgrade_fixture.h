@@ -60,8 +60,13 @@ class UpgradeTest : public ::testing::Test {
     // The dongle's times run `speed` times faster than real time (0: no line time), and
     // so do the dialog's waits for a dongle that comes back, so that the two keep the
     // proportions they have at real speed: a test at speed 20 is the real case, faster.
+    // The host's own delays do not scale, though: the dongle answers the switch record at
+    // the bulk rate once its erase is over, so the erase lasts at least half a second,
+    // longer than a loaded machine takes to switch the host's link, and the wait for a
+    // reply (the erase included) is longer still.
     void SetSpeed(double speed) {
         kxsim_set_speed(speed);
+        kxsim_set_erase_ms(std::max(600.0, 500.0 * speed));
         CUpgradeDlg::RecoveryTiming timing;
         const double factor = speed > 0 ? speed : 20;
         const auto scaled = [factor](std::chrono::milliseconds real, int floorMs) {
@@ -72,7 +77,7 @@ class UpgradeTest : public ::testing::Test {
         timing.listen = scaled(timing.listen, 200);
         timing.probeReply = scaled(timing.probeReply, 25);
         timing.probeSettle = scaled(timing.probeSettle, 5);
-        timing.replyWait = scaled(timing.replyWait, 250);
+        timing.replyWait = scaled(timing.replyWait, 1500);
         dlg->SetRecoveryTiming(timing);
     }
 
