@@ -29,6 +29,7 @@ inline constexpr char kRestartFormat[] = "RESTART %u OF %u";
 inline constexpr char kRestartLimitFormat[] =
     "DONGLE RESTARTED AGAIN AFTER %u RESTARTS: TRANSFER GIVEN UP";
 inline constexpr char kResume[] = "RESUME";
+inline constexpr char kResumeRefused[] = "RESUME REFUSED: WAITING FOR THE DONGLE TO START OVER";
 inline constexpr char kNoReplyToLastPacket[] =
     "THE DONGLE WENT AT THE LAST PACKET AND DOES NOT ANSWER: IT MAY HOLD THE WHOLE FILE OR "
     "NOT. UNPLUG IT AND PLUG IT IN AGAIN; WHEN IT ANNOUNCES ITSELF, SEND THE FILE AGAIN";

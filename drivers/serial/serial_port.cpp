@@ -54,23 +54,36 @@ bool MeansUnplugged(int error) {
 FT_STATUS SerialPort::Open(const DeviceRoots& roots, const std::string& ttyName,
                            std::shared_ptr<SerialPort>& port) {
     const std::string node = roots.NodePath(ttyName);
+    // Without O_NONBLOCK the open would wait for carrier; without O_NOCTTY the tty could
+    // become this process's controlling terminal.
     const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return errno == ENOENT ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
     }
-    struct stat info {};
+    // The driver starts reading from the chip inside open(). A tty new to the system (a
+    // dongle plugged in again comes back as one) holds the kernel's default settings,
+    // echo and line editing on: until the raw settings are in, every byte the dongle sends
+    // goes straight back to it. So the raw settings come first, after only the lock
+    // (one opener at a time, as with D2XX: a refused second open must leave the line of
+    // the port's user alone; the lock covers other processes using this library, root
+    // included, and TIOCEXCL below keeps out anyone else without privileges).
     termios2 line{};
-    // One opener at a time, as with D2XX: the lock covers other processes using this
-    // library (root included); TIOCEXCL keeps out anyone else without privileges.
-    if (fstat(fd, &info) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        ioctl(fd, TCGETS2, &line) != 0) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TCGETS2, &line) != 0) {
         ::close(fd);
         return FT_DEVICE_NOT_OPENED;
     }
-    ioctl(fd, TIOCEXCL);
     MakeRaw(line);
+    if (ioctl(fd, TCSETS2, &line) != 0) {
+        ::close(fd);
+        return FT_DEVICE_NOT_OPENED;
+    }
+    // What came in under the old settings is not this session's, and an echo of it that
+    // has not left yet is dropped with the output queue.
+    ioctl(fd, TCFLSH, TCIOFLUSH);
+    ioctl(fd, TIOCEXCL);
+    struct stat info {};
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (ioctl(fd, TCSETS2, &line) != 0 || wakeFd < 0) {
+    if (fstat(fd, &info) != 0 || wakeFd < 0) {
         ioctl(fd, TIOCNXCL);
         ::close(fd);
         if (wakeFd >= 0) {
@@ -78,8 +91,6 @@ FT_STATUS SerialPort::Open(const DeviceRoots& roots, const std::string& ttyName,
         }
         return FT_DEVICE_NOT_OPENED;
     }
-    // What the tty gathered before anyone had the device open is not this session's.
-    ioctl(fd, TCFLSH, TCIOFLUSH);
     port.reset(new SerialPort(fd, wakeFd, info.st_rdev, node, roots.SysfsEntry(ttyName)));
     return FT_OK;
 }

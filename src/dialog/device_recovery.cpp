@@ -6,7 +6,10 @@
 //   the transfer starts over from its first record.
 // - Before the switch record the dongle has written nothing and sends no replies: a listen
 //   longer than its announcement period with no announcement means it did not restart,
-//   and the transfer goes on with the record the drop may have cut.
+//   and the transfer goes on with the record the drop may have cut. A dongle that kept
+//   the first part of that record takes the record sent again as the rest of it and
+//   refuses it, then starts over by itself: that refusal holds the transfer again, and
+//   the announcement that follows starts the file over.
 // - Past the switch record the host probes: the switch record once on the bulk link, a
 //   record that a bootloader still in its bulk stage takes, ignores and answers. An answer
 //   means it did not restart: the last packet goes again (flash takes a rewrite of the
@@ -117,14 +120,19 @@ void CUpgradeDlg::CheckHeldDevice() {
     const auto waited = m_clock->Now() - m_recoveryFrom;
     switch (m_recovery) {
         case Recovery::Listening: {
-            const auto length =
-                m_firstStage || m_probesSent > 0 ? timing.listen : timing.firstListen;
+            const auto length = m_firstStage || m_probesSent > 0 || m_refusedResume
+                                    ? timing.listen
+                                    : timing.firstListen;
             // An announcement under way is heard to its end, within a bound.
             const bool midAnnouncement = m_heldMatchState != 0 || m_heldMatchIndex != 0;
             if (waited < length || (midAnnouncement && waited < 2 * length)) {
                 return;
             }
-            if (m_firstStage) {
+            if (m_refusedResume) {
+                // It refused and has not started over within its announcement period.
+                AbortTransfer(AbortCause::DeviceError, text::kDeviceError);
+                RefreshLog();
+            } else if (m_firstStage) {
                 ResumeTransfer();
                 RefreshLog();
             } else if (m_probesSent >= timing.probes || m_switchRecord.empty()) {
@@ -189,6 +197,8 @@ void CUpgradeDlg::GiveUpRecovery() {
 // again from its first record, at most kRestartLimit times.
 void CUpgradeDlg::RestartTransfer() {
     m_lostSinceAnnounce = false;
+    m_resumedCutRecord = false;
+    m_refusedResume = false;
     const bool sentSomething = m_bytesSent != 0 || !m_firstStage;
     if (!sentSomething) {
         SendNextPacket(false);  // nothing was lost: this is the start
@@ -213,6 +223,8 @@ void CUpgradeDlg::RestartTransfer() {
 
 // The file goes again from its first record, in the first stage.
 void CUpgradeDlg::RewindTransfer() {
+    m_resumedCutRecord = false;
+    m_refusedResume = false;
     m_firstStage = true;
     m_lastWasSwitch = false;
     m_file.SeekToBegin();
@@ -240,6 +252,9 @@ void CUpgradeDlg::ResumeTransfer() {
     if (m_firstStage && m_bytesSent == 0) {
         return;  // nothing went out yet: the pacing rule starts the file
     }
+    // Before the switch record the dongle answers nothing: whether it kept part of the
+    // record that goes again shows only in a refusal of it.
+    m_resumedCutRecord = m_firstStage;
     if (m_packetLen == 0) {
         // Past the file's end the builder holds no packet: the last one written goes again.
         DWORD written = 0;
@@ -248,6 +263,26 @@ void CUpgradeDlg::ResumeTransfer() {
         return;
     }
     SendNextPacket(true);
+}
+
+// The dongle refused what went since a first-stage resume: it held the first bytes of the
+// record the drop cut, took the record sent again as their continuation, and after such a
+// refusal (answered at once, and again after a switch record) it starts over and
+// announces itself. The transfer is held on the command link until it does, and then
+// starts over from the first record; a dongle silent for the whole listen ends it.
+void CUpgradeDlg::HoldRefusedResume() {
+    m_resumedCutRecord = false;
+    m_refusedResume = true;
+    m_lostSinceAnnounce = true;
+    m_strLog.Append(text::kResumeRefused);
+    m_strLog.Append("\r\n");
+    // Past the switch record the link goes back to the command profile (its purge drops
+    // the rest of the refusal); before it, it is there.
+    if (!m_firstStage && !SwitchLink(kCommandProfile)) {
+        return;  // lost: its return starts the listen
+    }
+    m_probesSent = 0;
+    StartRecoveryListen();
 }
 
 }  // namespace kx

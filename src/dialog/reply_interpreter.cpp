@@ -82,14 +82,20 @@ long CUpgradeDlg::OnPollDevice(UINT /*wParam*/, long /*lParam*/) {
 bool CUpgradeDlg::InterpretReply(std::uint8_t b) {
     switch (ClassifyReply(b)) {
         case ReplyAction::Next:
+            m_resumedCutRecord = false;
             SendNextPacket(false);
             return false;
         case ReplyAction::Repeat:
+            m_resumedCutRecord = false;
             m_strLog.Append(text::kRepeat);
             m_strLog.Append("\r\n");
             SendNextPacket(true);
             return true;
         case ReplyAction::Error:
+            if (m_resumedCutRecord) {
+                HoldRefusedResume();
+                return true;
+            }
             AbortTransfer(AbortCause::DeviceError, text::kDeviceError);
             return true;
         case ReplyAction::IdMismatch:

@@ -79,6 +79,8 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     m_sentPacket.clear();
     m_restarts = 0;
     m_resumes = 0;
+    m_resumedCutRecord = false;
+    m_refusedResume = false;
     // A device lost since its announcement may be starting afresh: the first packet waits
     // until it has shown whether it did (held, as after a loss during a transfer).
     m_lastProgress = m_clock->Now();

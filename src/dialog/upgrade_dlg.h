@@ -185,6 +185,7 @@ class CUpgradeDlg {
     void RestartTransfer();
     void RewindTransfer();
     void ResumeTransfer();
+    void HoldRefusedResume();
 
     WindowSurface& m_window;
     const char* m_driverLibrary;
@@ -213,6 +214,11 @@ class CUpgradeDlg {
     std::string m_sentPacket;
     unsigned m_restarts = 0;
     unsigned m_resumes = 0;
+    // A transfer resumed before the switch record with the record the drop may have cut,
+    // and the dongle has not answered since: a refusal now is that record's. Once refused,
+    // the transfer is held for the announcement of the dongle starting over.
+    bool m_resumedCutRecord = false;
+    bool m_refusedResume = false;
     std::optional<ListedDongle> m_dongle;  // the dongle opened last, when the list showed it
     HostClock::TimePoint m_lastProgress{};
 

@@ -373,5 +373,44 @@ TEST_F(SerialPortTest, ARepluggedDongleOpensAgain) {
     EXPECT_EQ(driver.GetStatus(handle, &rx, &tx, &events), FT_OK);
 }
 
+// A dongle plugged in again is a tty new to the system, with the kernel's defaults: echo,
+// line editing, signal characters, XON/XOFF. What came before the open is not read after
+// it, and from the open on every byte passes as it is, both ways, with no echo. (A pty's
+// line discipline works before anyone opens the slave, so it echoes what came before;
+// a USB tty's driver reads nothing from the chip until it is opened.)
+TEST_F(SerialPortTest, AFreshTtyIsRawFromTheOpenAndWhatCameBeforeIsGone) {
+    ASSERT_EQ(driver.Close(handle), FT_OK);
+    handle = nullptr;
+    PtyPair fresh;
+    devices.LinkNode("ttyUSB0", fresh.SlaveName());
+    termios2 line{};
+    ASSERT_EQ(ioctl(fresh.Slave(), TCGETS2, &line), 0);
+    ASSERT_NE(line.c_lflag & ECHO, 0u);
+    fresh.Send("KX DONGLE\n");
+    ASSERT_EQ(fresh.Receive(5000), "KX DONGLE\r\n");  // the line taken, and echoed
+    ASSERT_EQ(driver.OpenDongle(&handle), FT_OK);
+    EXPECT_EQ(Received(), 0u) << "the line that came before the open";
+
+    ASSERT_EQ(driver.SetTimeouts(handle, 5000, 5000), FT_OK);
+    const std::string controls("\x03\x13\x7f\r\x11\x15\n", 7);  // ^C XOFF DEL CR XON ^U LF
+    fresh.Send(controls);
+    EXPECT_EQ(Read(static_cast<DWORD>(controls.size())), controls);
+    char reply[] = "\n\x13";
+    DWORD written = 0;
+    ASSERT_EQ(driver.Write(handle, reply, 2, &written), FT_OK);
+    EXPECT_EQ(fresh.Receive(1000), "\n\x13") << "echoed, or changed on the way out";
+}
+
+// The lock comes before the raw settings: a second open, refused, leaves the line of the
+// port's user as it set it.
+TEST_F(SerialPortTest, ARefusedSecondOpenLeavesTheLineAlone) {
+    BulkProfile();
+    FT_HANDLE second = nullptr;
+    EXPECT_EQ(driver.OpenDongle(&second), FT_DEVICE_NOT_OPENED);
+    const termios2 line = LineOnSlave();
+    EXPECT_EQ(line.c_ospeed, 500000u);
+    EXPECT_NE(line.c_cflag & CSTOPB, 0u);
+}
+
 }  // namespace
 }  // namespace kxserial::test
