@@ -257,9 +257,8 @@ void CUpgradeDlg::ResumeTransfer() {
     m_resumedCutRecord = m_firstStage;
     if (m_packetLen == 0) {
         // Past the file's end the builder holds no packet: the last one written goes again.
-        DWORD written = 0;
         m_lastProgress = m_clock->Now();
-        DrvWrite(m_sentPacket.data(), static_cast<DWORD>(m_sentPacket.size()), &written);
+        WriteLastPacketAgain();
         return;
     }
     SendNextPacket(true);

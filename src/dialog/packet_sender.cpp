@@ -46,13 +46,7 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
     // The device resends the last packet on 0xB6, except the switch record: a repeat
     // request right after it is answered with the next packet.
     if (repeat && !m_lastWasSwitch) {
-        if (m_packetLen == 0) {
-            // Past the file's end the builder holds no packet: the last one written goes.
-            DrvWrite(m_sentPacket.data(), static_cast<DWORD>(m_sentPacket.size()), &written);
-        } else {
-            DrvWrite(m_packet, m_packetLen, &written);
-        }
-        m_writtenSinceDrain += written;
+        m_writtenSinceDrain += WriteLastPacketAgain();
         return;
     }
     const BuildResult result = m_builder.Build(m_file);
@@ -87,6 +81,18 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
             SwitchLink(kBulkProfile);
         }
     }
+}
+
+// The packet the builder holds is the last one written; past the file's end it holds none,
+// and the copy kept of the last one goes.
+DWORD CUpgradeDlg::WriteLastPacketAgain() {
+    DWORD written = 0;
+    if (m_packetLen == 0) {
+        DrvWrite(m_sentPacket.data(), static_cast<DWORD>(m_sentPacket.size()), &written);
+    } else {
+        DrvWrite(m_packet, m_packetLen, &written);
+    }
+    return written;
 }
 
 // Completed only once everything has left on a live link: a drain that finds the device

@@ -170,6 +170,8 @@ class CUpgradeDlg {
 
     // Upgrade protocol
     void SendNextPacket(bool repeat);
+    // Writes the last packet again; returns the bytes written.
+    DWORD WriteLastPacketAgain();
     void CompleteTransfer();
     void AbortTransfer(AbortCause cause, std::string_view text);
     bool RefuseFile(const std::string& path);

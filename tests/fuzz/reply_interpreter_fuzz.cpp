@@ -13,16 +13,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/driver_binding.h"
 #include "dialog/poll_thread.h"
 #include "dialog/upgrade_dlg.h"
+#include "dialog/window_surface.h"
 #include "fake_driver.h"
 #include "fuzz_check.h"
-#include "host/headless_window.h"
 #include "srecord_writer.h"
 #include "string_table.h"
 
@@ -117,15 +120,16 @@ class FuzzClock final : public HostClock {
     TimePoint m_now{};
 };
 
-// Posted messages are kept for the harness to dispatch; polls are the harness's to make.
-class FuzzWindow : public HeadlessWindow {
+// The window as the headless front end keeps it (the texts, EXIT), without what costs an
+// input and that no check reads: its message queue and timers, the profile store, the
+// progress figures and the session log with the chosen file's hash. Posted start requests
+// are kept for the harness to dispatch; polls are the harness's to make. Nothing in it is
+// allocated before the dialog pushes a text: each input builds one afresh for nothing.
+class FuzzWindow final : public WindowSurface {
   public:
-    void PostToWindow(WindowMessage message) override {
-        if (message == WindowMessage::StartTransfer) {
-            std::lock_guard lock(m_mutex);
-            ++m_startRequests;
-        }
-    }
+    std::function<std::optional<std::string>(const FileChooserRequest&)> chooser;
+
+    bool ExitEnabled() const { return m_exitEnabled; }
     unsigned TakeStartRequests() {
         std::lock_guard lock(m_mutex);
         const unsigned n = m_startRequests;
@@ -133,7 +137,54 @@ class FuzzWindow : public HeadlessWindow {
         return n;
     }
 
+    void PullTexts(std::string& connection, std::string& log, std::string& transfer) override {
+        connection = m_connection;
+        log = m_log;
+        transfer = m_transfer;
+    }
+    void PushTexts(std::string_view connection, const LogUpdate& log,
+                   std::string_view transfer) override {
+        m_connection = connection;
+        m_transfer = transfer;
+        if (log.replace) {
+            m_log = log.text;
+        } else {
+            m_log.append(log.text);
+        }
+    }
+    void ScrollLogToEnd() override {}
+    void InvalidateLog() override {}
+    void RepaintNow() override {}
+    void EnableExit(bool enable) override { m_exitEnabled = enable; }
+    void SetProgressRange(std::uint32_t /*maximum*/) override {}
+    void SetProgressPos(std::uint32_t /*position*/) override {}
+    void ShowMessageBox(const std::string& /*text*/) override {}
+    void PostToWindow(WindowMessage message) override {
+        if (message == WindowMessage::StartTransfer) {
+            std::lock_guard lock(m_mutex);
+            ++m_startRequests;
+        }
+    }
+    void StartTimer(TimerId /*id*/, UINT /*periodMs*/) override {}
+    void EndModal(DialogResult /*result*/) override {}
+    std::optional<std::string> ChooseFile(const FileChooserRequest& request) override {
+        return chooser ? chooser(request) : std::nullopt;
+    }
+    // The dialog keeps the folder it read: the store would give back what it was given.
+    std::string ReadProfileText(const std::string& /*section*/, const std::string& /*entry*/,
+                                const std::string& defaultValue) override {
+        return defaultValue;
+    }
+    bool WriteProfileText(const std::string& /*section*/, const std::string& /*entry*/,
+                          const std::string& /*value*/) override {
+        return true;
+    }
+
   private:
+    std::string m_connection;
+    std::string m_log;
+    std::string m_transfer;
+    bool m_exitEnabled = true;
     std::mutex m_mutex;
     unsigned m_startRequests = 0;
 };
@@ -200,6 +251,10 @@ class Oracle {
 
 }  // namespace
 
+// Every input gets a dialog, window, clock and oracle of its own, so that nothing one input
+// did reaches the next; the firmware file is written once per process, and the fake is
+// emptied (to a new fake's state) rather than built again. What an input costs is what its
+// operations make the dialog do: the start-up around them is a small part.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Firmware& fw = TheFirmware();
     FuzzWindow window;
@@ -217,7 +272,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             oracle.TransferStarting(dlg, window);
             return fw.path;
         };
-        window.Attach(&dlg);
         dlg.SetClock(clock);
         dlg.SetPollStarter([] {});
         dlg.OnInitDialog();
@@ -234,7 +288,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::size_t writesBefore = Fake().writes.size();
             if (op < kOpFirst) {
                 const std::size_t n = std::min<std::size_t>(op % 64u + 1u, size - i);
-                Fake().rx.insert(Fake().rx.end(), data + i, data + i + n);
+                // At the back one by one: a range inserted into an empty queue goes in at
+                // its front, in a block of its own each time.
+                for (const std::uint8_t* b = data + i; b != data + i + n; ++b) {
+                    Fake().rx.push_back(*b);
+                }
                 i += n;
             } else if (op == kOpUnplug) {
                 Fake().failNextStatus = true;
@@ -265,13 +323,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             oracle.Check(dlg, window);
         }
         dlg.OnEndDialog();
-        window.Attach(nullptr);
         window.chooser = nullptr;
     }
     UnbindDriverForTesting();
-    // Nothing the input allocated outlives it: libFuzzer runs an input a second time, to
-    // look for a leak, whenever it made more allocations than it freed.
-    Fake() = test::FakeDevice{};
+    // Nothing the input allocated outlives it but the fake's storage, kept for the next
+    // input: libFuzzer runs an input a second time, to look for a leak, whenever it made
+    // more allocations than it freed, which now happens only when the storage grows.
+    test::ResetFakeDevice();
     std::string().swap(g_deviceName);
     return 0;
 }

@@ -151,9 +151,14 @@ FakeDevice& Fake() {
     return g_fake;
 }
 
+void ResetFakeDevice() {
+    static const FakeDevice fresh{};
+    g_fake = fresh;
+}
+
 void InstallFakeDriver() {
     UnbindDriverForTesting();
-    g_fake = FakeDevice{};
+    ResetFakeDevice();
     Set<PFN_FT_Write>(kFT_Write, &Write);
     Set<PFN_FT_Read>(kFT_Read, &Read);
     Set<PFN_FT_Open>(kFT_Open, &Open);
