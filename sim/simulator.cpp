@@ -148,9 +148,10 @@ std::optional<Nanos> Simulator::NextSpeech() const {
 
 std::unique_lock<std::mutex> Simulator::Enter(int entry) {
     std::unique_lock lock = LockQuiet();
-    // The host's polls take what has arrived and change nothing the chip's clock waits for.
+    // The host's polls and lists take what has arrived and change nothing the chip's clock
+    // waits for.
     if (entry != KXSIM_FT_GET_STATUS && entry != KXSIM_FT_GET_QUEUE_STATUS &&
-        entry != KXSIM_FT_READ) {
+        entry != KXSIM_FT_READ && entry != KXSIM_FT_LIST_DEVICES) {
         WakeChipClock();
     }
     ++m_calls[static_cast<std::size_t>(entry)];

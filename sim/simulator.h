@@ -61,8 +61,9 @@ class Simulator final : private BootloaderUart {
     // does not. Logs the call when it opened the port or `logFailure` is set.
     FT_STATUS OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle, bool logFailure);
     void LogOpenEx(const void* arg, DWORD flags, FT_STATUS status);
-    // Counts an FT_ListDevices call when `countCall` is set.
-    DongleInfo Info(bool countCall);
+    // Whether FT_ListDevices lists it (plugged in); counts the call when `countCall` is set.
+    bool Listed(bool countCall);
+    DongleInfo Info();
     bool WasOpened();
     FT_STATUS Close(FT_HANDLE handle);
     FT_STATUS ResetDevice(FT_HANDLE handle);

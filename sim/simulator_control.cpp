@@ -150,12 +150,14 @@ bool Simulator::Dump() {
 
 void Simulator::DumpAtExit() {
     std::unique_lock lock(m_mutex, std::defer_lock);
-    if (LockAtExit(lock)) {
+    const bool locked = LockAtExit(lock);
+    if (!m_opened) {
+        return;  // its dumps are left to the process that flashed it: nothing to bring up to now
+    }
+    if (locked) {
         Advance(m_clock.Now());
     }
-    if (m_opened) {
-        WriteDumps();
-    }
+    WriteDumps();
 }
 
 void Simulator::SetManualClock(bool on) {
