@@ -3,6 +3,8 @@
 //   kx_bench [--quick] [--kxupgrade PATH] [--window-bench PATH]
 #include <atomic>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "log_cost.h"
 #include "packet_builder.h"
 #include "session.h"
+#include "sha256.h"
 #include "string_table.h"
 
 namespace kx::bench {
@@ -146,6 +149,40 @@ void BuilderCost(const Firmware& fw) {
     const double mib = static_cast<double>(fw.image.size()) / (1024.0 * 1024.0);
     std::printf("%-34s %5.1f MiB image: %zu packets in %.3f s = %7.1f MiB/s\n",
                 "packet builder alone", mib, packets, wall, mib / wall);
+}
+
+// The digest every transfer takes of the file it sends, through the portable rounds and
+// through the processor's SHA instructions where it has them.
+void ShaCost(const Firmware& fw) {
+    std::ifstream in(fw.path, std::ios::binary);
+    const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
+    const double mib = static_cast<double>(fw.image.size()) / (1024.0 * 1024.0);
+    double portable = 0;
+    for (const bool processor : {false, true}) {
+        if (!Sha256::UseProcessorInstructions(processor) && processor) {
+            std::printf("%-34s this processor has no SHA instructions\n", "SHA-256, processor");
+            break;
+        }
+        const double cpu0 = CpuSeconds();
+        const std::string digest = Sha256Hex(file);
+        const double cpu = CpuSeconds() - cpu0;
+        if (!processor) {
+            portable = cpu;
+        }
+        std::printf(
+            "%-34s %5.1f MiB image (%.1f MiB of file): %.4f CPU s/MiB of image%s\n",
+            processor ? "SHA-256, processor instructions" : "SHA-256, portable rounds", mib,
+            static_cast<double>(file.size()) / (1024.0 * 1024.0), cpu / mib,
+            processor && cpu > 0
+                ? (" (portable / processor = " + std::to_string(portable / cpu).substr(0, 5) + ")")
+                      .c_str()
+                : "");
+        if (digest.size() != 64) {
+            std::printf("    digest malformed\n");
+        }
+    }
+    Sha256::UseProcessorInstructions(true);
 }
 
 // The check every file passes before it is sent: over a sound file, and over a file that
@@ -322,6 +359,7 @@ int Main(int argc, char* argv[]) {
         const Firmware big = MakeFirmware(options.quick ? 1024 * 1024 : 16 * 1024 * 1024, folder);
         HostCost(big, true);
         BuilderCost(big);
+        ShaCost(big);
     }
     if (wanted("check")) {
         Heading("Firmware check before sending");

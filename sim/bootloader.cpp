@@ -1,6 +1,7 @@
 #include "bootloader.h"
 
 #include <string>
+#include <utility>
 
 namespace kxsim {
 namespace {
@@ -146,19 +147,13 @@ void Bootloader::Refuse(std::uint8_t code, std::string_view text, Nanos now) {
 }
 
 void Bootloader::OnByte(std::uint8_t byte, Nanos now) {
-    if (m_state != State::Command && m_state != State::Bulk) {
+    if (!Listening()) {
         return;  // busy or silent: the byte is lost
     }
     if (m_state == State::Command) {
-        // A record has begun: no more announcements, but a refusal still times out.
-        m_repeatPending = false;
-        m_deadline.reset();
-        if (m_refusal) {
-            m_deadline = now + QuietTimeout();
-        }
-    } else {
-        m_deadline = now + m_scale.Scaled(kIdleCharacters * FrameSeconds(m_uart.Link()));
+        m_repeatPending = false;  // a record has begun: no more announcements
     }
+    m_deadline = DeadlineAfterByte(now);
     switch (m_parser.Feed(byte)) {
         case RecordParser::Step::Complete:
             TakeRecord(m_parser.Last(), now);
@@ -174,6 +169,58 @@ void Bootloader::OnByte(std::uint8_t byte, Nanos now) {
         case RecordParser::Step::Pending:
             break;
     }
+}
+
+std::optional<Nanos> Bootloader::DeadlineAfterByte(Nanos now) const {
+    if (m_state == State::Bulk) {
+        return now + m_scale.Scaled(kIdleCharacters * FrameSeconds(m_uart.Link()));
+    }
+    if (m_refusal) {
+        return now + QuietTimeout();  // a refused command stage still times out
+    }
+    return std::nullopt;
+}
+
+Bootloader::Lookahead::Lookahead(const Bootloader& boot)
+    : m_boot(boot),
+      m_parser(boot.m_parser),
+      m_deadline(boot.m_deadline),
+      m_damageNext(boot.m_damageNext),
+      m_packetDamaged(boot.m_packetDamaged),
+      m_s3Count(boot.m_s3Count) {}
+
+std::optional<Nanos> Bootloader::Lookahead::Byte(std::uint8_t byte, Nanos at) {
+    if (m_deadline && *m_deadline < at) {
+        return m_deadline;  // falls due before the byte arrives (a byte at the same moment first)
+    }
+    if (!m_boot.Listening()) {
+        return std::nullopt;
+    }
+    const bool command = m_boot.m_state == State::Command;
+    m_deadline = m_boot.DeadlineAfterByte(at);
+    switch (m_parser.Feed(byte)) {
+        case RecordParser::Step::Complete: {
+            if (command) {
+                return at;
+            }
+            const bool damaged = m_parser.Last().damaged || std::exchange(m_damageNext, false);
+            m_packetDamaged = m_packetDamaged || damaged;
+            if (m_packetDamaged ||
+                (m_parser.Last().Is('S', '3') && ++m_s3Count < kRecordsPerPacket)) {
+                return std::nullopt;
+            }
+            return at;
+        }
+        case RecordParser::Step::Lost:
+            if (command) {
+                return at;
+            }
+            m_packetDamaged = true;
+            return std::nullopt;
+        case RecordParser::Step::Pending:
+            break;
+    }
+    return std::nullopt;
 }
 
 void Bootloader::TakeRecord(Record record, Nanos now) {

@@ -68,6 +68,26 @@ class Bootloader {
     void DamageNextRecord() { m_damageNext = true; }
     State GetState() const { return m_state; }
 
+    // When the bootloader may next send anything if nothing reaches it but the host's bytes
+    // already on their way. Feed them in order, as received, with their arrival times,
+    // until one call gives a time; then End() if none did. It errs early, never late: every
+    // record of the command stage counts, and in the bulk stage the record that may end a
+    // packet and every deadline that falls due before the next byte.
+    class Lookahead {
+      public:
+        explicit Lookahead(const Bootloader& boot);
+        std::optional<Nanos> Byte(std::uint8_t byte, Nanos at);
+        std::optional<Nanos> End() const { return m_deadline; }
+
+      private:
+        const Bootloader& m_boot;
+        RecordParser m_parser;
+        std::optional<Nanos> m_deadline;
+        bool m_damageNext;
+        bool m_packetDamaged;
+        unsigned m_s3Count;
+    };
+
   private:
     void Restart(Nanos now);
     void Announce(Nanos now);
@@ -78,6 +98,9 @@ class Bootloader {
     void Refuse(std::uint8_t code, std::string_view text, Nanos now);
     void Switch(Nanos now);
     Nanos QuietTimeout() const;
+    // The deadline a byte received at `now` leaves behind (the state takes bytes).
+    std::optional<Nanos> DeadlineAfterByte(Nanos now) const;
+    bool Listening() const { return m_state == State::Command || m_state == State::Bulk; }
     void TakeRecord(Record record, Nanos now);
     void OnCommandRecord(const Record& record, Nanos now);
     void OnBulkRecord(const Record& record, Nanos now);

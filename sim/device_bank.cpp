@@ -194,14 +194,16 @@ FT_STATUS DeviceBank::OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle) {
 
 FT_STATUS DeviceBank::ListDevices(void* arg1, void* arg2, DWORD flags) {
     const std::vector<Simulator*> devices = Devices();
-    std::vector<DongleInfo> present;
+    // Which are plugged in first; names only of those asked for (a tool that lists a bank of
+    // 64 by index asks 64 times over for each field).
+    std::vector<Simulator*> present;
     for (Simulator* device : devices) {
-        const DongleInfo info = device->Info(device == devices[0]);
-        if (info.plugged) {
-            present.push_back(info);
+        if (device->Listed(device == devices[0])) {
+            present.push_back(device);
         }
     }
-    const auto fill = [flags](const DongleInfo& info, void* buffer) {
+    const auto fill = [flags](Simulator* device, void* buffer) {
+        const DongleInfo info = device->Info();
         if ((flags & FT_OPEN_BY_LOCATION) != 0) {
             *static_cast<DWORD*>(buffer) = info.location;
         } else {
@@ -234,7 +236,7 @@ FT_STATUS DeviceBank::ListDevices(void* arg1, void* arg2, DWORD flags) {
         if ((flags & FT_OPEN_BY_LOCATION) != 0) {
             auto* locations = static_cast<DWORD*>(arg1);
             for (std::size_t i = 0; i < present.size(); ++i) {
-                locations[i] = present[i].location;
+                locations[i] = present[i]->Info().location;
             }
         } else {
             // An array of buffers ended by a null pointer, as D2XX takes it.

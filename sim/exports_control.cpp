@@ -161,6 +161,9 @@ KXSIM_API void kxsim_advance_ms(double ms) {
 KXSIM_API double kxsim_now_ms(void) {
     return Sim().NowMs();
 }
+KXSIM_API double kxsim_chip_wake_ms(void) {
+    return Sim().ChipWakeMs();
+}
 
 KXSIM_API size_t kxsim_packet_count(void) {
     return Sim().PacketCount();

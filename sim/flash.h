@@ -19,11 +19,17 @@ class Flash {
     void Program(std::uint32_t address, std::span<const std::uint8_t> data);
 
     std::uint32_t Base() const { return m_base; }
-    const std::vector<std::uint8_t>& Bytes() const { return m_bytes; }
+    const std::vector<std::uint8_t>& Bytes() const;
 
   private:
+    // The previous firmware is made when the flash is first looked at, not for every dongle
+    // of a bank as the library loads: a process models them all and flashes one.
+    void Materialise() const;
+
     std::uint32_t m_base = 0;
-    std::vector<std::uint8_t> m_bytes;
+    std::uint32_t m_size = 0;
+    mutable bool m_materialised = false;
+    mutable std::vector<std::uint8_t> m_bytes;
 };
 
 }  // namespace kxsim

@@ -166,6 +166,11 @@ KXSIM_API int kxsim_dump(void);
 KXSIM_API void kxsim_set_manual_clock(int on);
 KXSIM_API void kxsim_advance_ms(double ms);
 KXSIM_API double kxsim_now_ms(void);
+/* When the library's own thread (which plays the chip's USB side once the host has
+ * registered an event) would next bring the dongle up to date, in model ms: the earliest
+ * moment the device may send or a received byte may reach the host. -1 while it waits for
+ * the host. Nothing reaches the host's queue in between unless the host calls in. */
+KXSIM_API double kxsim_chip_wake_ms(void);
 
 /* --- inspection ------------------------------------------------------------------------- */
 

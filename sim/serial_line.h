@@ -2,6 +2,7 @@
 // at the sender's line rate.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -26,6 +27,11 @@ class SerialLine {
     void Retune(const LinkSettings& link);
     // When the frame on the wire has fully left; none while the queue is empty or stalled.
     std::optional<Nanos> NextArrival() const;
+    // Calls `visit(frame, arrival)` for each frame still to arrive, in order, with the time
+    // it will have fully left if nothing changes meanwhile, until `visit` returns false.
+    // None while the line is stalled.
+    template <class Visit>
+    void ForEachUpcoming(Visit visit) const;
     // Takes the frame whose arrival time has come.
     Frame PopArrived();
     // A stalled line sends nothing; the frame on the wire starts again when released.
@@ -48,6 +54,25 @@ class SerialLine {
     Nanos m_headEnd = 0;
     bool m_stalled = false;
 };
+
+template <class Visit>
+void SerialLine::ForEachUpcoming(Visit visit) const {
+    if (!m_headOnWire) {
+        return;
+    }
+    Nanos arrival = m_headEnd;
+    for (std::size_t i = 0; i < m_queue.size(); ++i) {
+        const Pending& pending = m_queue[i];
+        if (i > 0) {
+            // Queued before the previous frame left, so it follows that frame at once.
+            arrival = std::max(arrival, pending.queuedAt) +
+                      m_scale.Scaled(FrameSeconds(pending.frame.link));
+        }
+        if (!visit(pending.frame, arrival)) {
+            return;
+        }
+    }
+}
 
 // The FTDI chip holds received bytes until a USB packet's worth (62) has gathered or its
 // latency timer expires, so a lone reply reaches the driver one latency late.

@@ -78,19 +78,38 @@ Simulator::Simulator(std::size_t index, const std::string& serial, double sinceS
 }
 
 std::unique_lock<std::mutex> Simulator::Lock() {
+    std::unique_lock lock = LockQuiet();
+    WakeChipClock();  // what the caller changes may move the next delivery
+    return lock;
+}
+
+std::unique_lock<std::mutex> Simulator::LockQuiet() {
     std::unique_lock lock(m_mutex);
     Advance(m_clock.Now());
-    if (!m_clock.Manual()) {
-        m_tick.notify_one();  // what the caller changes may move the next delivery
-    }
     return lock;
+}
+
+void Simulator::WakeChipClock() {
+    m_chipWakeStale = true;
+    if (m_chipClockRunning && !m_clock.Manual()) {
+        m_tick.notify_one();
+    }
+}
+
+std::optional<Nanos> Simulator::PlannedChipWake() {
+    if (m_chipWakeStale) {
+        m_chipWake = NextWake();
+        m_chipWakeStale = false;
+    }
+    return m_chipWake;
 }
 
 void Simulator::RunChipClock() {
     std::unique_lock lock(m_mutex);
     for (;;) {
         Advance(m_clock.Now());
-        const std::optional<Nanos> wake = NextWake();
+        m_chipWakeStale = true;
+        const std::optional<Nanos> wake = PlannedChipWake();
         if (!wake || m_clock.Manual()) {
             m_tick.wait(lock);
         } else {
@@ -103,27 +122,38 @@ std::optional<Nanos> Simulator::NextWake() const {
     if (m_event == nullptr) {
         return std::nullopt;  // nobody waits: the host's next call brings the model up to date
     }
-    // Only a flush of the chip's buffer reaches the host. Whatever leads up to one (bytes on
-    // the line, the bootloader's timers) is handled in model time order whenever the model
-    // is advanced, so it need not be woken for exactly: at most every half millisecond.
-    constexpr Nanos kCoarse = 500'000;
-    std::optional<Nanos> other;
+    // Only a flush of the chip's buffer reaches the host, and the chip holds every byte the
+    // device sends for at least a frame and the latency timer (or 62 frames): waking when
+    // the device may speak, and then for its bytes, is in time for it. In between the model
+    // moves only when the host calls in.
+    std::optional<Nanos> wake;
     for (const std::optional<Nanos>& when :
-         {m_hostLine.NextArrival(), m_deviceLine.NextArrival(), m_boot.NextDeadline(), m_plugAt}) {
-        if (when && (!other || *when < *other)) {
-            other = when;
+         {NextChipFlush(), m_deviceLine.NextArrival(), m_plugAt, NextSpeech()}) {
+        if (when && (!wake || *when < *wake)) {
+            wake = when;
         }
-    }
-    std::optional<Nanos> wake = NextChipFlush();
-    if (other) {
-        const Nanos coarse = std::max(*other, m_now + kCoarse);
-        wake = wake ? std::min(*wake, coarse) : coarse;
     }
     return wake;
 }
 
+std::optional<Nanos> Simulator::NextSpeech() const {
+    Bootloader::Lookahead ahead(m_boot);
+    std::optional<Nanos> speech;
+    m_hostLine.ForEachUpcoming([&](const SerialLine::Frame& frame, Nanos at) {
+        speech = ahead.Byte(Receive(frame.byte, frame.link, m_deviceLink), at);
+        return !speech;
+    });
+    return speech ? speech : ahead.End();
+}
+
 std::unique_lock<std::mutex> Simulator::Enter(int entry) {
-    std::unique_lock lock = Lock();
+    std::unique_lock lock = LockQuiet();
+    // The host's polls and lists take what has arrived and change nothing the chip's clock
+    // waits for.
+    if (entry != KXSIM_FT_GET_STATUS && entry != KXSIM_FT_GET_QUEUE_STATUS &&
+        entry != KXSIM_FT_READ && entry != KXSIM_FT_LIST_DEVICES) {
+        WakeChipClock();
+    }
     ++m_calls[static_cast<std::size_t>(entry)];
     if (m_unplugAfterCalls > 0 && --m_unplugAfterCalls == 0) {
         ScheduledUnplug();
@@ -407,6 +437,8 @@ void Simulator::ResetState() {
     m_unplugAfterCalls = 0;
     m_stallAtWrite = 0;
     m_readIoErrorNext = false;
+    m_chipWake.reset();
+    m_chipWakeStale = true;
     m_packets.clear();
     m_configCalls.clear();
     m_calls.fill(0);

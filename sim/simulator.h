@@ -61,8 +61,9 @@ class Simulator final : private BootloaderUart {
     // does not. Logs the call when it opened the port or `logFailure` is set.
     FT_STATUS OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle, bool logFailure);
     void LogOpenEx(const void* arg, DWORD flags, FT_STATUS status);
-    // Counts an FT_ListDevices call when `countCall` is set.
-    DongleInfo Info(bool countCall);
+    // Whether FT_ListDevices lists it (plugged in); counts the call when `countCall` is set.
+    bool Listed(bool countCall);
+    DongleInfo Info();
     bool WasOpened();
     FT_STATUS Close(FT_HANDLE handle);
     FT_STATUS ResetDevice(FT_HANDLE handle);
@@ -112,6 +113,7 @@ class Simulator final : private BootloaderUart {
     void SetManualClock(bool on);
     void AdvanceMs(double ms);
     double NowMs();
+    double ChipWakeMs();
 
     std::size_t PacketCount();
     std::size_t CopyPacket(std::size_t index, unsigned char* buf, std::size_t cap,
@@ -132,8 +134,10 @@ class Simulator final : private BootloaderUart {
   private:
     enum class HandleState { Unknown, Open, Stale };
 
-    // Locks and brings the model up to now.
+    // Locks and brings the model up to now; the chip's clock then plans its next wake again.
     std::unique_lock<std::mutex> Lock();
+    // The same for what changes nothing the chip's clock plans by.
+    std::unique_lock<std::mutex> LockQuiet();
     // The same for an FT_ call: counts it and runs a due unplug first.
     std::unique_lock<std::mutex> Enter(int entry);
     HandleState Lookup(FT_HANDLE handle) const;
@@ -147,6 +151,13 @@ class Simulator final : private BootloaderUart {
     // receive queue (and signal the event) when they fall due, not at the host's next call.
     void RunChipClock();
     std::optional<Nanos> NextWake() const;
+    // When the bootloader may next send, given the host's bytes on the line.
+    std::optional<Nanos> NextSpeech() const;
+    // The host changed something: the chip clock plans its next wake again.
+    void WakeChipClock();
+    // When the chip's clock next wakes by its plan, made afresh if something changed since.
+    // With a manual clock nothing wakes: AdvanceMs keeps the plan as the thread would.
+    std::optional<Nanos> PlannedChipWake();
     void HostByteArrived();
     void DeviceByteArrived();
     // When the chip hands its received bytes to the driver: only while the port is open.
@@ -180,6 +191,8 @@ class Simulator final : private BootloaderUart {
     std::condition_variable m_changed;  // bytes arrived or the port changed: wakes FT_Read
     std::condition_variable m_tick;     // the host called in: the chip clock looks again
     bool m_chipClockRunning = false;    // started by the first event registration
+    std::optional<Nanos> m_chipWake;    // the chip clock's plan
+    bool m_chipWakeStale = true;        // the host changed something since it was made
 
     Settings m_settings;
     TimeScale m_scale;

@@ -150,12 +150,14 @@ bool Simulator::Dump() {
 
 void Simulator::DumpAtExit() {
     std::unique_lock lock(m_mutex, std::defer_lock);
-    if (LockAtExit(lock)) {
+    const bool locked = LockAtExit(lock);
+    if (!m_opened) {
+        return;  // its dumps are left to the process that flashed it: nothing to bring up to now
+    }
+    if (locked) {
         Advance(m_clock.Now());
     }
-    if (m_opened) {
-        WriteDumps();
-    }
+    WriteDumps();
 }
 
 void Simulator::SetManualClock(bool on) {
@@ -164,22 +166,35 @@ void Simulator::SetManualClock(bool on) {
     m_tick.notify_one();  // the chip's clock follows the wall clock again, or stops
 }
 
+// Moving time on changes nothing the chip's clock plans by: only the plan's own moment makes
+// it look again, as its thread does when it wakes.
 void Simulator::AdvanceMs(double ms) {
-    std::unique_lock lock = Lock();
+    std::unique_lock lock = LockQuiet();
     if (!m_clock.Manual()) {
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
         lock.lock();
+        Advance(m_clock.Now());
     } else {
+        PlannedChipWake();  // from what the host changed since the last look
         m_clock.AdvanceTo(m_now + FromMs(ms));
+        Advance(m_clock.Now());
+        if (m_chipWake && *m_chipWake <= m_now) {
+            m_chipWake = NextWake();
+        }
     }
-    Advance(m_clock.Now());
     m_changed.notify_all();
 }
 
 double Simulator::NowMs() {
-    std::unique_lock lock = Lock();
+    std::unique_lock lock = LockQuiet();
     return ToMs(m_now);
+}
+
+double Simulator::ChipWakeMs() {
+    std::unique_lock lock = LockQuiet();
+    const std::optional<Nanos> wake = PlannedChipWake();
+    return wake ? ToMs(*wake) : -1.0;
 }
 
 std::size_t Simulator::PacketCount() {

@@ -149,8 +149,13 @@ void Simulator::LogOpenEx(const void* arg, DWORD flags, FT_STATUS status) {
         "FT_OpenEx(" + shown + ", " + std::to_string(flags) + ")");
 }
 
-DongleInfo Simulator::Info(bool countCall) {
-    std::unique_lock lock = countCall ? Enter(KXSIM_FT_LIST_DEVICES) : Lock();
+bool Simulator::Listed(bool countCall) {
+    std::unique_lock lock = countCall ? Enter(KXSIM_FT_LIST_DEVICES) : LockQuiet();
+    return m_plugged;
+}
+
+DongleInfo Simulator::Info() {
+    std::unique_lock lock = LockQuiet();
     return DongleInfo{m_plugged, m_settings.description, m_settings.serial, m_settings.location};
 }
 

@@ -1,7 +1,10 @@
 #include "sha256.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+
+#include "sha256_x86.h"
 
 namespace kx {
 namespace {
@@ -16,6 +19,8 @@ constexpr std::array<std::uint32_t, 64> kRound = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
+std::atomic<bool> g_useProcessor{true};
+
 constexpr std::uint32_t Rotr(std::uint32_t x, int n) {
     return (x >> n) | (x << (32 - n));
 }
@@ -25,6 +30,21 @@ constexpr std::uint32_t Rotr(std::uint32_t x, int n) {
 Sha256::Sha256()
     : m_state{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
               0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+bool Sha256::UseProcessorInstructions(bool use) {
+    g_useProcessor = use;
+    return Sha256ProcessorBlocksAvailable();
+}
+
+void Sha256::Blocks(const std::uint8_t* data, std::size_t count) {
+    if (g_useProcessor.load(std::memory_order_relaxed) && Sha256ProcessorBlocksAvailable()) {
+        Sha256ProcessorBlocks(m_state, data, count);
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        Block(data + 64 * i);
+    }
+}
 
 void Sha256::Block(const std::uint8_t* block) {
     std::array<std::uint32_t, 64> w;
@@ -76,12 +96,12 @@ void Sha256::Update(std::span<const std::uint8_t> bytes) {
         if (m_buffered < m_buffer.size()) {
             return;
         }
-        Block(m_buffer.data());
+        Blocks(m_buffer.data(), 1);
         m_buffered = 0;
     }
-    for (; bytes.size() - at >= 64; at += 64) {
-        Block(bytes.data() + at);
-    }
+    const std::size_t whole = (bytes.size() - at) / 64;
+    Blocks(bytes.data() + at, whole);
+    at += 64 * whole;
     if (at < bytes.size()) {
         std::memcpy(m_buffer.data(), bytes.data() + at, bytes.size() - at);
         m_buffered = bytes.size() - at;

@@ -17,7 +17,12 @@ class Sha256 {
     void Update(std::span<const std::uint8_t> bytes);
     std::array<std::uint8_t, 32> Finish();  // the object must not be updated afterwards
 
+    // Whether blocks go through the processor's SHA instructions where it has them (the
+    // default); returns whether it has them. For tests of both paths.
+    static bool UseProcessorInstructions(bool use);
+
   private:
+    void Blocks(const std::uint8_t* data, std::size_t count);
     void Block(const std::uint8_t* block);
 
     std::array<std::uint32_t, 8> m_state;

@@ -24,9 +24,17 @@ std::vector<std::string> SplitRecords(const std::string& file) {
     }
 }
 
+void Host::Advance(double ms) {
+    if (advance) {
+        advance(ms);
+    } else {
+        kxsim_advance_ms(ms);
+    }
+}
+
 void Host::Wait(double ms) {
     if (m_manual) {
-        kxsim_advance_ms(ms);
+        Advance(ms);
     } else {
         std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
     }
@@ -79,7 +87,7 @@ void Host::WaitTransmitDrained() {
     Wait(2);
     while (tx != 0 && m_ft.GetStatus(m_handle, &rx, &tx, &events) == FT_OK) {
         if (m_manual) {
-            kxsim_advance_ms(0.05);
+            Advance(0.05);
         }
     }
     // The chip's own FIFO may still be sending what the driver's queue gave it.

@@ -34,8 +34,11 @@ class Host {
     FT_HANDLE Handle() const { return m_handle; }
     // Called once the link has been switched to the bulk profile.
     std::function<void()> afterSwitch;
+    // Moves a manual clock on by the given ms, instead of kxsim_advance_ms.
+    std::function<void(double)> advance;
 
   private:
+    void Advance(double ms);
     void Wait(double ms);
     void WaitTransmitDrained();
     void SendNext(bool repeat);

@@ -3,6 +3,7 @@
 
 #include "host.h"
 #include "sim_fixture.h"
+#include "test_platform.h"
 
 namespace {
 
@@ -122,6 +123,86 @@ TEST_F(UpgradeTest, ResentPacketKeepsTheImageIntact) {
     EXPECT_EQ(Flash(), Expected(ReadFile(kExamples + "/firmware-2.0.bin")));
     EXPECT_EQ(result.echoed.rfind("FLASH ERASED\r\nRESEND\r\nPACKET 1\r\n", 0), 0u);
     EXPECT_NE(result.echoed.find("UPGRADE COMPLETE\r\n"), std::string::npos);
+}
+
+// Once the host has registered its event, the library's own thread brings the dongle up to
+// date only when the device may speak or its bytes may reach the host; in between the model
+// moves only when the host calls in. So nothing may reach the host's queue before the wake
+// that thread would take: the manual clock is moved on to 1 ns before each predicted wake,
+// where the event must not have been signalled, through whole upgrades that go well, are
+// resent, refused, or sent at the wrong link.
+TEST_F(UpgradeTest, NothingReachesTheHostBeforeTheChipClockWouldWake) {
+    const struct {
+        const char* name;
+        const char* file;
+        bool damageFirstPacket;
+        bool wrongBulkLink;
+        double latencyMs;
+    } cases[] = {
+        {"good file, first packet damaged", "firmware-2.0.dat", true, false, 16},
+        {"good file, timer at 1 ms", "firmware-2.0.dat", false, false, 1},
+        {"resent until given up", "bad-checksum.dat", false, false, 2},
+        {"wrong id", "wrong-id.dat", false, false, 1},
+        {"not records", "garbage.dat", false, false, 1},
+        {"host stays at the command link", "firmware-mini.dat", false, true, 16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kxsim_reset();
+        kxsim_set_manual_clock(1);
+        kxsim_set_tx_fifo(0);  // the host is still listening when a refusal comes
+        kxsim_set_progress_text(1);
+        kxsim_set_latency_ms(c.latencyMs);
+        kx::test::DriverEvent event;
+        int early = 0;
+        int wakes = 0;
+        int deliveries = 0;
+        Host host(ft, true);
+        const auto advance = [&](double ms) {
+            const double target = kxsim_now_ms() + ms;
+            for (;;) {
+                const double wake = kxsim_chip_wake_ms();
+                const bool wakesFirst = wake >= 0 && wake <= target;
+                const double stop = wakesFirst ? wake : target;
+                kxsim_advance_ms(stop - kxsim_now_ms() - 1e-6);
+                early += event.Signalled() ? 1 : 0;
+                kxsim_advance_ms(stop - kxsim_now_ms());
+                deliveries += event.Signalled() ? 1 : 0;
+                if (!wakesFirst) {
+                    return;
+                }
+                ++wakes;
+            }
+        };
+        host.advance = advance;
+        if (c.damageFirstPacket) {
+            host.afterSwitch = [] { kxsim_damage_next_record(); };
+        } else if (c.wrongBulkLink) {
+            // Records sent at the command link after the erase: each frame outlasts the four
+            // quiet bulk characters that end a packet, so the device answers between bytes.
+            host.afterSwitch = [&] {
+                ft.SetBaudRate(host.Handle(), 38400);
+                ft.SetDataCharacteristics(host.Handle(), FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
+                advance(700);
+                const std::vector<std::string> records = SplitRecords(Example(c.file));
+                std::string bulk;
+                for (std::size_t i = 2; i < 6; ++i) {
+                    bulk += records[i];
+                }
+                DWORD written = 0;
+                ft.Write(host.Handle(), bulk.data(), static_cast<DWORD>(bulk.size()), &written);
+                advance(200);
+            };
+        }
+        ASSERT_TRUE(host.Connect());
+        ASSERT_EQ(ft.SetEventNotification(host.Handle(), FT_EVENT_RXCHAR, event.Handle()), FT_OK);
+        ASSERT_TRUE(host.WaitForAnnouncement(4000));
+        host.Upgrade(Example(c.file), 5000);
+        EXPECT_EQ(early, 0);
+        EXPECT_GT(deliveries, 1);
+        EXPECT_GE(wakes, deliveries);
+        ft.Close(host.Handle());
+    }
 }
 
 }  // namespace

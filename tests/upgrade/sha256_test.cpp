@@ -12,8 +12,23 @@ std::span<const std::uint8_t> Bytes(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// Each test runs through the portable rounds and, where the processor has them, its SHA
+// instructions.
+class Sha256Test : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        if (!Sha256::UseProcessorInstructions(GetParam()) && GetParam()) {
+            GTEST_SKIP() << "this processor has no SHA instructions";
+        }
+    }
+    void TearDown() override { Sha256::UseProcessorInstructions(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, Sha256Test, ::testing::Values(false, true),
+                         [](const auto& path) { return path.param ? "Processor" : "Portable"; });
+
 // The known answers published with the SHA-256 definition (FIPS 180).
-TEST(Sha256, KnownAnswers) {
+TEST_P(Sha256Test, KnownAnswers) {
     EXPECT_EQ(Sha256Hex(Bytes("")),
               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(Sha256Hex(Bytes("abc")),
@@ -26,7 +41,7 @@ TEST(Sha256, KnownAnswers) {
 
 // Lengths around the padding boundaries (55, 56, 63, 64 bytes), and the same message fed in
 // pieces of every size, give the digest of the message in one piece.
-TEST(Sha256, PiecesGiveTheDigestOfTheWhole) {
+TEST_P(Sha256Test, PiecesGiveTheDigestOfTheWhole) {
     std::vector<std::uint8_t> message(300);
     for (std::size_t i = 0; i < message.size(); ++i) {
         message[i] = static_cast<std::uint8_t>(i * 7 + 1);
