@@ -177,7 +177,7 @@ TEST_P(NotWholeFile, IsRefusedAndTheFlashIsNotErased) {
         << window.Log();
     EXPECT_FALSE(dlg->Transferring());
     EXPECT_TRUE(window.ExitEnabled());
-    EXPECT_EQ(window.Transfer(), "");
+    EXPECT_EQ(window.Transfer(), "FILE REFUSED: firmware.dat" + std::string(GetParam().refusal));
     EXPECT_EQ(kxsim_packet_count(), 0u);
     EXPECT_NE(kxsim_device_state(), KXSIM_STATE_BULK);
     EXPECT_EQ(Flash(), before);
@@ -229,10 +229,62 @@ TEST_F(UpgradeTest, AZeroLengthFileIsRefusedWithoutWriting) {
     ASSERT_TRUE(RunUntil([&] { return !dlg->FileRefusal().empty(); }));
     EXPECT_EQ(dlg->FileRefusal(), path + ": no records");
     EXPECT_EQ(kxsim_packet_count(), 0u);
-    EXPECT_EQ(window.Transfer(), "");
+    EXPECT_EQ(window.Transfer(), "FILE REFUSED: empty.dat: no records");
+    EXPECT_EQ(dlg->Outcome().state, TransferState::Refused);
     EXPECT_EQ(window.ProgressPos(), 0u);
     EXPECT_TRUE(window.ExitEnabled());
     EXPECT_FALSE(dlg->Transferring());
+}
+
+// The refusal's box waits for the user: an announcement heard meanwhile neither clears the
+// log nor opens a chooser over it; the first one after the answer does. The transfer line
+// tells of the refused file, not of the transfer aborted before it.
+TEST_F(UpgradeTest, ARefusedFilesBoxIsAnsweredBeforeTheNextAnnouncementIsTaken) {
+    kxsim_set_announce(100, 2000);  // again 100 ms after an abort, at speed 20
+    const std::vector<std::uint8_t> image = TestImage(1024, 6);
+    std::string bad = FirmwareFile(image, kFlashBase, kDeviceId);
+    bad.insert(bad.find("\r\n") + 2, "S3 not a record\r\n");
+    const std::vector<std::string> answers = {
+        WriteFile("other-device.dat", FirmwareFile(image, kFlashBase, "KX-OTHER-1")),
+        WriteFile("broken.dat", bad),
+        WriteFile("good.dat", FirmwareFile(image, kFlashBase, kDeviceId))};
+    window.chooser = [&](const FileChooserRequest& request) -> std::optional<std::string> {
+        requests.push_back(request);
+        return requests.size() <= answers.size() ? answers[requests.size() - 1] : answers.back();
+    };
+    std::string lineWithBox;
+    std::string logAfterAnnouncement;
+    std::size_t choosersWithBox = 0;
+    window.messageBox = [&](const std::string&) {
+        lineWithBox = window.Transfer();
+        // A whole announcement of another name, read by the host while the box is open.
+        const std::string announcement = "\r\n\r\nKX DONGLE BOOT 9.9\r\n\x11";
+        kxsim_inject(reinterpret_cast<const unsigned char*>(announcement.data()),
+                     announcement.size());
+        EXPECT_TRUE(RunUntil([] {
+            DWORD rx = 1, tx = 0, events = 0;
+            return DrvGetStatus(&rx, &tx, &events) == FT_OK && rx == 0;
+        }));
+        logAfterAnnouncement = window.Log();
+        choosersWithBox = requests.size();
+    };
+    ASSERT_TRUE(RunUntil([&] { return dlg->Outcome().state == TransferState::Aborted; }));
+    ASSERT_TRUE(RunUntil([&] { return dlg->Outcome().state == TransferState::Refused; }));
+
+    EXPECT_EQ(choosersWithBox, 2u);
+    EXPECT_EQ(lineWithBox, "FILE REFUSED: broken.dat:2: ' ' is not a hexadecimal digit");
+    EXPECT_EQ(dlg->Outcome().reason, answers[1] + ":2: ' ' is not a hexadecimal digit");
+    EXPECT_NE(logAfterAnnouncement.find("FILE REFUSED: " + answers[1]), std::string::npos)
+        << logAfterAnnouncement;
+    EXPECT_EQ(logAfterAnnouncement.find("DONGLE BOOT 9.9"), std::string::npos);
+    EXPECT_EQ(g_deviceName, kDeviceName);
+
+    ASSERT_TRUE(RunUntil([&] { return Completed(window); })) << window.Log();
+    EXPECT_EQ(requests.size(), 3u);
+    EXPECT_EQ(dlg->Outcome().state, TransferState::Completed);
+    EXPECT_TRUE(window.Log().starts_with(std::string(kDeviceName) + "\r\n")) << window.Log();
+    const std::vector<std::uint8_t> flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
 }
 
 }  // namespace
