@@ -13,6 +13,7 @@
 
 #include "progress_figures.h"
 #include "session_log.h"
+#include "window_slot.h"
 #include "window_surface.h"
 
 namespace kx {
@@ -59,6 +60,11 @@ class FrontEndHost {
     // The window ends: by EXIT, or by the close box, Esc or a failed start.
     void Ended(bool byExit);
 
+    // ---- Where the window opens ----
+    // Which of the windows open at once this one is (0 for the first), held until the
+    // host goes: a window with a number above 0 opens that many steps beside the first.
+    unsigned TakeWindowSlot() { return m_slot.Take(SessionLogFolder()); }
+
   private:
     std::atomic<bool> m_pollQueued{false};
 
@@ -72,6 +78,7 @@ class FrontEndHost {
     bool m_asking = false;
     bool m_quitAgreed = false;
     SessionLog m_session;
+    WindowSlot m_slot;
 };
 
 }  // namespace kx

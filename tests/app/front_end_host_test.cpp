@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "app/front_end_host.h"
+#include "test_platform.h"
 
 namespace kx {
 namespace {
@@ -89,6 +91,31 @@ TEST(FrontEndHost, TheQuitQuestionIsPutOnlyDuringATransferAndOneAtATime) {
     // Agreed once: the window ends without another question.
     EXPECT_TRUE(host.MayQuit(true, [&] { return ++asked, false; }));
     EXPECT_EQ(asked, 2);
+}
+
+// Windows open at once take the lowest free number, and a window that goes frees its own:
+// the next one opens in its place, not over another.
+TEST(FrontEndHost, EachWindowOpenAtOnceHasANumberOfItsOwn) {
+    const std::string folder = test::MakeTempFolder("kx-slots") + "/state";
+    {
+        WindowSlot first;
+        WindowSlot second;
+        WindowSlot third;
+        EXPECT_EQ(first.Take(folder), 0u);  // the folder is made
+        EXPECT_EQ(second.Take(folder), 1u);
+        EXPECT_EQ(third.Take(folder), 2u);
+        second.Release();
+        WindowSlot fourth;
+        EXPECT_EQ(fourth.Take(folder), 1u);
+        EXPECT_EQ(third.Number(), 2u);
+    }
+    WindowSlot again;
+    EXPECT_EQ(again.Take(folder), 0u);
+    // Without a folder there is no telling: the window opens where the first does.
+    WindowSlot nowhere;
+    EXPECT_EQ(nowhere.Take(""), 0u);
+    again.Release();
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
 }
 
 }  // namespace
