@@ -60,7 +60,8 @@ ProgressFigures FrontEndHost::Figures(bool held, Clock::time_point now) const {
     const ProgressFigures rated =
         FiguresOf(moved, moved + left, std::chrono::duration<double>(counted).count());
     figures.bytesPerSecond = rated.bytesPerSecond;
-    if (!held) {
+    const std::uint32_t sample = std::min(kSmallestSample, m_maximum / 20);
+    if (!held && moved >= sample) {
         figures.secondsLeft = rated.secondsLeft;
     }
     return figures;
