@@ -25,8 +25,8 @@ class FrontEndHost {
     // this long on the transfer's clock.
     static constexpr std::chrono::milliseconds kLongestCountedPause{1000};
     // A rate measured on fewer bytes than this (or than a twentieth of the file, when that
-    // is less) says nothing of the time left: the header and the switch record that go
-    // before the erase are a few dozen bytes, and the erase may take seconds.
+    // is less) says nothing of the rate nor of the time left: the header and the switch record that
+    // go before the erase are a few dozen bytes, and the erase may take seconds.
     static constexpr std::uint32_t kSmallestSample = 1024;
 
     // ---- Posted messages ----
@@ -42,7 +42,7 @@ class FrontEndHost {
     // The transfer went back to its first record: the figures start over.
     void TransferRestarted(Clock::time_point now);
     // The time left counts only the time in which bytes moved; unknown while the dongle
-    // is away (`held`) and until enough bytes have moved to tell the rate.
+    // is away (`held`); neither rate nor time left until enough bytes have moved.
     ProgressFigures Figures(bool held, Clock::time_point now) const;
     std::string Summary(bool held, Clock::time_point now) const {
         return FormatRateSummary(Figures(held, now));

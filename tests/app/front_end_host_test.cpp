@@ -74,8 +74,8 @@ TEST_F(ProgressClock, ARestartStartsTheFiguresOver) {
 }
 
 // Back from a restart, the header and the switch record go out and the dongle erases:
-// a few dozen bytes say nothing of the rate, so no time left is promised until the file's
-// packets move.
+// a few dozen bytes say nothing of the rate, so neither a rate nor a time left is shown
+// until the file's packets move.
 TEST_F(ProgressClock, NoTimeLeftIsPromisedOnTheFewBytesBeforeTheErase) {
     host.ProgressRanged(20000, t0);
     Move(9000, 5s);
@@ -83,6 +83,7 @@ TEST_F(ProgressClock, NoTimeLeftIsPromisedOnTheFewBytesBeforeTheErase) {
     Move(30, 6100ms);  // the header
     Move(45, 6200ms);  // the switch record, then an erase of 8 s
     EXPECT_FALSE(At(10s).secondsLeft.has_value());
+    EXPECT_FALSE(At(10s).bytesPerSecond.has_value());
     EXPECT_FALSE(At(14s).secondsLeft.has_value());
     Move(2600, 14200ms);  // the first packet after the erase
     ASSERT_TRUE(At(14200ms).secondsLeft.has_value());
