@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "front_end_scenarios.h"
 #include "upgrade_fixture.h"
 
 namespace kx::test {
@@ -236,55 +237,47 @@ TEST_F(UpgradeTest, AZeroLengthFileIsRefusedWithoutWriting) {
     EXPECT_FALSE(dlg->Transferring());
 }
 
-// The refusal's box waits for the user: an announcement heard meanwhile neither clears the
-// log nor opens a chooser over it; the first one after the answer does. The transfer line
-// tells of the refused file, not of the transfer aborted before it.
+// The front end's duties as the headless window (and with it kxupgrade) carries them out.
+class HeadlessProbe : public FrontEndProbe {
+  public:
+    HeadlessProbe(RecordingWindow& window, CUpgradeDlg& dlg) : m_window(window), m_dlg(dlg) {}
+    CUpgradeDlg& Dialog() override { return m_dlg; }
+    bool RunUntil(const std::function<bool()>& done, int ms) override {
+        return m_window.RunUntil(done, std::chrono::milliseconds(ms));
+    }
+    std::string TransferLine() override { return m_window.Transfer(); }
+    std::string LogShown() override { return m_window.Log(); }
+    void AnswerChoosers(std::vector<std::string> paths) override {
+        m_window.chooser = [this, paths](const FileChooserRequest&) -> std::optional<std::string> {
+            const std::size_t next = static_cast<std::size_t>(m_choosers++);
+            return next < paths.size() ? std::optional<std::string>(paths[next]) : std::nullopt;
+        };
+    }
+    int Choosers() const override { return m_choosers; }
+    void WhileNextBoxIsOpen(std::function<void(const std::string&)> whileOpen) override {
+        m_window.messageBox = [this, whileOpen](const std::string& text) {
+            if (!m_answered) {
+                whileOpen(text);  // the box is answered when this returns
+                m_answered = true;
+            }
+        };
+    }
+    bool BoxAnswered() const override { return m_answered; }
+
+  private:
+    RecordingWindow& m_window;
+    CUpgradeDlg& m_dlg;
+    int m_choosers = 0;
+    bool m_answered = false;
+};
+
 TEST_F(UpgradeTest, ARefusedFilesBoxIsAnsweredBeforeTheNextAnnouncementIsTaken) {
-    kxsim_set_announce(100, 2000);  // again 100 ms after an abort, at speed 20
-    const std::vector<std::uint8_t> image = TestImage(1024, 6);
-    std::string bad = FirmwareFile(image, kFlashBase, kDeviceId);
-    bad.insert(bad.find("\r\n") + 2, "S3 not a record\r\n");
-    const std::vector<std::string> answers = {
-        WriteFile("other-device.dat", FirmwareFile(image, kFlashBase, "KX-OTHER-1")),
-        WriteFile("broken.dat", bad),
-        WriteFile("good.dat", FirmwareFile(image, kFlashBase, kDeviceId))};
-    window.chooser = [&](const FileChooserRequest& request) -> std::optional<std::string> {
-        requests.push_back(request);
-        return requests.size() <= answers.size() ? answers[requests.size() - 1] : answers.back();
-    };
-    std::string lineWithBox;
-    std::string logAfterAnnouncement;
-    std::size_t choosersWithBox = 0;
-    window.messageBox = [&](const std::string&) {
-        lineWithBox = window.Transfer();
-        // A whole announcement of another name, read by the host while the box is open.
-        const std::string announcement = "\r\n\r\nKX DONGLE BOOT 9.9\r\n\x11";
-        kxsim_inject(reinterpret_cast<const unsigned char*>(announcement.data()),
-                     announcement.size());
-        EXPECT_TRUE(RunUntil([] {
-            DWORD rx = 1, tx = 0, events = 0;
-            return DrvGetStatus(&rx, &tx, &events) == FT_OK && rx == 0;
-        }));
-        logAfterAnnouncement = window.Log();
-        choosersWithBox = requests.size();
-    };
-    ASSERT_TRUE(RunUntil([&] { return dlg->Outcome().state == TransferState::Aborted; }));
-    ASSERT_TRUE(RunUntil([&] { return dlg->Outcome().state == TransferState::Refused; }));
-
-    EXPECT_EQ(choosersWithBox, 2u);
-    EXPECT_EQ(lineWithBox, "FILE REFUSED: broken.dat:2: ' ' is not a hexadecimal digit");
-    EXPECT_EQ(dlg->Outcome().reason, answers[1] + ":2: ' ' is not a hexadecimal digit");
-    EXPECT_NE(logAfterAnnouncement.find("FILE REFUSED: " + answers[1]), std::string::npos)
-        << logAfterAnnouncement;
-    EXPECT_EQ(logAfterAnnouncement.find("DONGLE BOOT 9.9"), std::string::npos);
-    EXPECT_EQ(g_deviceName, kDeviceName);
-
-    ASSERT_TRUE(RunUntil([&] { return Completed(window); })) << window.Log();
-    EXPECT_EQ(requests.size(), 3u);
+    HeadlessProbe probe(window, *dlg);
+    for (const std::string& fault : RefusedFileThenGoodFile(probe, Folder())) {
+        ADD_FAILURE() << fault;
+    }
     EXPECT_EQ(dlg->Outcome().state, TransferState::Completed);
     EXPECT_TRUE(window.Log().starts_with(std::string(kDeviceName) + "\r\n")) << window.Log();
-    const std::vector<std::uint8_t> flash = Flash();
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The Qt window end to end, offscreen: the simulated dongle announces itself, the test
 // answers the file chooser, and the firmware goes through the real window.
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <functional>
 
 #include "device/driver_binding.h"
+#include "front_end_scenarios.h"
 #include "kxsim.h"
 #include "main_window.h"
 #include "srecord_writer.h"
@@ -43,7 +45,6 @@ class WindowUpgradeTest : public QObject {
         m_answerer = nullptr;
         delete m_questionAnswerer;
         m_questionAnswerer = nullptr;
-        m_boxesExpected = false;
         kx::UnbindDriverForTesting();
     }
 
@@ -93,76 +94,20 @@ class WindowUpgradeTest : public QObject {
         QVERIFY(!window.isVisible());
     }
 
-    // A file that fails its check is refused in a box that names the line and the problem;
-    // nothing of it reaches the dongle. Until the box is answered no chooser opens over it,
-    // though the dongle announces itself, and the transfer line names the refused file;
-    // after the answer the next announcement asks again and a good file goes through.
+    // The refused file's box, as the shared scenario checks it on every front end; then,
+    // after the good file, Enter quits (EXIT has the focus back).
     void aRefusedFilesBoxIsAnsweredBeforeTheNextFileIsAskedFor() {
         kxsim_set_speed(5);
-        const std::vector<std::uint8_t> image = kx::test::TestImage(4 * 1024, 9);
-        std::string text = kx::test::FirmwareFile(image, 0x08000000, "KX-DONGLE-2");
-        text.insert(text.find("\r\n") + 2, "S3 not a record\r\n");
-        const QString path = m_folder.filePath(QStringLiteral("broken.dat"));
-        std::ofstream(path.toStdString(), std::ios::binary) << text;
-        const QString good = WriteFirmware(image);
-        m_boxesExpected = true;
-        int choosers = 0;
-        OnEachChooser(
-            [&](QFileDialog& chooser) { TypeInto(chooser, ++choosers == 1 ? path : good); });
-
-        // The box is modal: looked at while an announcement is heard, then answered, from a
-        // timer, as a user would.
-        QString shown, lineWithBox, logWithBox;
-        int choosersWithBox = -1;
-        bool announced = false;
-        QTimer answerer;
-        connect(&answerer, &QTimer::timeout, this, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr || box->objectName() == QStringLiteral("QuitQuestion")) {
-                return;
-            }
-            if (!announced) {
-                announced = true;
-                shown = box->text();
-                lineWithBox = m_window->TransferLabel()->text();
-                const std::string announcement = "\r\n\r\nKX DONGLE BOOT 9.9\r\n\x11";
-                kxsim_inject(reinterpret_cast<const unsigned char*>(announcement.data()),
-                             announcement.size());
-                return;
-            }
-            DWORD rx = 1, tx = 0, events = 0;
-            if (kx::DrvGetStatus(&rx, &tx, &events) != FT_OK || rx != 0) {
-                return;  // not read yet
-            }
-            choosersWithBox = choosers;
-            logWithBox = m_window->LogView()->toPlainText();
-            box->accept();
-        });
-        answerer.start(10);
         MainWindow window;
-        m_window = &window;
+        QtProbe probe(window);
         QVERIFY(window.Start());
-        QTRY_VERIFY_WITH_TIMEOUT(choosersWithBox >= 0, 20000);
-        QCOMPARE(shown, QStringLiteral("FILE REFUSED: ") + path +
-                            QStringLiteral(":2: ' ' is not a hexadecimal digit"));
-        QCOMPARE(choosersWithBox, 1);
-        QCOMPARE(lineWithBox,
-                 QStringLiteral("FILE REFUSED: broken.dat:2: ' ' is not a hexadecimal digit"));
-        QVERIFY2(logWithBox.contains(shown) && !logWithBox.contains(QStringLiteral("9.9")),
-                 qPrintable(logWithBox));
-
-        QTRY_COMPARE_WITH_TIMEOUT(window.TransferLabel()->text(),
-                                  QStringLiteral("Transfer completed"), 30000);
-        answerer.stop();
-        QCOMPARE(choosers, 2);
-        std::vector<std::uint8_t> flash(kxsim_flash(nullptr, 0));
-        kxsim_flash(flash.data(), flash.size());
-        QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
-        // EXIT has the focus back: Enter quits.
+        for (const std::string& fault :
+             kx::test::RefusedFileThenGoodFile(probe, m_folder.path().toStdString())) {
+            QFAIL(fault.c_str());
+        }
         QTRY_COMPARE(window.focusWidget(), static_cast<QWidget*>(window.ExitButton()));
         QTest::keyClick(window.focusWidget(), Qt::Key_Return);
         QVERIFY(!window.isVisible());
-        m_window = nullptr;
     }
 
     // The quit question is about a running transfer: it closes when the transfer ends, and
@@ -360,7 +305,7 @@ class WindowUpgradeTest : public QObject {
             QFileDialog* chooser = nullptr;
             for (QWidget* widget : QApplication::topLevelWidgets()) {
                 if (auto* box = qobject_cast<QMessageBox*>(widget);
-                    box && box->isVisible() && !m_boxesExpected &&
+                    box && box->isVisible() &&
                     box->objectName() != QStringLiteral("QuitQuestion")) {
                     qWarning("unexpected box: %s", qPrintable(box->text()));
                 }
@@ -377,11 +322,77 @@ class WindowUpgradeTest : public QObject {
         m_answerer->start(20);
     }
 
+    // The front end's duties as the Qt window carries them out, its modal choosers and
+    // boxes answered from a timer, as a user would.
+    class QtProbe : public kx::test::FrontEndProbe {
+      public:
+        explicit QtProbe(MainWindow& window) : m_window(window) {
+            QObject::connect(&m_timer, &QTimer::timeout, [this] { Look(); });
+            m_timer.start(10);
+        }
+        kx::CUpgradeDlg& Dialog() override { return m_window.Dialog(); }
+        bool RunUntil(const std::function<bool()>& done, int ms) override {
+            QDeadlineTimer deadline(ms);
+            while (!done()) {
+                if (deadline.hasExpired()) {
+                    return done();
+                }
+                QTest::qWait(5);
+            }
+            return true;
+        }
+        std::string TransferLine() override {
+            return m_window.TransferLabel()->text().toStdString();
+        }
+        std::string LogShown() override { return m_window.LogView()->toPlainText().toStdString(); }
+        void AnswerChoosers(std::vector<std::string> paths) override { m_paths = std::move(paths); }
+        int Choosers() const override { return m_choosers; }
+        void WhileNextBoxIsOpen(std::function<void(const std::string&)> whileOpen) override {
+            m_whileOpen = std::move(whileOpen);
+        }
+        bool BoxAnswered() const override { return m_answered; }
+
+      private:
+        void Look() {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (!widget->isVisible()) {
+                    continue;
+                }
+                if (auto* chooser = qobject_cast<QFileDialog*>(widget);
+                    chooser != nullptr && chooser != m_chooser) {
+                    m_chooser = chooser;
+                    const auto next = static_cast<std::size_t>(m_choosers++);
+                    if (next < m_paths.size()) {
+                        TypeInto(*chooser, QString::fromStdString(m_paths[next]));
+                    } else {
+                        QMetaObject::invokeMethod(chooser, "reject", Qt::QueuedConnection);
+                    }
+                }
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box != nullptr && box->objectName() != QStringLiteral("QuitQuestion") &&
+                    m_whileOpen && !m_answered && !m_inBox) {
+                    m_inBox = true;
+                    m_whileOpen(box->text().toStdString());
+                    m_answered = true;
+                    box->accept();
+                }
+            }
+        }
+
+        MainWindow& m_window;
+        QTimer m_timer;
+        std::vector<std::string> m_paths;
+        int m_choosers = 0;
+        QPointer<QFileDialog> m_chooser;
+        std::function<void(const std::string&)> m_whileOpen;
+        bool m_inBox = false;
+        bool m_answered = false;
+    };
+
     QTemporaryDir m_folder;
     QTimer* m_answerer = nullptr;
     QTimer* m_questionAnswerer = nullptr;
     MainWindow* m_window = nullptr;
-    bool m_boxesExpected = false;  // a test that answers message boxes itself
     QPointer<QFileDialog> m_answered;
 };
 
