@@ -68,22 +68,14 @@ wait_for() {
 }
 
 # ---- X server and a window manager without key bindings (Alt+Space is the window's) ----
-exec 3>"$work/display"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 >"$out/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 30 "Xvfb" test -s "$work/display"
-export DISPLAY=":$(head -n1 "$work/display")"
-exec 3>&-
-wait_for 30 "the X server to answer" xdpyinfo >/dev/null 2>&1
+. "$root/scripts/lib/x-session.sh"
+start_x_server "$work" "$out" 1280x1024
 cat >"$work/rc.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
 <openbox_config xmlns="http://openbox.org/3.4/rc"><keyboard></keyboard><mouse></mouse>
 <focus><focusNew>yes</focusNew></focus></openbox_config>
 XML
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
-openbox --config-file "$work/rc.xml" >"$out/openbox.log" 2>&1 &
-pids+=($!)
-wait_for 30 "openbox" wm_running
+start_window_manager "$out" "$work/rc.xml"
 
 # ---- Wine: a prefix of its own with the X11 driver and the fonts of fonts-wine ----
 export WINEPREFIX="$build/wine-prefix-x11" WINEDEBUG=-all WINEARCH=win64

@@ -99,6 +99,7 @@ int Verdict(const CUpgradeDlg& dlg, bool stopped, const FlashJob& job,
             return kExitAborted;
         case TransferState::Idle:
         case TransferState::InProgress:
+        case TransferState::Refused:  // told above
             break;
     }
     errors("kxupgrade: " + job.file + ": could not be opened when the dongle asked for it\n");

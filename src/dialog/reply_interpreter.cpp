@@ -111,6 +111,9 @@ bool CUpgradeDlg::InterpretReply(std::uint8_t b) {
 }
 
 bool CUpgradeDlg::MatchAnnouncement(std::uint8_t b) {
+    if (m_answeringBox) {
+        return false;  // heard while a box waits for the user: not taken
+    }
     const MatchStep step = FeedAnnouncement(m_matchState, m_matchIndex, g_deviceName, b);
     if (step.progressToZero) {
         m_progress.SetPos(0);

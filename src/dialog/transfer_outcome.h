@@ -11,6 +11,7 @@ enum class TransferState {
     InProgress,  // running, or held while the dongle is away
     Completed,
     Aborted,
+    Refused,  // the file chosen last failed its check: nothing of it was sent
 };
 
 enum class AbortCause {
@@ -27,7 +28,9 @@ enum class AbortCause {
 struct TransferOutcome {
     TransferState state = TransferState::Idle;
     AbortCause cause = AbortCause::None;
-    std::string reason;  // the line the abort wrote to the log; empty unless aborted
+    // The line the abort wrote to the log, or the refused file's first problem
+    // ("PATH:LINE: problem"); empty otherwise.
+    std::string reason;
 };
 
 }  // namespace kx

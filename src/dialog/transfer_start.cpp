@@ -8,6 +8,16 @@
 
 namespace kx {
 
+namespace {
+
+// The file's name without its folder: the line is too short for a whole path.
+std::string FileNameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
 // The dongle erases its flash when it takes the switch record: a file that cannot be read
 // or checked whole is refused before anything of it is written, with its first problem.
 // The file is closed again and the window stays as it was, EXIT enabled.
@@ -29,14 +39,24 @@ bool CUpgradeDlg::RefuseFile(const std::string& path) {
     }
     const std::string shown = text::kFileRefused + refusal;
     m_strLog.Append(shown + "\r\n");
+    // The transfer line describes the file chosen last, not the transfer before it.
+    m_outcome = TransferOutcome{TransferState::Refused, AbortCause::None, refusal};
+    m_strTransfer = text::kFileRefused + FileNameOf(path) + refusal.substr(path.size());
     RefreshLog();
+    // Until the box is answered no chooser opens over it, and the dongle's announcements
+    // are not taken (the log keeps the refusal); the first whole one after the answer is.
+    m_answeringBox = true;
     m_window.ShowMessageBox(shown);
+    m_answeringBox = false;
+    m_matchState = 0;
+    m_matchIndex = 0;
     return true;
 }
 
 long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
-    // One file at a time: a request while the chooser is open or a transfer runs is dropped.
-    if (m_choosingFile || m_transferring) {
+    // One file at a time: a request while the chooser or a box is open, or while a transfer
+    // runs, is dropped.
+    if (m_choosingFile || m_transferring || m_answeringBox) {
         return 0;
     }
     const std::string folder =

@@ -193,6 +193,7 @@ class CUpgradeDlg {
     const char* m_driverLibrary;
     PollThreads m_pollThreads;
     bool m_choosingFile = false;
+    bool m_answeringBox = false;           // a refused file's box waits for the user
     std::optional<UCHAR> m_chipLatencyMs;  // the timer's value before the tool lowered it
     TransferOutcome m_outcome;
     HostClock* m_clock = &RealClock();

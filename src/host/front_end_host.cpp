@@ -59,6 +59,9 @@ ProgressFigures FrontEndHost::Figures(bool held, Clock::time_point now) const {
     const std::uint32_t left = m_maximum > m_position ? m_maximum - m_position : 0;
     const ProgressFigures rated =
         FiguresOf(moved, moved + left, std::chrono::duration<double>(counted).count());
+    if (moved < std::min(kSmallestSample, m_maximum / 20)) {
+        return figures;  // too few bytes to tell the rate
+    }
     figures.bytesPerSecond = rated.bytesPerSecond;
     if (!held) {
         figures.secondsLeft = rated.secondsLeft;

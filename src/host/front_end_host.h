@@ -13,6 +13,7 @@
 
 #include "progress_figures.h"
 #include "session_log.h"
+#include "window_slot.h"
 #include "window_surface.h"
 
 namespace kx {
@@ -23,6 +24,10 @@ class FrontEndHost {
     // A pause in the progress longer than this (the dongle erasing, or away) counts only
     // this long on the transfer's clock.
     static constexpr std::chrono::milliseconds kLongestCountedPause{1000};
+    // A rate measured on fewer bytes than this (or than a twentieth of the file, when that
+    // is less) says nothing of the rate nor of the time left: the header and the switch record that
+    // go before the erase are a few dozen bytes, and the erase may take seconds.
+    static constexpr std::uint32_t kSmallestSample = 1024;
 
     // ---- Posted messages ----
     // True when `message` is to be queued: one poll pending is enough, since a pass
@@ -37,7 +42,7 @@ class FrontEndHost {
     // The transfer went back to its first record: the figures start over.
     void TransferRestarted(Clock::time_point now);
     // The time left counts only the time in which bytes moved; unknown while the dongle
-    // is away (`held`).
+    // is away (`held`); neither rate nor time left until enough bytes have moved.
     ProgressFigures Figures(bool held, Clock::time_point now) const;
     std::string Summary(bool held, Clock::time_point now) const {
         return FormatRateSummary(Figures(held, now));
@@ -59,6 +64,11 @@ class FrontEndHost {
     // The window ends: by EXIT, or by the close box, Esc or a failed start.
     void Ended(bool byExit);
 
+    // ---- Where the window opens ----
+    // Which of the windows open at once this one is (0 for the first), held until the
+    // host goes: a window with a number above 0 opens that many steps beside the first.
+    unsigned TakeWindowSlot() { return m_slot.Take(SessionLogFolder()); }
+
   private:
     std::atomic<bool> m_pollQueued{false};
 
@@ -72,6 +82,7 @@ class FrontEndHost {
     bool m_asking = false;
     bool m_quitAgreed = false;
     SessionLog m_session;
+    WindowSlot m_slot;
 };
 
 }  // namespace kx

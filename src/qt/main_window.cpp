@@ -23,6 +23,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStyle>
 #include <QTextCursor>
 #include <QThread>
 #include <QTimer>
@@ -41,6 +42,7 @@
 #include "host/progress_figures.h"
 #include "string_table.h"
 #include "system_menu.h"
+#include "window_placement.h"
 
 namespace kx {
 
@@ -275,8 +277,21 @@ void MainWindow::OpenSession() {
     m_host.OpenSession();
 }
 
+// A second window open at the same time opens a title bar's height below and to the right
+// of the first, not exactly over it; the first opens centred, as the template says.
+void MainWindow::PlaceBesideOthers() {
+    const unsigned slot = m_host.TakeWindowSlot();
+    const QScreen* shown = QGuiApplication::primaryScreen();
+    if (slot == 0 || shown == nullptr) {
+        return;
+    }
+    const int step = style()->pixelMetric(QStyle::PM_TitleBarHeight) + DialogUnits(font()).Y(4);
+    move(WindowCorner(size(), slot, step, shown->availableGeometry()));
+}
+
 bool MainWindow::Start() {
     OpenSession();
+    PlaceBesideOthers();
     m_dlg.OnInitDialog();
     if (m_endedEarly) {
         return false;
@@ -289,6 +304,7 @@ bool MainWindow::Start() {
 
 int MainWindow::RunModal() {
     OpenSession();
+    PlaceBesideOthers();
     m_dlg.OnInitDialog();
     if (m_endedEarly) {
         return result();
@@ -666,27 +682,24 @@ std::optional<std::string> MainWindow::ChooseFile(const FileChooserRequest& requ
 }
 
 // The chooser opens below the two status lines, so that they stay readable while it is
-// open (the reason of an abort that came just before it, say), and large enough for its
-// columns.
+// open (the reason of an abort that came just before it, say), large enough for its
+// columns, and never larger than the screen: at 150 % on a small screen its buttons stay
+// on it.
 void MainWindow::PlaceChooser(QDialog& chooser) {
     const DialogUnits units(font());
     const QSize wanted(std::max(chooser.sizeHint().width(), width() + units.X(120)),
                        std::max(chooser.sizeHint().height(), height()));
-    chooser.resize(wanted);
-    if (!isVisible()) {
-        return;
+    const QScreen* shown = isVisible() ? screen() : QGuiApplication::primaryScreen();
+    const QRect available = shown != nullptr ? shown->availableGeometry() : QRect();
+    // The window manager frames the chooser as it frames this window.
+    const QSize margins = isVisible() ? frameGeometry().size() - size() : QSize(0, 0);
+    const QRect frame =
+        ChooserFrame(wanted, margins, frameGeometry().center().x(),
+                     mapToGlobal(m_transfer->geometry().bottomLeft()).y() + units.Y(4), available);
+    chooser.resize(frame.size() - margins);
+    if (isVisible()) {
+        chooser.move(frame.topLeft());
     }
-    const QRect frame = frameGeometry();
-    QPoint topLeft(frame.center().x() - wanted.width() / 2,
-                   mapToGlobal(m_transfer->geometry().bottomLeft()).y() + units.Y(4));
-    if (const QScreen* shown = screen()) {
-        const QRect available = shown->availableGeometry();
-        topLeft.setX(std::clamp(topLeft.x(), available.left(),
-                                std::max(available.left(), available.right() - wanted.width())));
-        topLeft.setY(std::clamp(topLeft.y(), available.top(),
-                                std::max(available.top(), available.bottom() - wanted.height())));
-    }
-    chooser.move(topLeft);
 
     // Once the folder is read, the columns take what they need and the name the rest.
     auto* model = chooser.findChild<QFileSystemModel*>();

@@ -128,6 +128,7 @@ class MainWindow : public QDialog, public WindowSurface {
     void RefreshTransferLine();
     void RefreshProgressText(bool force);
     void PlaceChooser(QDialog& chooser);
+    void PlaceBesideOthers();
 
     QPushButton* m_exit = nullptr;
     QPlainTextEdit* m_log = nullptr;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "host/front_end_host.h"
+#include "test_platform.h"
 
 namespace kx {
 namespace {
@@ -71,6 +73,23 @@ TEST_F(ProgressClock, ARestartStartsTheFiguresOver) {
     EXPECT_DOUBLE_EQ(*At(10h + 4s).secondsLeft, 8.5);
 }
 
+// Back from a restart, the header and the switch record go out and the dongle erases:
+// a few dozen bytes say nothing of the rate, so neither a rate nor a time left is shown
+// until the file's packets move.
+TEST_F(ProgressClock, NoTimeLeftIsPromisedOnTheFewBytesBeforeTheErase) {
+    host.ProgressRanged(20000, t0);
+    Move(9000, 5s);
+    host.TransferRestarted(t0 + 6s);
+    Move(30, 6100ms);  // the header
+    Move(45, 6200ms);  // the switch record, then an erase of 8 s
+    EXPECT_FALSE(At(10s).secondsLeft.has_value());
+    EXPECT_FALSE(At(10s).bytesPerSecond.has_value());
+    EXPECT_FALSE(At(14s).secondsLeft.has_value());
+    Move(2600, 14200ms);  // the first packet after the erase
+    ASSERT_TRUE(At(14200ms).secondsLeft.has_value());
+    EXPECT_LT(*At(14200ms).secondsLeft, 60.0);
+}
+
 TEST(FrontEndHost, TheQuitQuestionIsPutOnlyDuringATransferAndOneAtATime) {
     FrontEndHost host;
     int asked = 0;
@@ -89,6 +108,31 @@ TEST(FrontEndHost, TheQuitQuestionIsPutOnlyDuringATransferAndOneAtATime) {
     // Agreed once: the window ends without another question.
     EXPECT_TRUE(host.MayQuit(true, [&] { return ++asked, false; }));
     EXPECT_EQ(asked, 2);
+}
+
+// Windows open at once take the lowest free number, and a window that goes frees its own:
+// the next one opens in its place, not over another.
+TEST(FrontEndHost, EachWindowOpenAtOnceHasANumberOfItsOwn) {
+    const std::string folder = test::MakeTempFolder("kx-slots") + "/state";
+    {
+        WindowSlot first;
+        WindowSlot second;
+        WindowSlot third;
+        EXPECT_EQ(first.Take(folder), 0u);  // the folder is made
+        EXPECT_EQ(second.Take(folder), 1u);
+        EXPECT_EQ(third.Take(folder), 2u);
+        second.Release();
+        WindowSlot fourth;
+        EXPECT_EQ(fourth.Take(folder), 1u);
+        EXPECT_EQ(third.Number(), 2u);
+    }
+    WindowSlot again;
+    EXPECT_EQ(again.Take(folder), 0u);
+    // Without a folder there is no telling: the window opens where the first does.
+    WindowSlot nowhere;
+    EXPECT_EQ(nowhere.Take(""), 0u);
+    again.Release();
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
 }
 
 }  // namespace

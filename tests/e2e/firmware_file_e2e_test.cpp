@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "front_end_scenarios.h"
 #include "upgrade_fixture.h"
 
 namespace kx::test {
@@ -177,7 +178,7 @@ TEST_P(NotWholeFile, IsRefusedAndTheFlashIsNotErased) {
         << window.Log();
     EXPECT_FALSE(dlg->Transferring());
     EXPECT_TRUE(window.ExitEnabled());
-    EXPECT_EQ(window.Transfer(), "");
+    EXPECT_EQ(window.Transfer(), "FILE REFUSED: firmware.dat" + std::string(GetParam().refusal));
     EXPECT_EQ(kxsim_packet_count(), 0u);
     EXPECT_NE(kxsim_device_state(), KXSIM_STATE_BULK);
     EXPECT_EQ(Flash(), before);
@@ -229,10 +230,54 @@ TEST_F(UpgradeTest, AZeroLengthFileIsRefusedWithoutWriting) {
     ASSERT_TRUE(RunUntil([&] { return !dlg->FileRefusal().empty(); }));
     EXPECT_EQ(dlg->FileRefusal(), path + ": no records");
     EXPECT_EQ(kxsim_packet_count(), 0u);
-    EXPECT_EQ(window.Transfer(), "");
+    EXPECT_EQ(window.Transfer(), "FILE REFUSED: empty.dat: no records");
+    EXPECT_EQ(dlg->Outcome().state, TransferState::Refused);
     EXPECT_EQ(window.ProgressPos(), 0u);
     EXPECT_TRUE(window.ExitEnabled());
     EXPECT_FALSE(dlg->Transferring());
+}
+
+// The front end's duties as the headless window (and with it kxupgrade) carries them out.
+class HeadlessProbe : public FrontEndProbe {
+  public:
+    HeadlessProbe(RecordingWindow& window, CUpgradeDlg& dlg) : m_window(window), m_dlg(dlg) {}
+    CUpgradeDlg& Dialog() override { return m_dlg; }
+    bool RunUntil(const std::function<bool()>& done, int ms) override {
+        return m_window.RunUntil(done, std::chrono::milliseconds(ms));
+    }
+    std::string TransferLine() override { return m_window.Transfer(); }
+    std::string LogShown() override { return m_window.Log(); }
+    void AnswerChoosers(std::vector<std::string> paths) override {
+        m_window.chooser = [this, paths](const FileChooserRequest&) -> std::optional<std::string> {
+            const std::size_t next = static_cast<std::size_t>(m_choosers++);
+            return next < paths.size() ? std::optional<std::string>(paths[next]) : std::nullopt;
+        };
+    }
+    int Choosers() const override { return m_choosers; }
+    void WhileNextBoxIsOpen(std::function<void(const std::string&)> whileOpen) override {
+        m_window.messageBox = [this, whileOpen](const std::string& text) {
+            if (!m_answered) {
+                whileOpen(text);  // the box is answered when this returns
+                m_answered = true;
+            }
+        };
+    }
+    bool BoxAnswered() const override { return m_answered; }
+
+  private:
+    RecordingWindow& m_window;
+    CUpgradeDlg& m_dlg;
+    int m_choosers = 0;
+    bool m_answered = false;
+};
+
+TEST_F(UpgradeTest, ARefusedFilesBoxIsAnsweredBeforeTheNextAnnouncementIsTaken) {
+    HeadlessProbe probe(window, *dlg);
+    for (const std::string& fault : RefusedFileThenGoodFile(probe, Folder())) {
+        ADD_FAILURE() << fault;
+    }
+    EXPECT_EQ(dlg->Outcome().state, TransferState::Completed);
+    EXPECT_TRUE(window.Log().starts_with(std::string(kDeviceName) + "\r\n")) << window.Log();
 }
 
 }  // namespace

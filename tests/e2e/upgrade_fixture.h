@@ -85,6 +85,8 @@ class UpgradeTest : public ::testing::Test {
         return window.RunUntil(done, std::chrono::milliseconds(ms));
     }
 
+    const std::string& Folder() const { return m_folder; }
+
     std::string WriteFile(const std::string& name, const std::string& content) {
         const std::string path = m_folder + "/" + name;
         std::ofstream(path, std::ios::binary) << content;

@@ -1,6 +1,7 @@
 // The Qt window end to end, offscreen: the simulated dongle announces itself, the test
 // answers the file chooser, and the firmware goes through the real window.
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <functional>
 
 #include "device/driver_binding.h"
+#include "front_end_scenarios.h"
 #include "kxsim.h"
 #include "main_window.h"
 #include "srecord_writer.h"
@@ -92,39 +94,55 @@ class WindowUpgradeTest : public QObject {
         QVERIFY(!window.isVisible());
     }
 
-    // A file that fails its check is refused in a box that names the line and the problem;
-    // nothing reaches the dongle and the transfer never starts.
-    void aFileThatFailsTheCheckIsRefusedInABox() {
+    // The refused file's box, as the shared scenario checks it on every front end; then,
+    // after the good file, Enter quits (EXIT has the focus back).
+    void aRefusedFilesBoxIsAnsweredBeforeTheNextFileIsAskedFor() {
         kxsim_set_speed(5);
-        std::string text =
-            kx::test::FirmwareFile(kx::test::TestImage(256, 9), 0x08000000, "KX-DONGLE-2");
-        text.insert(text.find("\r\n") + 2, "S3 not a record\r\n");
-        const QString path = m_folder.filePath(QStringLiteral("broken.dat"));
-        std::ofstream(path.toStdString(), std::ios::binary) << text;
-        AnswerChooserWith(path, nullptr);
+        MainWindow window;
+        QtProbe probe(window);
+        QVERIFY(window.Start());
+        for (const std::string& fault :
+             kx::test::RefusedFileThenGoodFile(probe, m_folder.path().toStdString())) {
+            QFAIL(fault.c_str());
+        }
+        QTRY_COMPARE(window.focusWidget(), static_cast<QWidget*>(window.ExitButton()));
+        QTest::keyClick(window.focusWidget(), Qt::Key_Return);
+        QVERIFY(!window.isVisible());
+    }
 
-        // The box is modal: read and closed from a timer, as a user would close it.
-        QString shown;
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, this, [&shown] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
-                    shown = box->text();
-                    box->accept();
-                }
-            }
-        });
-        closer.start(10);
+    // The quit question is about a running transfer: it closes when the transfer ends, and
+    // the window stays to show how it ended. The line is stalled from the first packet on,
+    // so that the transfer cannot end before the question is up, and the end is the test's
+    // own (given up), so that no line timing decides whether or when it comes.
+    void theQuitQuestionClosesWhenTheTransferEnds() {
+        kxsim_set_speed(5);
+        kxsim_stall_tx_at_write(1);
+        AnswerChooserWith(WriteFirmware(kx::test::TestImage(8 * 1024, 4)), nullptr);
         MainWindow window;
         QVERIFY(window.Start());
-        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
-        closer.stop();
-        QCOMPARE(shown, QStringLiteral("FILE REFUSED: ") + path +
-                            QStringLiteral(":2: ' ' is not a hexadecimal digit"));
+        QTRY_COMPARE_WITH_TIMEOUT(window.TransferLabel()->text(),
+                                  QStringLiteral("Transfer in Progress..."), 10000);
+        bool asked = false;
+        QTimer ender;
+        connect(&ender, &QTimer::timeout, this, [&asked, &window] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!asked && box != nullptr && box->objectName() == QStringLiteral("QuitQuestion")) {
+                asked = true;
+                kxsim_stall_tx(0);
+                window.Dialog().EndTransfer("given up by the test");
+            }
+        });
+        ender.start(5);
+        QTest::keyClick(FocusedIn(window), Qt::Key_Escape);  // returns once the question closed
+        ender.stop();
+        QVERIFY(asked);
+        QCOMPARE(window.TransferLabel()->text(),
+                 QStringLiteral("Transfer aborted: given up by the test"));
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.Dialog().Transferring());
         QVERIFY(window.ExitButton()->isEnabled());
-        QVERIFY(window.TransferLabel()->text() != QStringLiteral("Transfer in Progress..."));
-        QVERIFY(window.LogView()->toPlainText().contains(shown));
-        QCOMPARE(kxsim_packet_count(), std::size_t{0});
+        QVERIFY(ReadAll(QString::fromStdString(window.Session().Path()))
+                    .contains(QStringLiteral("quit question closed: the transfer ended")));
     }
 
     void quittingDuringATransferAsksFirstAndTheSafeAnswerIsTheDefault() {
@@ -303,6 +321,73 @@ class WindowUpgradeTest : public QObject {
         });
         m_answerer->start(20);
     }
+
+    // The front end's duties as the Qt window carries them out, its modal choosers and
+    // boxes answered from a timer, as a user would.
+    class QtProbe : public kx::test::FrontEndProbe {
+      public:
+        explicit QtProbe(MainWindow& window) : m_window(window) {
+            QObject::connect(&m_timer, &QTimer::timeout, [this] { Look(); });
+            m_timer.start(10);
+        }
+        kx::CUpgradeDlg& Dialog() override { return m_window.Dialog(); }
+        bool RunUntil(const std::function<bool()>& done, int ms) override {
+            QDeadlineTimer deadline(ms);
+            while (!done()) {
+                if (deadline.hasExpired()) {
+                    return done();
+                }
+                QTest::qWait(5);
+            }
+            return true;
+        }
+        std::string TransferLine() override {
+            return m_window.TransferLabel()->text().toStdString();
+        }
+        std::string LogShown() override { return m_window.LogView()->toPlainText().toStdString(); }
+        void AnswerChoosers(std::vector<std::string> paths) override { m_paths = std::move(paths); }
+        int Choosers() const override { return m_choosers; }
+        void WhileNextBoxIsOpen(std::function<void(const std::string&)> whileOpen) override {
+            m_whileOpen = std::move(whileOpen);
+        }
+        bool BoxAnswered() const override { return m_answered; }
+
+      private:
+        void Look() {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (!widget->isVisible()) {
+                    continue;
+                }
+                if (auto* chooser = qobject_cast<QFileDialog*>(widget);
+                    chooser != nullptr && chooser != m_chooser) {
+                    m_chooser = chooser;
+                    const auto next = static_cast<std::size_t>(m_choosers++);
+                    if (next < m_paths.size()) {
+                        TypeInto(*chooser, QString::fromStdString(m_paths[next]));
+                    } else {
+                        QMetaObject::invokeMethod(chooser, "reject", Qt::QueuedConnection);
+                    }
+                }
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box != nullptr && box->objectName() != QStringLiteral("QuitQuestion") &&
+                    m_whileOpen && !m_answered && !m_inBox) {
+                    m_inBox = true;
+                    m_whileOpen(box->text().toStdString());
+                    m_answered = true;
+                    box->accept();
+                }
+            }
+        }
+
+        MainWindow& m_window;
+        QTimer m_timer;
+        std::vector<std::string> m_paths;
+        int m_choosers = 0;
+        QPointer<QFileDialog> m_chooser;
+        std::function<void(const std::string&)> m_whileOpen;
+        bool m_inBox = false;
+        bool m_answered = false;
+    };
 
     QTemporaryDir m_folder;
     QTimer* m_answerer = nullptr;

@@ -19,11 +19,13 @@
 #include <QToolButton>
 #include <QtTest>
 #include <fstream>
+#include <memory>
 
 #include "device/driver_binding.h"
 #include "main_window.h"
 #include "string_table.h"
 #include "window_actions.h"
+#include "window_placement.h"
 
 using kx::MainWindow;
 using kx::test::DropFile;
@@ -295,6 +297,51 @@ class WindowTest : public QObject {
                                 .arg(chooserFrame.top())
                                 .arg(transferLine.bottom())));
         QVERIFY(chooserFrame.width() > window.width());
+        // The screen here is 800 pixels wide, less than the chooser wants: it is kept on it.
+        const QRect available = window.screen()->availableGeometry();
+        QVERIFY2(available.contains(chooserFrame),
+                 qPrintable(QStringLiteral("chooser %1,%2 %3x%4 on a screen of %5x%6")
+                                .arg(chooserFrame.x())
+                                .arg(chooserFrame.y())
+                                .arg(chooserFrame.width())
+                                .arg(chooserFrame.height())
+                                .arg(available.width())
+                                .arg(available.height())));
+    }
+
+    // 150 % on a 1280 x 1024 screen: the chooser would want more than the screen's width.
+    void theChooserFrameStaysOnTheScreenAtAnyScale() {
+        const QRect screen(0, 0, 1280, 984);  // a panel takes 40 pixels
+        const QSize margins(2, 22);
+        for (const int wanted : {900, 1356, 2000}) {
+            const QRect frame = kx::ChooserFrame(QSize(wanted, 700), margins, 1100, 600, screen);
+            QVERIFY2(screen.contains(frame), qPrintable(QString::number(wanted)));
+            QCOMPARE(frame.width(), std::min(wanted + margins.width(), screen.width()));
+        }
+        // Room enough: centred where asked, below the given line.
+        const QRect roomy = kx::ChooserFrame(QSize(600, 400), margins, 640, 300, screen);
+        QVERIFY(qAbs(roomy.center().x() - 640) <= 1);
+        QCOMPARE(roomy.top(), 300);
+    }
+
+    void aSecondWindowOpensBesideTheFirstNotOverIt() {
+        auto first = std::make_unique<MainWindow>();
+        QVERIFY(first->Start());
+        QVERIFY(QTest::qWaitForWindowExposed(first.get()));
+        MainWindow second;
+        QVERIFY(second.Start());
+        QVERIFY(QTest::qWaitForWindowExposed(&second));
+        const QPoint firstPlace = first->frameGeometry().topLeft();
+        const QPoint step = second.frameGeometry().topLeft() - firstPlace;
+        QVERIFY2(step.x() >= 10 && step.y() >= 10,
+                 qPrintable(QStringLiteral("%1, %2").arg(step.x()).arg(step.y())));
+        QVERIFY(second.screen()->availableGeometry().contains(second.frameGeometry()));
+        // Gone, the first window leaves its place to the next one.
+        first.reset();
+        MainWindow third;
+        QVERIFY(third.Start());
+        QVERIFY(QTest::qWaitForWindowExposed(&third));
+        QCOMPARE(third.frameGeometry().topLeft(), firstPlace);
     }
 
     void withoutTheDriverOneBoxAndNoWindow() {
