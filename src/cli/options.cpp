@@ -199,8 +199,9 @@ change; a progress bar with rate and time left goes to standard error when that 
 terminal. If the dongle drops out during the transfer, the transfer waits for it; once
 it is back, a dongle that restarted (it announces itself again) is flashed again from
 the first record of the file ("RESTART 1 OF 3" in the log; a fourth restart ends the
-transfer with status 1), and one that did not (it asks for a packet, or stays silent
-for a second) gets the rest of the file ("RESUME").
+transfer with status 1), and one that did not (it answers a probe past the switch record,
+or before it stays silent for 12 s, longer than any announcement period) gets the rest of
+the file ("RESUME").
 
 Without --serial or --location it opens the first dongle found by its description
 "KX Upgrade - Dongle". With --all it flashes every connected dongle at once, each in a
