@@ -199,6 +199,19 @@ TEST_F(Win32WindowTest, AbortShowsItsReasonOnTheTransferLine) {
     ExitByExit(window);
 }
 
+TEST_F(Win32WindowTest, WrongIdFileEndsWithTheDevicesReason) {
+    // The dongle refuses the file's header record; it says so again after the switch record.
+    WindowProcess window(Exe(), Sim({{L"KXSIM_DUMP_PACKETS", m_folder + L"\\packets.txt"}}));
+    ASSERT_NE(window.Main(), nullptr);
+    ASSERT_TRUE(window.ChooseInChooser(Example("wrong-id.dat")));
+    ASSERT_TRUE(WaitUntil([&] {
+        return window.Text(IDC_TRANSFER_TEXT).starts_with(L"Transfer aborted");
+    })) << testing::PrintToString(window.Text(IDC_TRANSFER_TEXT));
+    EXPECT_EQ(window.Text(IDC_TRANSFER_TEXT),
+              L"Transfer aborted: UPDATE FILE ID DOESNT MATCH DEVICE ID");
+    ExitByExit(window);
+}
+
 TEST_F(Win32WindowTest, QuitQuestionDuringAHeldTransferAnsweredBothWays) {
     // The dongle goes after the first 3000 bytes and stays away: the transfer waits for it.
     WindowProcess window(Exe(), Sim({{L"KXSIM_UNPLUG_AFTER_BYTES", L"3000"}}));
