@@ -186,6 +186,7 @@ void Win32Window::OnInit() {
     DragAcceptFiles(m_hwnd, TRUE);
     m_taskbar.Attach(m_hwnd);
     CentreOver(m_hwnd, nullptr);
+    StepAsideFromTwins(m_hwnd);
     m_dlg.OnInitDialog();
     m_running = !m_finished;
 }
