@@ -255,31 +255,23 @@ bool Win32Window::TakeNextFile(const std::wstring& path) {
 // ---- WindowSurface ----
 
 void Win32Window::PullTexts(std::string& connection, std::string& log, std::string& transfer) {
-    connection = m_connectionText;
-    log = m_logText;
-    transfer = m_transferText;
+    m_host.PullTexts(connection, log, transfer);
 }
 
 void Win32Window::PushTexts(std::string_view connection, const LogUpdate& log,
                             std::string_view transfer) {
-    if (connection != m_connectionText) {
-        m_connectionText = connection;
+    const FrontEndHost::TextsPushed pushed = m_host.PushTexts(connection, log, transfer);
+    if (pushed.connection) {
         SetDlgItemTextW(m_hwnd, IDC_CONNECTION_TEXT, FromLatin1(connection).c_str());
-        m_host.Session().Connection(connection);
     }
-    m_transferText = transfer;
     RefreshTransferLine();
     RefreshCues();
     if (log.replace) {
-        m_logText = log.text;
         m_logPending.clear();
         m_logReplacePending = true;
-        m_host.Session().LogReplaced(log.text);
         QueueLogFlush();
     } else if (!log.text.empty()) {
-        m_logText.append(log.text);
         m_logPending.append(log.text);
-        m_host.Session().LogAppended(log.text);
         QueueLogFlush();
     }
 }
@@ -301,7 +293,7 @@ void Win32Window::FlushLog() {
     m_logFlushQueued = false;
     HWND edit = Item(IDC_LOG);
     if (m_logReplacePending) {
-        SetWindowTextW(edit, LogForEdit(m_logText).c_str());
+        SetWindowTextW(edit, LogForEdit(m_host.Log()).c_str());
     } else if (!m_logPending.empty()) {
         const int end = GetWindowTextLengthW(edit);
         SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(end), end);

@@ -97,9 +97,6 @@ class Win32Window final : public WindowSurface {
     // their clock, the quit question, the session log.
     FrontEndHost m_host;
 
-    std::string m_connectionText;
-    std::string m_logText;
-    std::string m_transferText;
     std::string m_logPending;
     bool m_logReplacePending = false;
     bool m_logScrollPending = false;

@@ -63,7 +63,7 @@ void Win32Window::DrawProgress() {
 }
 
 std::wstring Win32Window::TransferLine() const {
-    std::wstring line = FromLatin1(m_transferText);
+    std::wstring line = FromLatin1(m_host.Transfer());
     if (m_dlg.Outcome().state == TransferState::Aborted && !m_dlg.LastAbortReason().empty()) {
         line += FromUtf8(text::kAbortReasonSeparator) + FromLatin1(m_dlg.LastAbortReason());
     }
