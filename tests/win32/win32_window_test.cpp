@@ -225,11 +225,7 @@ TEST_F(Win32WindowTest, ASecondWindowOpensBesideTheFirst) {
     GetWindowRect(second.Main(), &two);
     EXPECT_TRUE(one.left != two.left || one.top != two.top)
         << "both at " << one.left << ", " << one.top;
-    for (HWND chooser : first.Dialogs()) {
-        WindowProcess::Click(chooser, IDCANCEL);
-    }
-    ExitByExit(second);
-    ExitByExit(first);
+    // Both end with the test (terminated): only where they opened is looked at here.
 }
 
 TEST_F(Win32WindowTest, QuitQuestionDuringAHeldTransferAnsweredBothWays) {
