@@ -25,6 +25,8 @@ inline constexpr ULONG kLinkTimeoutMs = 60000;
 // The chip's latency timer while the tool holds the device: the lowest value every FTDI
 // chip takes. A lone reply byte waits this long in the chip instead of the default 16 ms.
 inline constexpr UCHAR kLowLatencyMs = 2;
+// The chip's own latency timer, where the driver cannot lower it.
+inline constexpr UCHAR kChipLatencyMs = 16;
 
 inline constexpr LinkProfile kCommandProfile{kCommandBaudRate, 0, FT_BITS_8, FT_STOP_BITS_1,
                                              FT_PARITY_NONE};

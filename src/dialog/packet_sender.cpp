@@ -77,7 +77,7 @@ void CUpgradeDlg::SendNextPacket(bool repeat) {
         // left on a live link, and the switch counts only when every profile call took:
         // otherwise the device is lost, and its return shows whether it took the record.
         m_switchRecord.assign(reinterpret_cast<const char*>(m_packet), m_packetLen);
-        if (WaitTransmitDrained()) {
+        if (WaitTransmitDrained() && TakeCommandStageRefusal()) {
             SwitchLink(kBulkProfile);
         }
     }

@@ -19,6 +19,8 @@ namespace {
 constexpr DWORD kPacingThreshold = 16;
 // A driver that keeps reporting bytes it will not deliver is treated as gone.
 constexpr unsigned kMaxFailedReads = 64;
+// The most bytes read before the link switch: far more than a refusal and its text.
+constexpr unsigned kMostBytesBeforeSwitch = 4096;
 
 }  // namespace
 
@@ -108,6 +110,40 @@ bool CUpgradeDlg::InterpretReply(std::uint8_t b) {
             break;
     }
     return false;
+}
+
+// A command-stage dongle answers a refused record at once (0xD5 for another device's header,
+// 0xC8 for a damaged record) and once more after the switch record. The switch's reset and
+// purge throw away the first answer, and a host that gets the processor back late after
+// the switch record purges the second too: the transfer would then wait for an erase that
+// never comes. So the first is read before the link moves, once the chip's latency timer
+// has let through what the dongle said about the last record. Acknowledged records (0xA9)
+// ask for nothing here: the next packet goes after the switch.
+bool CUpgradeDlg::TakeCommandStageRefusal() {
+    m_clock->Sleep(std::chrono::milliseconds(m_chipLatencyMs ? kLowLatencyMs : kChipLatencyMs) +
+                   std::chrono::milliseconds(1));
+    DWORD rx = 0;
+    DWORD tx = 0;
+    DWORD events = 0;
+    bool changed = false;
+    for (unsigned reads = 0; m_transferring && reads < kMostBytesBeforeSwitch &&
+                             DrvGetStatus(&rx, &tx, &events) == FT_OK && rx != 0;
+         ++reads) {
+        std::uint8_t b = 0;
+        DWORD got = 0;
+        const FT_STATUS status = DrvRead(&b, 1, &got);
+        if ((status != FT_OK && status != FT_IO_ERROR) || got == 0) {
+            continue;
+        }
+        const ReplyAction action = ClassifyReply(b);
+        if (action != ReplyAction::Next && action != ReplyAction::Repeat) {
+            changed = InterpretReply(b) || changed;
+        }
+    }
+    if (changed) {
+        RefreshLog();
+    }
+    return m_transferring;
 }
 
 bool CUpgradeDlg::MatchAnnouncement(std::uint8_t b) {

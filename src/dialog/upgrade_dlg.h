@@ -176,6 +176,8 @@ class CUpgradeDlg {
     void AbortTransfer(AbortCause cause, std::string_view text);
     bool RefuseFile(const std::string& path);
     bool InterpretReply(std::uint8_t b);
+    // Before the link leaves the command rate: false when the dongle refused a record.
+    bool TakeCommandStageRefusal();
     bool MatchAnnouncement(std::uint8_t b);
     bool HeldByte(std::uint8_t b);
     void StartRecovery();

@@ -18,6 +18,36 @@ void FrontEndHost::Taken(WindowMessage message) {
     }
 }
 
+void FrontEndHost::PullTexts(std::string& connection, std::string& log,
+                             std::string& transfer) const {
+    connection = m_connection;
+    log = m_log;
+    transfer = m_transfer;
+}
+
+FrontEndHost::TextsPushed FrontEndHost::PushTexts(std::string_view connection, const LogUpdate& log,
+                                                  std::string_view transfer) {
+    TextsPushed pushed;
+    pushed.connection = connection != m_connection;
+    pushed.transfer = transfer != m_transfer;
+    pushed.log = log.replace || !log.text.empty();
+    if (pushed.connection) {
+        m_connection = connection;
+        m_session.Connection(connection);
+    }
+    if (pushed.transfer) {
+        m_transfer = transfer;
+    }
+    if (log.replace) {
+        m_log = log.text;
+        m_session.LogReplaced(log.text);
+    } else if (!log.text.empty()) {
+        m_log.append(log.text);
+        m_session.LogAppended(log.text);
+    }
+    return pushed;
+}
+
 void FrontEndHost::ProgressRanged(std::uint32_t maximum, Clock::time_point now) {
     m_maximum = maximum;
     TransferRestarted(now);

@@ -1,6 +1,7 @@
 // What every front end does around the dialog, written once and free of any toolkit:
-// poll passes coalesced, the progress figures and their clock, the quit question and its
-// answer, and the session log with the file that was sent. A front end draws what the
+// poll passes coalesced, the three texts as the dialog last pushed them, the progress
+// figures and their clock, the quit question and its answer, and the session log with the
+// file that was sent. A front end draws what the
 // host decides.
 #pragma once
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "progress_figures.h"
 #include "session_log.h"
@@ -35,6 +37,21 @@ class FrontEndHost {
     bool Admit(WindowMessage message);
     // The queued `message` is dispatched now: the next poll may be queued.
     void Taken(WindowMessage message);
+
+    // ---- The texts: the link line, the log and the transfer line ----
+    // What a push changed, for the front end to draw.
+    struct TextsPushed {
+        bool connection = false;
+        bool transfer = false;
+        bool log = false;  // replaced (when the update says so) or grown by its text
+    };
+    void PullTexts(std::string& connection, std::string& log, std::string& transfer) const;
+    // Keeps the texts and writes the link line's and the log's changes to the session log.
+    TextsPushed PushTexts(std::string_view connection, const LogUpdate& log,
+                          std::string_view transfer);
+    const std::string& Connection() const { return m_connection; }
+    const std::string& Log() const { return m_log; }
+    const std::string& Transfer() const { return m_transfer; }
 
     // ---- Progress: the figures of the running transfer ----
     void ProgressRanged(std::uint32_t maximum, Clock::time_point now);
@@ -71,6 +88,10 @@ class FrontEndHost {
 
   private:
     std::atomic<bool> m_pollQueued{false};
+
+    std::string m_connection;
+    std::string m_log;
+    std::string m_transfer;
 
     std::uint32_t m_maximum = 0;
     std::uint32_t m_position = 0;

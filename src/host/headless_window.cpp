@@ -75,23 +75,13 @@ void HeadlessWindow::Changed() {
 }
 
 void HeadlessWindow::PullTexts(std::string& connection, std::string& log, std::string& transfer) {
-    connection = m_connection;
-    log = m_log;
-    transfer = m_transfer;
+    m_host.PullTexts(connection, log, transfer);
 }
 
 void HeadlessWindow::PushTexts(std::string_view connection, const LogUpdate& log,
                                std::string_view transfer) {
-    const bool changed =
-        connection != m_connection || transfer != m_transfer || log.replace || !log.text.empty();
-    m_connection = connection;
-    m_transfer = transfer;
-    if (log.replace) {
-        m_log = log.text;
-    } else {
-        m_log.append(log.text);
-    }
-    if (changed) {
+    const FrontEndHost::TextsPushed pushed = m_host.PushTexts(connection, log, transfer);
+    if (pushed.connection || pushed.transfer || pushed.log) {
         Changed();
     }
 }

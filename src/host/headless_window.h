@@ -39,9 +39,9 @@ class HeadlessWindow : public WindowSurface {
     void SetClock(HostClock* clock) { m_clock = clock; }
 
     // What the controls show.
-    const std::string& Connection() const { return m_connection; }
-    const std::string& Log() const { return m_log; }
-    const std::string& Transfer() const { return m_transfer; }
+    const std::string& Connection() const { return m_host.Connection(); }
+    const std::string& Log() const { return m_host.Log(); }
+    const std::string& Transfer() const { return m_host.Transfer(); }
     bool ExitEnabled() const { return m_exitEnabled; }
     std::uint32_t ProgressMax() const { return m_progressMax; }
     std::uint32_t ProgressPos() const { return m_progressPos; }
@@ -90,9 +90,6 @@ class HeadlessWindow : public WindowSurface {
     Clock::time_point Now() const { return m_clock != nullptr ? m_clock->Now() : Clock::now(); }
     void Changed();
 
-    std::string m_connection;
-    std::string m_log;
-    std::string m_transfer;
     bool m_exitEnabled = true;
     std::uint32_t m_progressMax = 100;
     std::uint32_t m_progressPos = 0;

@@ -62,10 +62,12 @@ Win32Window::~Win32Window() {
 }
 
 std::intptr_t Win32Window::Run() {
-    m_session.Open(SessionLogFolder());
+    m_host.OpenSession();
     const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN),
                                            nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
-    m_session.Close();
+    if (!m_finished) {
+        m_host.Ended(false);  // the dialog never showed
+    }
     return result;
 }
 
@@ -94,7 +96,7 @@ bool Win32Window::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t 
             }
             return true;
         case kPollMessage:
-            m_pollPosted = false;
+            m_host.Taken(WindowMessage::PollDevice);
             if (!m_finished) {
                 m_dlg.OnMessage(WindowMessage::PollDevice);
             }
@@ -184,6 +186,7 @@ void Win32Window::OnInit() {
     DragAcceptFiles(m_hwnd, TRUE);
     m_taskbar.Attach(m_hwnd);
     CentreOver(m_hwnd, nullptr);
+    StepAsideFromTwins(m_hwnd);
     m_dlg.OnInitDialog();
     m_running = !m_finished;
 }
@@ -209,13 +212,8 @@ void Win32Window::OnCloseRequest() {
 }
 
 bool Win32Window::MayQuit() {
-    if (!m_dlg.Transferring() || m_quitAgreed || m_finished) {
-        return true;
-    }
-    m_session.Note(text::kQuitQuestion);
-    m_quitAgreed = AskQuit(m_hwnd, m_appName);
-    m_session.Note(m_quitAgreed ? "answer: quit" : "answer: continue transfer");
-    return m_quitAgreed;
+    return m_host.MayQuit(m_dlg.Transferring() && !m_finished,
+                          [this] { return AskQuit(m_hwnd, m_appName); });
 }
 
 void Win32Window::Finish(int result) {
@@ -226,7 +224,7 @@ void Win32Window::Finish(int result) {
         m_dlg.OnEndDialog();
         m_postTarget = nullptr;
         m_taskbar.Show(CueState::None, 0, 0);
-        m_session.Note(result == IDOK ? "window closed by EXIT" : "window closed");
+        m_host.Ended(result == IDOK);
     }
     m_endResult = result;
     ::EndDialog(m_hwnd, result);
@@ -249,7 +247,7 @@ bool Win32Window::TakeNextFile(const std::wstring& path) {
         return false;
     }
     m_droppedFile = path;
-    m_session.Note("file dropped for the next announcement: " + ToUtf8(path));
+    m_host.Session().Note("file dropped for the next announcement: " + ToUtf8(path));
     RefreshTransferLine();
     return true;
 }
@@ -257,31 +255,23 @@ bool Win32Window::TakeNextFile(const std::wstring& path) {
 // ---- WindowSurface ----
 
 void Win32Window::PullTexts(std::string& connection, std::string& log, std::string& transfer) {
-    connection = m_connectionText;
-    log = m_logText;
-    transfer = m_transferText;
+    m_host.PullTexts(connection, log, transfer);
 }
 
 void Win32Window::PushTexts(std::string_view connection, const LogUpdate& log,
                             std::string_view transfer) {
-    if (connection != m_connectionText) {
-        m_connectionText = connection;
+    const FrontEndHost::TextsPushed pushed = m_host.PushTexts(connection, log, transfer);
+    if (pushed.connection) {
         SetDlgItemTextW(m_hwnd, IDC_CONNECTION_TEXT, FromLatin1(connection).c_str());
-        m_session.Connection(connection);
     }
-    m_transferText = transfer;
     RefreshTransferLine();
     RefreshCues();
     if (log.replace) {
-        m_logText = log.text;
         m_logPending.clear();
         m_logReplacePending = true;
-        m_session.LogReplaced(log.text);
         QueueLogFlush();
     } else if (!log.text.empty()) {
-        m_logText.append(log.text);
         m_logPending.append(log.text);
-        m_session.LogAppended(log.text);
         QueueLogFlush();
     }
 }
@@ -303,7 +293,7 @@ void Win32Window::FlushLog() {
     m_logFlushQueued = false;
     HWND edit = Item(IDC_LOG);
     if (m_logReplacePending) {
-        SetWindowTextW(edit, LogForEdit(m_logText).c_str());
+        SetWindowTextW(edit, LogForEdit(m_host.Log()).c_str());
     } else if (!m_logPending.empty()) {
         const int end = GetWindowTextLengthW(edit);
         SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
@@ -363,7 +353,7 @@ void Win32Window::ShowMessageBoxNow(const std::string& text) {
 }
 
 void Win32Window::ShowMessageBox(const std::string& text) {
-    m_session.Note("message box: " + text);
+    m_host.Session().Note("message box: " + text);
     const HWND target = m_postTarget.load();
     if (target == nullptr || GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId()) {
         ShowMessageBoxNow(text);
@@ -378,8 +368,7 @@ void Win32Window::ShowMessageBox(const std::string& text) {
 }
 
 void Win32Window::PostToWindow(WindowMessage message) {
-    // A pass drains everything the device has sent, so one pending poll is enough.
-    if (message == WindowMessage::PollDevice && m_pollPosted.exchange(true)) {
+    if (!m_host.Admit(message)) {
         return;
     }
     UINT posted = static_cast<UINT>(message);
@@ -390,9 +379,7 @@ void Win32Window::PostToWindow(WindowMessage message) {
     }
     const HWND target = m_postTarget.load();
     if (target == nullptr || !PostMessageW(target, posted, 0, 0)) {
-        if (message == WindowMessage::PollDevice) {
-            m_pollPosted = false;
-        }
+        m_host.Taken(message);  // not queued: the next poll may be
     }
 }
 
@@ -409,11 +396,19 @@ std::optional<std::string> Win32Window::ChooseFile(const FileChooserRequest& req
     if (!m_droppedFile.empty()) {
         const std::string dropped = ToUtf8(m_droppedFile);
         m_droppedFile.clear();
-        m_session.Note("dropped file taken: " + dropped);
+        m_host.Session().Note("dropped file taken: " + dropped);
         RefreshTransferLine();
         return dropped;
     }
     return ChooseFileModal(m_hwnd, request);
+}
+
+void Win32Window::TransferRestarted(unsigned /*restart*/, unsigned /*limit*/) {
+    m_host.TransferRestarted(FrontEndHost::Clock::now());
+}
+
+void Win32Window::FileAccepted(const std::string& path, std::span<const std::uint8_t> image) {
+    m_host.FileChosen(path, image);
 }
 
 std::string Win32Window::ReadProfileText(const std::string& section, const std::string& entry,

@@ -10,7 +10,7 @@
 
 #include "dialog/upgrade_dlg.h"
 #include "dialog/window_surface.h"
-#include "host/session_log.h"
+#include "host/front_end_host.h"
 #include "registry_profile.h"
 #include "transfer_cues.h"
 #include "window_messages.h"
@@ -55,6 +55,8 @@ class Win32Window final : public WindowSurface {
                                 const std::string& defaultValue) override;
     bool WriteProfileText(const std::string& section, const std::string& entry,
                           const std::string& value) override;
+    void TransferRestarted(unsigned restart, unsigned limit) override;
+    void FileAccepted(const std::string& path, std::span<const std::uint8_t> image) override;
 
     // The dialog procedure's work; false leaves the message to the dialog manager.
     bool Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
@@ -91,11 +93,10 @@ class Win32Window final : public WindowSurface {
     HICON__* m_smallIcon = nullptr;
     RegistryProfile m_profile;
     TaskbarProgress m_taskbar;
-    SessionLog m_session;
+    // The duties every front end shares: posted polls coalesced, the progress figures and
+    // their clock, the quit question, the session log.
+    FrontEndHost m_host;
 
-    std::string m_connectionText;
-    std::string m_logText;
-    std::string m_transferText;
     std::string m_logPending;
     bool m_logReplacePending = false;
     bool m_logScrollPending = false;
@@ -106,7 +107,6 @@ class Win32Window final : public WindowSurface {
     std::uint32_t m_progressDrawn = 0;
     unsigned m_progressShift = 0;  // the bar counts in int: larger files in coarser steps
     bool m_progressTimerArmed = false;
-    std::uint64_t m_transferStartMs = 0;
     std::uint64_t m_progressDrawnMs = 0;
     std::wstring m_shownTransferLine;
     std::string m_wasTransferText;
@@ -115,11 +115,9 @@ class Win32Window final : public WindowSurface {
     std::wstring m_droppedFile;
     std::mutex m_boxMutex;
     std::vector<std::string> m_boxes;  // posted by other threads, shown on the window's
-    std::atomic<bool> m_pollPosted{false};
     bool m_running = false;
     bool m_endedEarly = false;
     bool m_finished = false;
-    bool m_quitAgreed = false;
     int m_endResult = 0;
     CUpgradeDlg m_dlg;
 };

@@ -95,6 +95,67 @@ void CentreOver(HWND__* window, HWND__* over) {
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+namespace {
+
+struct TwinSearch {
+    HWND self;
+    std::wstring caption;
+    POINT corner;
+    bool found = false;
+};
+
+BOOL CALLBACK FindTwinAt(HWND other, LPARAM param) {
+    auto& search = *reinterpret_cast<TwinSearch*>(param);
+    if (other == search.self || !IsWindowVisible(other)) {
+        return TRUE;
+    }
+    RECT box;
+    GetWindowRect(other, &box);
+    if (box.left != search.corner.x || box.top != search.corner.y) {
+        return TRUE;
+    }
+    wchar_t caption[128] = {};
+    GetWindowTextW(other, caption, 128);
+    search.found = search.caption == caption;
+    return search.found ? FALSE : TRUE;
+}
+
+}  // namespace
+
+void StepAsideFromTwins(HWND__* window) {
+    constexpr int kMostSteps = 16;
+    wchar_t caption[128] = {};
+    GetWindowTextW(window, caption, 128);
+    RECT box;
+    GetWindowRect(window, &box);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    const LONG width = box.right - box.left;
+    const LONG height = box.bottom - box.top;
+    const UINT dpi = GetDpiForWindow(window);
+    const LONG step = GetSystemMetricsForDpi(SM_CYCAPTION, dpi ? dpi : 96) +
+                      GetSystemMetricsForDpi(SM_CYFRAME, dpi ? dpi : 96);
+    TwinSearch search{window, caption, {box.left, box.top}};
+    for (int i = 0; i < kMostSteps; ++i) {
+        search.found = false;
+        EnumWindows(FindTwinAt, reinterpret_cast<LPARAM>(&search));
+        if (!search.found) {
+            break;
+        }
+        search.corner.x += step;
+        search.corner.y += step;
+        if (search.corner.x + width > work.right || search.corner.y + height > work.bottom) {
+            search.corner = {work.left, work.top};  // from the corner of the work area
+        }
+    }
+    if (search.corner.x != box.left || search.corner.y != box.top) {
+        SetWindowPos(window, nullptr, search.corner.x, search.corner.y, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
 bool AskQuit(HWND__* owner, const std::wstring& caption) {
     const std::wstring question = FromUtf8(text::kQuitQuestion);
     const std::wstring quit = FromUtf8(text::kQuitAnyway);

@@ -23,6 +23,11 @@ void PaintMinimizedIcon(HWND__* window, HICON__* icon);
 // Centres `window` over `over` (or the screen when null), within the work area.
 void CentreOver(HWND__* window, HWND__* over);
 
+// Moves `window` right and down of where it stands, a caption's height at a time, while
+// another visible top-level window with its caption stands there: a second window (another
+// dongle's, or a second start by mistake) opens beside the first, not over it.
+void StepAsideFromTwins(HWND__* window);
+
 // Asks whether to leave a running transfer; true when the user chose to quit. The safe
 // answer is the default, and the one Esc gives.
 bool AskQuit(HWND__* owner, const std::wstring& caption);

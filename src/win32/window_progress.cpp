@@ -27,13 +27,14 @@ void Win32Window::SetProgressRange(std::uint32_t maximum) {
         ++m_progressShift;
     }
     m_progressPosition = 0;
-    m_transferStartMs = GetTickCount64();
+    m_host.ProgressRanged(maximum, FrontEndHost::Clock::now());
     SendMessageW(Item(IDC_PROGRESS), PBM_SETRANGE32, 0,
                  static_cast<LPARAM>(maximum >> m_progressShift));
     DrawProgress();
 }
 
 void Win32Window::SetProgressPos(std::uint32_t position) {
+    m_host.ProgressMoved(position, FrontEndHost::Clock::now());
     m_progressPosition = position;
     if (position >= m_progressMaximum || position == 0 ||
         GetTickCount64() - m_progressDrawnMs >= kRedrawMs) {
@@ -62,15 +63,12 @@ void Win32Window::DrawProgress() {
 }
 
 std::wstring Win32Window::TransferLine() const {
-    std::wstring line = FromLatin1(m_transferText);
+    std::wstring line = FromLatin1(m_host.Transfer());
     if (m_dlg.Outcome().state == TransferState::Aborted && !m_dlg.LastAbortReason().empty()) {
         line += FromUtf8(text::kAbortReasonSeparator) + FromLatin1(m_dlg.LastAbortReason());
     }
     if (m_dlg.Transferring() && m_progressMaximum > 0) {
-        const double seconds = static_cast<double>(GetTickCount64() - m_transferStartMs) / 1000.0;
-        line +=
-            L"    " +
-            FromUtf8(FormatRateSummary(FiguresOf(m_progressPosition, m_progressMaximum, seconds)));
+        line += L"    " + FromUtf8(m_host.Summary(m_dlg.Held(), FrontEndHost::Clock::now()));
     }
     if (!m_droppedFile.empty()) {
         if (!line.empty()) {
@@ -86,7 +84,7 @@ void Win32Window::RefreshTransferLine() {
     if (line != m_shownTransferLine) {
         m_shownTransferLine = line;
         SetDlgItemTextW(m_hwnd, IDC_TRANSFER_TEXT, line.c_str());
-        m_session.Transfer(ToUtf8(line));
+        m_host.Session().Transfer(ToUtf8(line));
     }
 }
 

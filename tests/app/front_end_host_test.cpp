@@ -1,5 +1,5 @@
-// The duties every front end leaves to the host: polls coalesced, the progress figures
-// and their clock, the quit question.
+// The duties every front end leaves to the host: polls coalesced, the texts, the progress
+// figures and their clock, the quit question.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,6 +24,30 @@ TEST(FrontEndHost, OnePollIsQueuedAtATimeAndOtherMessagesAlways) {
     EXPECT_FALSE(host.Admit(WindowMessage::PollDevice));
     host.Taken(WindowMessage::PollDevice);
     EXPECT_TRUE(host.Admit(WindowMessage::PollDevice));
+}
+
+TEST(FrontEndHost, KeepsTheTextsAndSaysWhatAPushChanged) {
+    FrontEndHost host;
+    auto pushed = host.PushTexts("KX Upgrade - Dongle connected", {false, "DONGLE"}, "");
+    EXPECT_TRUE(pushed.connection);
+    EXPECT_FALSE(pushed.transfer);
+    EXPECT_TRUE(pushed.log);
+    pushed = host.PushTexts("KX Upgrade - Dongle connected", {false, " BOOT\r\n"}, "");
+    EXPECT_FALSE(pushed.connection);
+    EXPECT_TRUE(pushed.log);
+    EXPECT_EQ(host.Log(), "DONGLE BOOT\r\n");  // grown, not replaced
+    pushed = host.PushTexts("KX Upgrade - Dongle connected", {false, ""}, "Transfer completed");
+    EXPECT_TRUE(pushed.transfer);
+    EXPECT_FALSE(pushed.log);
+    pushed = host.PushTexts("KX Upgrade - Dongle connected", {true, ""}, "Transfer completed");
+    EXPECT_TRUE(pushed.log);  // cleared
+    std::string connection;
+    std::string log = "stale";
+    std::string transfer;
+    host.PullTexts(connection, log, transfer);
+    EXPECT_EQ(connection, "KX Upgrade - Dongle connected");
+    EXPECT_EQ(log, "");
+    EXPECT_EQ(transfer, "Transfer completed");
 }
 
 class ProgressClock : public ::testing::Test {

@@ -105,7 +105,12 @@ std::string Describe(const SweepCase& c) {
     return std::string(c.face == Face::Window ? "window" : "kxupgrade") +
            (c.selfPowered ? ", self-powered dongle" : ", restarting dongle") + ", absence " +
            std::to_string(c.absenceMs) + " ms, announced " + std::to_string(c.announceMs) +
-           " ms after power-up" + (c.simulatedTime ? "" : ", real time");
+           " ms after power-up" + (c.announceOnce ? " and never again" : "") +
+           (c.otherDeviceId ? ", another device id" : "") +
+           (c.lateAfterSwitchMs > 0
+                ? ", host " + std::to_string(c.lateAfterSwitchMs) + " ms late after the switch"
+                : "") +
+           (c.simulatedTime ? "" : ", real time");
 }
 
 void Tally::Add(std::uint64_t k, const RunResult& run) {
@@ -247,9 +252,13 @@ void SweepHarness::Arm(const SweepCase& c, std::uint64_t k) {
     kxsim_reset();
     // Simulated time costs nothing: the dongle's real times. Real time: as fast as it goes.
     kxsim_set_speed(c.simulatedTime ? 1 : 0);
-    kxsim_set_announce(c.announceMs, kRepeatMs);
+    kxsim_set_announce(c.announceMs, c.announceOnce ? 0 : kRepeatMs);
+    if (c.otherDeviceId) {
+        kxsim_set_id("KX-DONGLE-9");
+    }
     kxsim_set_self_powered(c.selfPowered ? 1 : 0);
     m_nextNoiseMs = 0;
+    m_wasLate = false;
     if (c.noiseForAnswer) {
         kxsim_set_erase_ms(600000);
     }
@@ -260,6 +269,11 @@ void SweepHarness::Arm(const SweepCase& c, std::uint64_t k) {
 }
 
 void SweepHarness::Disturb(const SweepCase& c) {
+    if (c.lateAfterSwitchMs > 0 && !m_wasLate &&
+        kxsim_device_received(nullptr, 0) >= m_throughSwitch) {
+        m_wasLate = true;
+        kxsim_advance_ms(c.lateAfterSwitchMs);  // the dongle goes on meanwhile
+    }
     if (c.noiseForAnswer && kxsim_device_received(nullptr, 0) >= m_throughSwitch &&
         kxsim_now_ms() >= m_nextNoiseMs) {
         const unsigned char noise = 0x00;

@@ -29,6 +29,12 @@ struct SweepCase {
     // noise arrives, one byte every 100 ms of dongle time: a dongle heard at the wrong rate.
     bool noiseForAnswer = false;
     std::optional<std::chrono::milliseconds> timeout;  // kxupgrade's --timeout
+    // The dongle's id is not the file's: it refuses the header record.
+    bool otherDeviceId = false;
+    // The host's thread gets the processor back this much later than it asked, once,
+    // right after the dongle has taken the switch record (a loaded machine).
+    int lateAfterSwitchMs = 0;
+    bool announceOnce = false;  // no repeated announcement while idle
 };
 
 // "window, self-powered dongle, absence 3000 ms, announced 1500 ms after power-up"
@@ -95,7 +101,8 @@ class SweepHarness {
 
   private:
     void Arm(const SweepCase& c, std::uint64_t k);
-    // Called at each step of the simulated clock: the noise of c.noiseForAnswer.
+    // Called at each step of the simulated clock: the noise of c.noiseForAnswer, the host's
+    // lateness of c.lateAfterSwitchMs.
     void Disturb(const SweepCase& c);
     RunResult ThroughTheWindow(const SweepCase& c, std::uint64_t k);
     RunResult ThroughTheFlasher(const SweepCase& c, std::uint64_t k);
@@ -110,6 +117,7 @@ class SweepHarness {
     std::vector<std::uint8_t> m_image;
     std::size_t m_throughSwitch = 0;  // the file's bytes on the wire up to the switch record's end
     double m_nextNoiseMs = 0;
+    bool m_wasLate = false;
 };
 
 }  // namespace kx::test

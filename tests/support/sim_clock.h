@@ -3,8 +3,8 @@
 // then both move together, so seconds of dongle time pass in microseconds and every run
 // of the same case is the same run. It stands in for the poll threads too: a poller
 // registers its receive event with the driver, as the poll thread does, and posts a
-// poll when the driver signals received bytes, or after the poll thread's time-out (1 ms while the
-// first stage paces, else 50 ms), until g_polling is cleared.
+// poll when the driver signals received bytes, when pacing starts, or after the poll thread's
+// time-out (1 ms while the first stage paces, else 50 ms), until g_polling is cleared.
 #pragma once
 
 #include <chrono>
@@ -72,6 +72,10 @@ class SimClock final : public HostClock {
 
     void TurnPollers() {
         const TimePoint now = Now();
+        // Pacing switched on wakes the poll threads at once (PollThreads::Wake).
+        const bool pacing = g_pacing.load();
+        const bool woken = pacing && !m_pacing;
+        m_pacing = pacing;
         for (auto it = m_pollers.begin(); it != m_pollers.end();) {
             Poller& poller = **it;
             if (!g_polling.load()) {
@@ -88,7 +92,7 @@ class SimClock final : public HostClock {
                 }
                 poller.due = now;
             }
-            if (poller.event.Signalled() || now >= poller.due) {
+            if (poller.event.Signalled() || now >= poller.due || woken) {
                 m_window.PostToWindow(WindowMessage::PollDevice);
                 poller.due = now + (g_pacing.load() ? kPacingPollPeriod : kIdlePollPeriod);
             }
@@ -99,6 +103,7 @@ class SimClock final : public HostClock {
     WindowSurface& m_window;
     std::vector<std::unique_ptr<Poller>> m_pollers;
     std::vector<std::unique_ptr<Poller>> m_ended;
+    bool m_pacing = false;
 };
 
 }  // namespace kx::test

@@ -125,6 +125,8 @@ TEST_F(Win32WindowTest, WholeUpgradeThroughTheChooserThenExit) {
     ASSERT_TRUE(window.Started());
     ASSERT_NE(window.Main(), nullptr);
     EXPECT_EQ(window.Text(IDOK), L"EXIT");
+    // The dialog has neither a minimize nor a maximize box.
+    EXPECT_EQ(GetWindowLongW(window.Main(), GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
     ASSERT_TRUE(window.ChooseInChooser(Example("firmware-2.0.dat")));
     ASSERT_TRUE(WaitUntil([&] { return window.Text(IDC_TRANSFER_TEXT) == L"Transfer completed"; }))
         << "transfer line: " << testing::PrintToString(window.Text(IDC_TRANSFER_TEXT));
@@ -197,6 +199,33 @@ TEST_F(Win32WindowTest, AbortShowsItsReasonOnTheTransferLine) {
     })) << testing::PrintToString(window.Text(IDC_TRANSFER_TEXT));
     EXPECT_TRUE(window.Enabled(IDOK));
     ExitByExit(window);
+}
+
+TEST_F(Win32WindowTest, WrongIdFileEndsWithTheDevicesReason) {
+    // The dongle refuses the file's header record; it says so again after the switch record.
+    WindowProcess window(Exe(), Sim({{L"KXSIM_DUMP_PACKETS", m_folder + L"\\packets.txt"}}));
+    ASSERT_NE(window.Main(), nullptr);
+    ASSERT_TRUE(window.ChooseInChooser(Example("wrong-id.dat")));
+    ASSERT_TRUE(WaitUntil([&] {
+        return window.Text(IDC_TRANSFER_TEXT).starts_with(L"Transfer aborted");
+    })) << testing::PrintToString(window.Text(IDC_TRANSFER_TEXT));
+    EXPECT_EQ(window.Text(IDC_TRANSFER_TEXT),
+              L"Transfer aborted: UPDATE FILE ID DOESNT MATCH DEVICE ID");
+    ExitByExit(window);
+}
+
+TEST_F(Win32WindowTest, ASecondWindowOpensBesideTheFirst) {
+    WindowProcess first(Exe(), Sim());
+    ASSERT_NE(first.Main(), nullptr);
+    WindowProcess second(Exe(), Sim());
+    ASSERT_NE(second.Main(), nullptr);
+    RECT one{};
+    RECT two{};
+    GetWindowRect(first.Main(), &one);
+    GetWindowRect(second.Main(), &two);
+    EXPECT_TRUE(one.left != two.left || one.top != two.top)
+        << "both at " << one.left << ", " << one.top;
+    // Both end with the test (terminated): only where they opened is looked at here.
 }
 
 TEST_F(Win32WindowTest, QuitQuestionDuringAHeldTransferAnsweredBothWays) {
