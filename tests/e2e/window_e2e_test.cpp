@@ -32,7 +32,12 @@ class WindowUpgradeTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        // Session logs of their own: other tests running at the same time write theirs,
+        // and a folder keeps only its newest sessions.
+        qputenv("XDG_STATE_HOME", m_state.path().toUtf8());
+    }
 
     void init() {
         kx::UnbindDriverForTesting();
@@ -390,6 +395,7 @@ class WindowUpgradeTest : public QObject {
     };
 
     QTemporaryDir m_folder;
+    QTemporaryDir m_state;
     QTimer* m_answerer = nullptr;
     QTimer* m_questionAnswerer = nullptr;
     MainWindow* m_window = nullptr;
