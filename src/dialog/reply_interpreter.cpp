@@ -143,7 +143,9 @@ bool CUpgradeDlg::TakeCommandStageRefusal() {
     if (changed) {
         RefreshLog();
     }
-    return m_transferring;
+    // A refusal either ended the transfer or, after a first-stage resume, holds it for the
+    // dongle's announcement on the command link: the link stays where it is.
+    return m_transferring && !m_lostSinceAnnounce;
 }
 
 bool CUpgradeDlg::MatchAnnouncement(std::uint8_t b) {
