@@ -45,11 +45,15 @@ inline std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
 }
 
 // The program's own text (paths the user chose among it) as printable: well-formed UTF-8
-// kept as it is, every other byte as AppendPrintable gives it.
+// kept as it is, a backslash too (a Windows path reads as the user typed it), every other
+// byte as AppendPrintable gives it.
 inline void AppendPrintableUtf8(std::string& into, std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t length = Utf8SequenceLength(text, i);
-        if (length > 0) {
+        if (text[i] == '\\') {
+            into.push_back('\\');
+            ++i;
+        } else if (length > 0) {
             into.append(text.substr(i, length));
             i += length;
         } else {

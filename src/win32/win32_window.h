@@ -109,7 +109,6 @@ class Win32Window final : public WindowSurface {
     bool m_progressTimerArmed = false;
     std::uint64_t m_progressDrawnMs = 0;
     std::wstring m_shownTransferLine;
-    std::string m_wasTransferText;
     CueState m_cue = CueState::None;
 
     std::wstring m_droppedFile;

@@ -89,8 +89,10 @@ TEST_F(SessionLogTest, TheFileSentIsNamedWithItsSizeAndDigestAndAUtf8PathStaysRe
         "f/Pr\xC3\xBC"
         "f Ordner/fw.dat",
         image);
-    // Bytes that are no UTF-8 in a note are still escaped.
+    // Bytes that are no UTF-8 in a note are still escaped; a Windows path's backslashes
+    // are not doubled.
     host.Session().Note(std::string("bad \xC3(\x1B", 7));
+    host.Session().Note("C:\\Tessaro\\fw.dat");
     const std::string path = host.Session().Path();
     host.Ended(true);
 
@@ -103,6 +105,7 @@ TEST_F(SessionLogTest, TheFileSentIsNamedWithItsSizeAndDigestAndAUtf8PathStaysRe
         std::string::npos)
         << text;
     EXPECT_NE(text.find("note: bad \\xC3(\\x1B\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("note: C:\\Tessaro\\fw.dat\n"), std::string::npos) << text;
     EXPECT_NE(text.find("note: window closed by EXIT\n"), std::string::npos) << text;
 }
 
