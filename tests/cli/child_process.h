@@ -116,7 +116,9 @@ class ChildProcess {
         entry.dwSize = sizeof entry;
         for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
              more = ::Process32NextW(snapshot, &entry)) {
-            if (entry.th32ParentProcessID == m_pid) {
+            // The console host Wine starts for a process is not one of its children here.
+            if (entry.th32ParentProcessID == m_pid &&
+                ::_wcsicmp(entry.szExeFile, L"conhost.exe") != 0) {
                 children.push_back(entry.th32ProcessID);
             }
         }

