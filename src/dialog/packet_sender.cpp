@@ -109,14 +109,18 @@ void CUpgradeDlg::CompleteTransfer() {
     // Whatever followed the last record (blank lines, text) has been read too.
     m_bytesSent = static_cast<std::uint32_t>(m_file.Consumed());
     m_progress.SetPos(m_bytesSent);
+    ReturnToCommandLink();
+    ShowTransfer(text::kCompleted);
+    ScrollLogToEnd();
+}
+
+void CUpgradeDlg::ReturnToCommandLink() {
     DrvSetBaudRate(kCommandBaudRate);
     m_link.baudRate = kCommandBaudRate;
     m_link.divisor = 0;
     DrvPurge(FT_PURGE_RX);
     m_file.Close();
     EnableExit(true);
-    ShowTransfer(text::kCompleted);
-    ScrollLogToEnd();
 }
 
 }  // namespace kx

@@ -184,12 +184,7 @@ void CUpgradeDlg::AbortTransfer(AbortCause cause, std::string_view text) {
     // In the control before the drain, which pulls the texts back if the device is gone.
     UpdateData(false);
     WaitTransmitDrained();
-    DrvSetBaudRate(kCommandBaudRate);
-    m_link.baudRate = kCommandBaudRate;
-    m_link.divisor = 0;
-    DrvPurge(FT_PURGE_RX);
-    m_file.Close();
-    EnableExit(true);
+    ReturnToCommandLink();
     ScrollLogToEnd();
 }
 

@@ -174,6 +174,8 @@ class CUpgradeDlg {
     DWORD WriteLastPacketAgain();
     void CompleteTransfer();
     void AbortTransfer(AbortCause cause, std::string_view text);
+    // The transfer has ended: the link back at the command rate, the file closed, EXIT on.
+    void ReturnToCommandLink();
     bool RefuseFile(const std::string& path);
     bool InterpretReply(std::uint8_t b);
     // Before the link leaves the command rate: false when the dongle refused a record.
