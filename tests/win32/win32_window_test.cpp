@@ -112,7 +112,10 @@ class Win32WindowTest : public ::testing::Test {
                                 flash.end(), [](char c) { return c == '\xFF'; }));
     }
 
+    // A transfer's last line shows before its end enables EXIT (the link is drained and
+    // set back first): a click on the disabled button would be lost, as a user's would.
     static void ExitByExit(WindowProcess& window) {
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window.Main(), IDOK)); }));
         WindowProcess::Click(window.Main(), IDOK);
         EXPECT_EQ(window.WaitExit(), 0);
     }
