@@ -382,7 +382,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 QString MainWindow::TransferLine() const {
-    QString line = FromLatin1(m_transferText);
+    QString line = FromLatin1(m_host.Transfer());
     if (m_dlg.Outcome().state == TransferState::Aborted && !m_dlg.LastAbortReason().empty()) {
         line +=
             QString::fromUtf8(text::kAbortReasonSeparator) + FromLatin1(m_dlg.LastAbortReason());
@@ -467,20 +467,16 @@ bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr
 }
 
 void MainWindow::PullTexts(std::string& connection, std::string& log, std::string& transfer) {
-    connection = m_connectionText;
-    log = m_logText;
-    transfer = m_transferText;
+    m_host.PullTexts(connection, log, transfer);
 }
 
 void MainWindow::PushTexts(std::string_view connection, const LogUpdate& log,
                            std::string_view transfer) {
-    if (connection != m_connectionText) {
-        m_connectionText = connection;
+    const FrontEndHost::TextsPushed pushed = m_host.PushTexts(connection, log, transfer);
+    if (pushed.connection) {
         m_connection->setText(FromLatin1(connection));
-        m_host.Session().Connection(connection);
     }
-    if (transfer != m_transferText) {
-        m_transferText = transfer;
+    if (pushed.transfer) {
         RefreshProgressText(true);
         // A question about a running transfer means nothing once it has ended.
         if (QMessageBox* question = m_question; question != nullptr && !m_dlg.Transferring()) {
@@ -490,15 +486,11 @@ void MainWindow::PushTexts(std::string_view connection, const LogUpdate& log,
     }
     RefreshTransferLine();
     if (log.replace) {
-        m_logText = log.text;
         m_logPending.clear();
         m_logReplacePending = true;
-        m_host.Session().LogReplaced(log.text);
         QueueLogFlush();
     } else if (!log.text.empty()) {
-        m_logText.append(log.text);
         m_logPending.append(log.text);
-        m_host.Session().LogAppended(log.text);
         QueueLogFlush();
     }
 }
@@ -519,7 +511,7 @@ void MainWindow::FlushLog() {
     m_logFlushQueued = false;
     if (m_logReplacePending) {
         // The whole text, including whatever was appended after the replacement.
-        m_log->setPlainText(LogForDisplay(m_logText));
+        m_log->setPlainText(LogForDisplay(m_host.Log()));
     } else {
         const QString shown = LogForDisplay(m_logPending);
         if (!shown.isEmpty()) {

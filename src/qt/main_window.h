@@ -140,11 +140,8 @@ class MainWindow : public QDialog, public WindowSurface {
     QToolButton* m_help = nullptr;
     std::map<TimerId, QTimer*> m_timers;
 
-    // The controls' texts as the logic sees them: 8-bit, CR LF line ends.
-    std::string m_connectionText;
-    std::string m_logText;
-    std::string m_transferText;
-    std::string m_logPending;  // pushed, not yet in the control
+    // The log pushed since the control last drew (the host keeps the whole text).
+    std::string m_logPending;
     bool m_logReplacePending = false;
     bool m_logScrollPending = false;
     bool m_logFlushQueued = false;
@@ -156,6 +153,9 @@ class MainWindow : public QDialog, public WindowSurface {
     QMessageBox* m_question = nullptr;  // the quit question while it is asked
     QTimer* m_rateTimer = nullptr;
 
+    // The duties every front end shares: the three texts as the logic last pushed them,
+    // posted polls coalesced, the progress figures and their clock, the quit question, the
+    // session log.
     FrontEndHost m_host;
     QString m_shownTransferLine;
     QString m_droppedFile;
