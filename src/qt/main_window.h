@@ -1,5 +1,8 @@
 // The main window: the dialog's controls in Qt 6 Widgets, and the window surface
-// through which the upgrade logic drives them.
+// through which the upgrade logic drives them. Its life and messages are in
+// main_window.cpp, its controls and chrome in main_window_controls.cpp, what the logic
+// pushes drawn in main_window_drawing.cpp, the dropped or chosen file in
+// main_window_files.cpp.
 #pragma once
 
 #include <QDialog>
