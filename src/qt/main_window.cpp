@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <QThread>
 #include <QTimer>
 
 #include "app_icon.h"
@@ -46,6 +45,12 @@ MainWindow::MainWindow(const char* driverLibrary, QWidget* parent)
     setAcceptDrops(true);
     m_rateTimer = new QTimer(this);
     connect(m_rateTimer, &QTimer::timeout, this, [this] { RefreshProgressText(true); });
+    // A box from a poll thread waits in the host for this thread's event loop.
+    m_host.SetBoxes([this](const std::string& text) { ShowMessageBoxNow(text); },
+                    [this] {
+                        QMetaObject::invokeMethod(
+                            this, [this] { m_host.ShowQueuedBoxes(); }, Qt::QueuedConnection);
+                    });
 }
 
 MainWindow::~MainWindow() {
@@ -172,22 +177,14 @@ void MainWindow::FileAccepted(const std::string& path, std::span<const std::uint
     m_host.FileChosen(path, image);
 }
 
-void MainWindow::ShowMessageBoxNow(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
-                    isVisible() ? this : nullptr);
+void MainWindow::ShowMessageBoxNow(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
+                    QString::fromUtf8(text), QMessageBox::Ok, isVisible() ? this : nullptr);
     box.exec();
 }
 
 void MainWindow::ShowMessageBox(const std::string& text) {
-    m_host.Session().Note("message box: " + text);
-    const QString shown = QString::fromUtf8(text);
-    if (QThread::currentThread() == thread()) {
-        ShowMessageBoxNow(shown);
-    } else {
-        // A poll thread never waits for the user.
-        QMetaObject::invokeMethod(
-            this, [this, shown] { ShowMessageBoxNow(shown); }, Qt::QueuedConnection);
-    }
+    m_host.ShowBox(text);
 }
 
 void MainWindow::PostToWindow(WindowMessage message) {

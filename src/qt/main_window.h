@@ -115,7 +115,7 @@ class MainWindow : public QDialog, public WindowSurface {
     void BuildControls();
     void InstallAboutEntry();
     void ShowLogContextMenu(const QPoint& position);
-    void ShowMessageBoxNow(const QString& text);
+    void ShowMessageBoxNow(const std::string& text);
     // The log control takes what was pushed since it last drew in one piece, once per turn
     // of the event loop: a pass that echoes 200 bytes lays the text out once, not 200 times.
     void QueueLogFlush();
