@@ -150,6 +150,7 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
         CUpgradeDlg& dlg;
         ~Detach() {
             dlg.OnEndDialog();
+            window.Host().ShowQueuedBoxes();  // shown by a poll thread after the last turn
             window.Attach(nullptr);
             window.SetClock(nullptr);
             window.chooser = nullptr;

@@ -10,7 +10,6 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "check_report.h"
@@ -140,14 +139,11 @@ int FlashOne(const Options& options) {
         }
     };
     ConsoleWindow window(report, &events);
-    const std::thread::id mainThread = std::this_thread::get_id();
     std::string lastError;
+    // On this thread only: the window's host brings a poll thread's message boxes here.
     const auto errors = [&](std::string_view text) {
-        // A message box may come from the poll thread, which must not touch the report.
-        if (std::this_thread::get_id() == mainThread) {
-            report.Finish();
-            lastError = Reason(text);
-        }
+        report.Finish();
+        lastError = Reason(text);
         Err(text);
     };
     FlashJob job{options.file, options.wait, nullptr, {}, options.timeout};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "sha256.h"
 #include "string_table.h"
@@ -15,6 +16,52 @@ bool FrontEndHost::Admit(WindowMessage message) {
 void FrontEndHost::Taken(WindowMessage message) {
     if (message == WindowMessage::PollDevice) {
         m_pollQueued = false;
+    }
+}
+
+void FrontEndHost::SetBoxes(std::function<void(const std::string&)> show,
+                            std::function<void()> wake) {
+    m_showBox = std::move(show);
+    m_wakeForBoxes = std::move(wake);
+}
+
+void FrontEndHost::ShowBox(const std::string& text) {
+    if (OnWindowThread()) {
+        ShowQueuedBoxes();
+        ShowBoxNow(text);
+        return;
+    }
+    bool first = false;
+    {
+        std::lock_guard lock(m_boxMutex);
+        first = m_queuedBoxes.empty();
+        m_queuedBoxes.push_back(text);
+    }
+    if (first && m_wakeForBoxes) {
+        m_wakeForBoxes();
+    }
+}
+
+void FrontEndHost::ShowQueuedBoxes() {
+    std::vector<std::string> boxes;
+    {
+        std::lock_guard lock(m_boxMutex);
+        boxes.swap(m_queuedBoxes);
+    }
+    for (const std::string& text : boxes) {
+        ShowBoxNow(text);
+    }
+}
+
+bool FrontEndHost::BoxesQueued() const {
+    std::lock_guard lock(m_boxMutex);
+    return !m_queuedBoxes.empty();
+}
+
+void FrontEndHost::ShowBoxNow(const std::string& text) {
+    m_session.Note("message box: " + text);
+    if (m_showBox) {
+        m_showBox(text);
     }
 }
 

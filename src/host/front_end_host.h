@@ -1,17 +1,20 @@
 // What every front end does around the dialog, written once and free of any toolkit:
-// poll passes coalesced, the three texts as the dialog last pushed them, the progress
-// figures and their clock, the quit question and its answer, and the session log with the
-// file that was sent. A front end draws what the
-// host decides.
+// poll passes coalesced, message boxes carried from any thread to the window's, the three
+// texts as the dialog last pushed them, the progress figures and their clock, the quit
+// question and its answer, and the session log with the file that was sent. A front end
+// draws what the host decides.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "progress_figures.h"
 #include "session_log.h"
@@ -37,6 +40,21 @@ class FrontEndHost {
     bool Admit(WindowMessage message);
     // The queued `message` is dispatched now: the next poll may be queued.
     void Taken(WindowMessage message);
+
+    // ---- Message boxes from any thread ----
+    // How the front end shows a box, on its window's thread and until the user answers it,
+    // and how another thread wakes the window's (a posted message there that calls
+    // ShowQueuedBoxes). Set before the dialog starts.
+    void SetBoxes(std::function<void(const std::string&)> show, std::function<void()> wake);
+    // A box the logic shows, from any thread. On the window's thread (the one that made
+    // the host) it is shown now, after any still queued; from another (a poll thread, which
+    // never waits for the user) it is queued, and the first box queued wakes the window's
+    // thread. Each box is noted in the session log as it is shown.
+    void ShowBox(const std::string& text);
+    // On the window's thread: shows the queued boxes in the order they came, one at a time.
+    void ShowQueuedBoxes();
+    bool BoxesQueued() const;
+    bool OnWindowThread() const { return std::this_thread::get_id() == m_windowThread; }
 
     // ---- The texts: the link line, the log and the transfer line ----
     // What a push changed, for the front end to draw.
@@ -87,7 +105,15 @@ class FrontEndHost {
     unsigned TakeWindowSlot() { return m_slot.Take(SessionLogFolder()); }
 
   private:
+    void ShowBoxNow(const std::string& text);
+
     std::atomic<bool> m_pollQueued{false};
+
+    const std::thread::id m_windowThread = std::this_thread::get_id();
+    std::function<void(const std::string&)> m_showBox;
+    std::function<void()> m_wakeForBoxes;
+    mutable std::mutex m_boxMutex;
+    std::vector<std::string> m_queuedBoxes;
 
     std::string m_connection;
     std::string m_log;

@@ -14,6 +14,19 @@ constexpr std::chrono::microseconds kHarnessWait{1000};
 
 }  // namespace
 
+HeadlessWindow::HeadlessWindow() {
+    m_host.SetBoxes(
+        [this](const std::string& text) {
+            if (messageBox) {
+                messageBox(text);
+            }
+        },
+        [this] {
+            { std::lock_guard lock(m_mutex); }  // not between the loop's look and its wait
+            m_posted.notify_one();
+        });
+}
+
 bool HeadlessWindow::RunUntil(const std::function<bool()>& done,
                               std::chrono::milliseconds timeout) {
     const Clock::time_point deadline = Now() + timeout;
@@ -49,14 +62,20 @@ bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
     WindowMessage message{};
     {
         std::unique_lock lock(m_mutex);
-        if (m_clock != nullptr && m_queue.empty()) {
+        const auto ready = [this] { return !m_queue.empty() || m_host.BoxesQueued(); };
+        if (m_clock != nullptr && !ready()) {
             lock.unlock();
             const auto left = std::chrono::duration_cast<std::chrono::microseconds>(wakeUp - Now());
             m_clock->Sleep(std::clamp(left, std::chrono::microseconds(0), kHarnessWait));
             return false;
         }
-        if (!m_posted.wait_until(lock, wakeUp, [this] { return !m_queue.empty(); })) {
+        if (!m_posted.wait_until(lock, wakeUp, ready)) {
             return false;
+        }
+        if (m_queue.empty()) {
+            lock.unlock();
+            m_host.ShowQueuedBoxes();  // boxes from other threads
+            return true;
         }
         message = m_queue.front();
         m_queue.pop_front();
@@ -104,9 +123,7 @@ void HeadlessWindow::SetProgressPos(std::uint32_t position) {
 }
 
 void HeadlessWindow::ShowMessageBox(const std::string& text) {
-    if (messageBox) {
-        messageBox(text);
-    }
+    m_host.ShowBox(text);
 }
 
 void HeadlessWindow::PostToWindow(WindowMessage message) {

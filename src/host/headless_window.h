@@ -23,6 +23,8 @@ class HeadlessWindow : public WindowSurface {
   public:
     using Clock = std::chrono::steady_clock;
 
+    HeadlessWindow();
+
     // The dialog whose handlers receive the posted messages and timer ticks.
     void Attach(CUpgradeDlg* dialog) { m_dialog = dialog; }
     const CUpgradeDlg* Dialog() const { return m_dialog; }
@@ -51,8 +53,8 @@ class HeadlessWindow : public WindowSurface {
     // The duties every front end shares: the progress figures, the session log.
     FrontEndHost& Host() { return m_host; }
 
-    // Hooks for the front end: the chooser's answer, message boxes, and a call after
-    // every change of what the controls show.
+    // Hooks for the front end: the chooser's answer, message boxes (on the loop's thread,
+    // whichever thread showed them), and a call after every change of what the controls show.
     std::function<std::optional<std::string>(const FileChooserRequest&)> chooser;
     std::function<void(const std::string&)> messageBox;
     std::function<void()> displayChanged;

@@ -1,5 +1,8 @@
 // The main window: the dialog's controls in Qt 6 Widgets, and the window surface
-// through which the upgrade logic drives them.
+// through which the upgrade logic drives them. Its life and messages are in
+// main_window.cpp, its controls and chrome in main_window_controls.cpp, what the logic
+// pushes drawn in main_window_drawing.cpp, the dropped or chosen file in
+// main_window_files.cpp.
 #pragma once
 
 #include <QDialog>
@@ -112,7 +115,7 @@ class MainWindow : public QDialog, public WindowSurface {
     void BuildControls();
     void InstallAboutEntry();
     void ShowLogContextMenu(const QPoint& position);
-    void ShowMessageBoxNow(const QString& text);
+    void ShowMessageBoxNow(const std::string& text);
     // The log control takes what was pushed since it last drew in one piece, once per turn
     // of the event loop: a pass that echoes 200 bytes lays the text out once, not 200 times.
     void QueueLogFlush();
@@ -140,11 +143,8 @@ class MainWindow : public QDialog, public WindowSurface {
     QToolButton* m_help = nullptr;
     std::map<TimerId, QTimer*> m_timers;
 
-    // The controls' texts as the logic sees them: 8-bit, CR LF line ends.
-    std::string m_connectionText;
-    std::string m_logText;
-    std::string m_transferText;
-    std::string m_logPending;  // pushed, not yet in the control
+    // The log pushed since the control last drew (the host keeps the whole text).
+    std::string m_logPending;
     bool m_logReplacePending = false;
     bool m_logScrollPending = false;
     bool m_logFlushQueued = false;
@@ -156,6 +156,9 @@ class MainWindow : public QDialog, public WindowSurface {
     QMessageBox* m_question = nullptr;  // the quit question while it is asked
     QTimer* m_rateTimer = nullptr;
 
+    // The duties every front end shares: the three texts as the logic last pushed them,
+    // posted polls coalesced, the progress figures and their clock, the quit question, the
+    // session log.
     FrontEndHost m_host;
     QString m_shownTransferLine;
     QString m_droppedFile;

@@ -50,7 +50,15 @@ bool IsFirmwareFile(const std::wstring& path) {
 Win32Window::Win32Window(std::wstring applicationName, const char* driverLibrary)
     : m_appName(std::move(applicationName)),
       m_profile(FromUtf8(text::kOrganisation), m_appName),
-      m_dlg(*this, driverLibrary) {}
+      m_dlg(*this, driverLibrary) {
+    // A box from a poll thread waits in the host for this thread's message loop.
+    m_host.SetBoxes([this](const std::string& text) { ShowMessageBoxNow(text); },
+                    [this] {
+                        if (const HWND target = m_postTarget.load(); target != nullptr) {
+                            PostMessageW(target, kMessageBoxMessage, 0, 0);
+                        }
+                    });
+}
 
 Win32Window::~Win32Window() {
     m_dlg.OnEndDialog();
@@ -109,17 +117,9 @@ bool Win32Window::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t 
         case kFlushMessage:
             FlushLog();
             return true;
-        case kMessageBoxMessage: {
-            std::vector<std::string> boxes;
-            {
-                std::lock_guard lock(m_boxMutex);
-                boxes.swap(m_boxes);
-            }
-            for (const std::string& text : boxes) {
-                ShowMessageBoxNow(text);
-            }
+        case kMessageBoxMessage:
+            m_host.ShowQueuedBoxes();
             return true;
-        }
         case WM_SYSCOMMAND:
             if (IsAboutCommand(static_cast<unsigned>(wParam))) {
                 RunAboutBox(m_hwnd);
@@ -353,18 +353,7 @@ void Win32Window::ShowMessageBoxNow(const std::string& text) {
 }
 
 void Win32Window::ShowMessageBox(const std::string& text) {
-    m_host.Session().Note("message box: " + text);
-    const HWND target = m_postTarget.load();
-    if (target == nullptr || GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId()) {
-        ShowMessageBoxNow(text);
-        return;
-    }
-    // A poll thread never waits for the user.
-    {
-        std::lock_guard lock(m_boxMutex);
-        m_boxes.push_back(text);
-    }
-    PostMessageW(target, kMessageBoxMessage, 0, 0);
+    m_host.ShowBox(text);
 }
 
 void Win32Window::PostToWindow(WindowMessage message) {

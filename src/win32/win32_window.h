@@ -4,9 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "dialog/upgrade_dlg.h"
 #include "dialog/window_surface.h"
@@ -93,8 +91,9 @@ class Win32Window final : public WindowSurface {
     HICON__* m_smallIcon = nullptr;
     RegistryProfile m_profile;
     TaskbarProgress m_taskbar;
-    // The duties every front end shares: posted polls coalesced, the progress figures and
-    // their clock, the quit question, the session log.
+    // The duties every front end shares: posted polls coalesced, boxes from other threads,
+    // the three texts, the progress figures and their clock, the quit question, the session
+    // log.
     FrontEndHost m_host;
 
     std::string m_logPending;
@@ -112,8 +111,6 @@ class Win32Window final : public WindowSurface {
     CueState m_cue = CueState::None;
 
     std::wstring m_droppedFile;
-    std::mutex m_boxMutex;
-    std::vector<std::string> m_boxes;  // posted by other threads, shown on the window's
     bool m_running = false;
     bool m_endedEarly = false;
     bool m_finished = false;

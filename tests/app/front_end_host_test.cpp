@@ -1,9 +1,12 @@
-// The duties every front end leaves to the host: polls coalesced, the texts, the progress
-// figures and their clock, the quit question.
+// The duties every front end leaves to the host: polls coalesced, boxes from any thread,
+// the texts, the progress figures and their clock, the quit question.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "host/front_end_host.h"
 #include "test_platform.h"
@@ -24,6 +27,36 @@ TEST(FrontEndHost, OnePollIsQueuedAtATimeAndOtherMessagesAlways) {
     EXPECT_FALSE(host.Admit(WindowMessage::PollDevice));
     host.Taken(WindowMessage::PollDevice);
     EXPECT_TRUE(host.Admit(WindowMessage::PollDevice));
+}
+
+// A box from another thread waits for the window's thread, which only the first box of a
+// batch wakes; there the boxes are shown in the order they came, and one shown on the
+// window's thread itself comes after those still waiting.
+TEST(FrontEndHost, BoxesFromAnotherThreadWaitForTheWindowsThreadInOrder) {
+    FrontEndHost host;
+    std::vector<std::pair<std::string, bool>> shown;  // text, on the window's thread
+    int wakes = 0;
+    host.SetBoxes([&](const std::string& text) { shown.emplace_back(text, host.OnWindowThread()); },
+                  [&] { ++wakes; });
+    std::thread([&host] {
+        EXPECT_FALSE(host.OnWindowThread());
+        host.ShowBox("first");
+        host.ShowBox("second");
+    }).join();
+    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(host.BoxesQueued());
+    EXPECT_EQ(wakes, 1);
+    host.ShowBox("third");
+    const std::vector<std::pair<std::string, bool>> expected{
+        {"first", true}, {"second", true}, {"third", true}};
+    EXPECT_EQ(shown, expected);
+    EXPECT_FALSE(host.BoxesQueued());
+    // The queue emptied: the next box from another thread wakes the window's thread again.
+    std::thread([&host] { host.ShowBox("fourth"); }).join();
+    EXPECT_EQ(wakes, 2);
+    host.ShowQueuedBoxes();
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(shown.back(), std::make_pair(std::string("fourth"), true));
 }
 
 TEST(FrontEndHost, KeepsTheTextsAndSaysWhatAPushChanged) {

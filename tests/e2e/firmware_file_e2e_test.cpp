@@ -254,21 +254,25 @@ class HeadlessProbe : public FrontEndProbe {
         };
     }
     int Choosers() const override { return m_choosers; }
-    void WhileNextBoxIsOpen(std::function<void(const std::string&)> whileOpen) override {
+    void WhileEachBoxIsOpen(std::function<void(const std::string&)> whileOpen) override {
         m_window.messageBox = [this, whileOpen](const std::string& text) {
-            if (!m_answered) {
+            if (!m_inBox) {
+                m_inBox = true;
                 whileOpen(text);  // the box is answered when this returns
-                m_answered = true;
+                m_inBox = false;
             }
+            ++m_answered;
         };
     }
-    bool BoxAnswered() const override { return m_answered; }
+    int BoxesAnswered() const override { return m_answered; }
+    WindowSurface& Surface() override { return m_window; }
 
   private:
     RecordingWindow& m_window;
     CUpgradeDlg& m_dlg;
     int m_choosers = 0;
-    bool m_answered = false;
+    bool m_inBox = false;
+    int m_answered = 0;
 };
 
 TEST_F(UpgradeTest, ARefusedFilesBoxIsAnsweredBeforeTheNextAnnouncementIsTaken) {
@@ -278,6 +282,13 @@ TEST_F(UpgradeTest, ARefusedFilesBoxIsAnsweredBeforeTheNextAnnouncementIsTaken) 
     }
     EXPECT_EQ(dlg->Outcome().state, TransferState::Completed);
     EXPECT_TRUE(window.Log().starts_with(std::string(kDeviceName) + "\r\n")) << window.Log();
+}
+
+TEST_F(UpgradeTest, BoxesFromAnotherThreadAreShownOnTheWindowsThread) {
+    HeadlessProbe probe(window, *dlg);
+    for (const std::string& fault : BoxesFromAnotherThread(probe)) {
+        ADD_FAILURE() << fault;
+    }
 }
 
 }  // namespace

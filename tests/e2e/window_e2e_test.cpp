@@ -219,6 +219,19 @@ class WindowUpgradeTest : public QObject {
         m_window = nullptr;
     }
 
+    void boxesFromAnotherThreadAreShownOnTheWindowsThread() {
+        MainWindow window;
+        QtProbe probe(window);
+        QVERIFY(window.Start());
+        for (const std::string& fault : kx::test::BoxesFromAnotherThread(probe)) {
+            QFAIL(fault.c_str());
+        }
+        // Noted in the session log as they were shown.
+        const QString session = ReadAll(QString::fromStdString(window.Session().Path()));
+        QVERIFY2(session.contains(QStringLiteral("note: message box: FT_Read is not valid!")),
+                 qPrintable(session));
+    }
+
     void aDroppedFileIsTakenAtTheNextAnnouncementWithoutTheChooser() {
         kxsim_set_speed(5);
         const std::vector<std::uint8_t> image = kx::test::TestImage(8 * 1024, 11);
@@ -352,10 +365,11 @@ class WindowUpgradeTest : public QObject {
         std::string LogShown() override { return m_window.LogView()->toPlainText().toStdString(); }
         void AnswerChoosers(std::vector<std::string> paths) override { m_paths = std::move(paths); }
         int Choosers() const override { return m_choosers; }
-        void WhileNextBoxIsOpen(std::function<void(const std::string&)> whileOpen) override {
+        void WhileEachBoxIsOpen(std::function<void(const std::string&)> whileOpen) override {
             m_whileOpen = std::move(whileOpen);
         }
-        bool BoxAnswered() const override { return m_answered; }
+        int BoxesAnswered() const override { return m_answered; }
+        kx::WindowSurface& Surface() override { return m_window; }
 
       private:
         void Look() {
@@ -375,10 +389,13 @@ class WindowUpgradeTest : public QObject {
                 }
                 auto* box = qobject_cast<QMessageBox*>(widget);
                 if (box != nullptr && box->objectName() != QStringLiteral("QuitQuestion") &&
-                    m_whileOpen && !m_answered && !m_inBox) {
-                    m_inBox = true;
-                    m_whileOpen(box->text().toStdString());
-                    m_answered = true;
+                    m_whileOpen && box != m_inBox) {
+                    if (m_inBox == nullptr) {
+                        m_inBox = box;
+                        m_whileOpen(box->text().toStdString());
+                        m_inBox = nullptr;
+                    }
+                    ++m_answered;
                     box->accept();
                 }
             }
@@ -390,8 +407,8 @@ class WindowUpgradeTest : public QObject {
         int m_choosers = 0;
         QPointer<QFileDialog> m_chooser;
         std::function<void(const std::string&)> m_whileOpen;
-        bool m_inBox = false;
-        bool m_answered = false;
+        QMessageBox* m_inBox = nullptr;  // the box whose `m_whileOpen` runs
+        int m_answered = 0;
     };
 
     QTemporaryDir m_folder;

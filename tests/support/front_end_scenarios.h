@@ -4,13 +4,17 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/driver_binding.h"
 #include "dialog/upgrade_dlg.h"
+#include "dialog/window_surface.h"
 #include "kxsim.h"
 #include "srecord_writer.h"
 
@@ -28,10 +32,12 @@ class FrontEndProbe {
     // Each chooser that opens is answered with the next of `paths`, as a user would.
     virtual void AnswerChoosers(std::vector<std::string> paths) = 0;
     virtual int Choosers() const = 0;
-    // `whileOpen` runs while the next message box is up, given its text; then the box is
-    // answered.
-    virtual void WhileNextBoxIsOpen(std::function<void(const std::string&)> whileOpen) = 0;
-    virtual bool BoxAnswered() const = 0;
+    // `whileOpen` runs while each message box is up, given its text; then the box is
+    // answered. A box that opens while `whileOpen` runs is answered without it.
+    virtual void WhileEachBoxIsOpen(std::function<void(const std::string&)> whileOpen) = 0;
+    virtual int BoxesAnswered() const = 0;
+    // The window surface the dialog drives, for what another thread asks of it.
+    virtual WindowSurface& Surface() = 0;
 };
 
 // The host has read every byte the dongle has put in its receive queue.
@@ -66,7 +72,10 @@ inline std::vector<std::string> RefusedFileThenGoodFile(FrontEndProbe& front,
     std::string shown, lineWithBox, logWithBox;
     int choosersWithBox = -1;
     bool heard = false;
-    front.WhileNextBoxIsOpen([&](const std::string& text) {
+    front.WhileEachBoxIsOpen([&](const std::string& text) {
+        if (!shown.empty()) {
+            return;
+        }
         shown = text;
         lineWithBox = front.TransferLine();
         // A whole announcement of another name, read by the host while the box is open.
@@ -77,7 +86,7 @@ inline std::vector<std::string> RefusedFileThenGoodFile(FrontEndProbe& front,
         choosersWithBox = front.Choosers();
         logWithBox = front.LogShown();
     });
-    if (!front.RunUntil([&front] { return front.BoxAnswered(); }, 20000)) {
+    if (!front.RunUntil([&front] { return front.BoxesAnswered() > 0; }, 20000)) {
         return {"no box was shown for the refused file"};
     }
     const std::string problem = ":2: ' ' is not a hexadecimal digit";
@@ -100,6 +109,53 @@ inline std::vector<std::string> RefusedFileThenGoodFile(FrontEndProbe& front,
     std::vector<std::uint8_t> flash(kxsim_flash(nullptr, 0));
     kxsim_flash(flash.data(), flash.size());
     expect(std::equal(image.begin(), image.end(), flash.begin()), "the flash differs");
+    return faults;
+}
+
+// Boxes the logic shows from another thread (a poll thread) wait for the window's thread
+// and are shown there, in the order they came; the thread that showed them goes on at once,
+// never waiting for the window or the user.
+inline std::vector<std::string> BoxesFromAnotherThread(FrontEndProbe& front) {
+    std::vector<std::string> faults;
+    const std::thread::id windowThread = std::this_thread::get_id();
+    const int answeredBefore = front.BoxesAnswered();
+    std::vector<std::string> shown;
+    bool elsewhere = false;
+    front.WhileEachBoxIsOpen([&](const std::string& text) {
+        shown.push_back(text);
+        elsewhere = elsewhere || std::this_thread::get_id() != windowThread;
+    });
+    const std::vector<std::string> boxes{"FT_Read is not valid!", "Error: Can't Find FT_Read"};
+    std::promise<void> returned;
+    std::thread poller([&front, &boxes, &returned] {
+        for (const std::string& text : boxes) {
+            front.Surface().ShowMessageBox(text);
+        }
+        returned.set_value();
+    });
+    // The window's loop does not run meanwhile: a thread that waited for it would hang here.
+    const bool wentOn =
+        returned.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    const bool shownEarly = !shown.empty();
+    const bool answered = front.RunUntil(
+        [&front, answeredBefore] { return front.BoxesAnswered() >= answeredBefore + 2; }, 30000);
+    poller.join();
+    if (!wentOn) {
+        faults.push_back("the thread that showed the boxes waited for the window");
+    }
+    if (shownEarly) {
+        faults.push_back("a box was shown before the window's loop ran");
+    }
+    if (!answered || shown != boxes) {
+        std::string seen;
+        for (const std::string& text : shown) {
+            seen += " [" + text + "]";
+        }
+        faults.push_back("the boxes shown:" + seen);
+    }
+    if (elsewhere) {
+        faults.push_back("a box was shown off the window's thread");
+    }
     return faults;
 }
 
