@@ -233,6 +233,7 @@ class CUpgradeDlg {
     ProgressControl m_progress;
     std::string m_strConnection;
     LogText m_strLog;
+    std::string m_pulledLog;  // the buffer UpdateData pulls the log into
     std::string m_strTransfer;
     platform::LibraryHandle m_hDriver = nullptr;
     FirmwareFile m_file;
