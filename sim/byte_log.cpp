@@ -22,7 +22,7 @@ std::size_t WriteLog::CopyPacket(std::size_t index, unsigned char* buf, std::siz
 }
 
 std::optional<std::uint8_t> WriteLog::ByteAt(std::uint64_t position) const {
-    if (position < m_first || position - m_first >= m_bytes.size()) {
+    if (!Holds(position)) {
         return std::nullopt;
     }
     return m_bytes[static_cast<std::size_t>(position - m_first)];
@@ -34,15 +34,15 @@ void WriteLog::Clear() {
     m_packets.clear();
 }
 
-void ReceivedLog::Add(std::uint8_t byte, std::optional<std::uint64_t> position,
-                      const WriteLog& written) {
+void ReceivedLog::Begin(std::uint8_t byte, std::optional<std::uint64_t> same,
+                        const WriteLog& written) {
     ++m_size;
-    if (position && written.ByteAt(*position) == byte) {
+    if (same && written.Holds(*same)) {
         if (!m_runs.empty() && !m_runs.back().literal &&
-            m_runs.back().from + m_runs.back().count == *position) {
+            m_runs.back().from + m_runs.back().count == *same) {
             ++m_runs.back().count;
         } else {
-            m_runs.push_back(Run{*position, 1, false});
+            m_runs.push_back(Run{*same, 1, false});
         }
         return;
     }

@@ -33,6 +33,9 @@ class WriteLog {
     std::size_t CopyPacket(std::size_t index, unsigned char* buf, std::size_t cap) const;
     // The byte written at `position`, while the log keeps it.
     std::optional<std::uint8_t> ByteAt(std::uint64_t position) const;
+    bool Holds(std::uint64_t position) const {
+        return position >= m_first && position - m_first < m_bytes.size();
+    }
     void Clear();
 
   private:
@@ -43,13 +46,23 @@ class WriteLog {
 
 class ReceivedLog {
   public:
-    // `byte` arrived, framed from the byte written at `position` (none: not from a write).
-    void Add(std::uint8_t byte, std::optional<std::uint64_t> position, const WriteLog& written);
+    // `byte` arrived: the byte written at `same` unchanged, or (none) a byte of its own.
+    void Add(std::uint8_t byte, std::optional<std::uint64_t> same, const WriteLog& written) {
+        if (same && !m_runs.empty() && !m_runs.back().literal &&
+            m_runs.back().from + m_runs.back().count == *same && written.Holds(*same)) {
+            ++m_runs.back().count;  // the usual case, once per byte: the run goes on
+            ++m_size;
+            return;
+        }
+        Begin(byte, same, written);
+    }
     // Copies at most `cap` bytes to `buf`; returns how many were received.
     std::size_t Copy(const WriteLog& written, unsigned char* buf, std::size_t cap) const;
     void Clear();
 
   private:
+    void Begin(std::uint8_t byte, std::optional<std::uint64_t> same, const WriteLog& written);
+
     struct Run {
         std::uint64_t from = 0;  // a written position, or an index into m_literals
         std::uint64_t count = 0;

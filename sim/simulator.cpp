@@ -240,7 +240,9 @@ void Simulator::Advance(Nanos target) {
 void Simulator::HostByteArrived() {
     const SerialLine::Frame frame = m_hostLine.PopArrived();
     const std::uint8_t received = Receive(frame.byte, frame.link, m_deviceLink);
-    m_deviceReceived.Add(received, frame.written, m_written);
+    // A byte that arrived as it was written is kept as its place in the write log.
+    m_deviceReceived.Add(received, received == frame.byte ? frame.written : std::nullopt,
+                         m_written);
     m_boot.OnByte(received, m_now);
     if (m_unplugAfterBytes > 0 && --m_unplugAfterBytes == 0) {
         ScheduledUnplug();
