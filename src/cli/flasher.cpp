@@ -143,7 +143,6 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
         dlg.SetPollStarter(job.pollStarter);
     }
     window.Attach(&dlg);
-    window.sentImage = [&dlg] { return dlg.FileImage(); };
     // The device closed, the poll threads stopped and the hooks gone before this returns.
     struct Detach {
         ConsoleWindow& window;
@@ -155,7 +154,6 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
             window.SetClock(nullptr);
             window.chooser = nullptr;
             window.messageBox = nullptr;
-            window.sentImage = nullptr;
         }
     } detach{window, dlg};
 

@@ -94,8 +94,10 @@ class FrontEndHost {
     void OpenSession();
     SessionLog& Session() { return m_session; }
     const SessionLog& Session() const { return m_session; }
-    // The file the dongle is about to get: named with its size and SHA-256.
+    // The file the dongle is about to get: named with its size and SHA-256. The digest is
+    // kept for whatever else names those bytes (one pass over the file per transfer).
     void FileChosen(const std::string& path, std::span<const std::uint8_t> image);
+    const std::string& ChosenDigest() const { return m_chosenDigest; }
     // The window ends: by EXIT, or by the close box, Esc or a failed start.
     void Ended(bool byExit);
 
@@ -118,6 +120,7 @@ class FrontEndHost {
     std::string m_connection;
     std::string m_log;
     std::string m_transfer;
+    std::string m_chosenDigest;  // SHA-256 of the bytes last chosen to send, in hex
 
     std::uint32_t m_maximum = 0;
     std::uint32_t m_position = 0;
