@@ -11,15 +11,17 @@ std::string LinkName(const LinkSettings& link) {
     return std::to_string(link.wordLength) + parity + std::to_string(link.stopBits);
 }
 
-bool WritePacketsFile(const std::string& path, const std::vector<WrittenPacket>& packets) {
+bool WritePacketsFile(const std::string& path, const WriteLog& packets) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    for (std::size_t i = 0; i < packets.size(); ++i) {
-        const WrittenPacket& packet = packets[i];
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < packets.PacketCount(); ++i) {
+        const WriteLog::Packet& packet = packets.PacketAt(i);
+        bytes.resize(packet.size);
+        packets.CopyPacket(i, bytes.data(), bytes.size());
         char baud[32];
         std::snprintf(baud, sizeof baud, "%.0f", packet.link.baud);
-        file << i << ' ' << baud << ' ' << LinkName(packet.link) << ' ' << packet.bytes.size()
-             << ' ';
-        for (std::uint8_t byte : packet.bytes) {
+        file << i << ' ' << baud << ' ' << LinkName(packet.link) << ' ' << packet.size << ' ';
+        for (std::uint8_t byte : bytes) {
             if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
                 file << static_cast<char>(byte);
             } else {

@@ -5,22 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "byte_log.h"
 #include "link.h"
 
 namespace kxsim {
-
-// What one FT_Write handed over, with the host link in force.
-struct WrittenPacket {
-    std::vector<std::uint8_t> bytes;
-    LinkSettings link;
-};
 
 // "8N1", "7E2", ...
 std::string LinkName(const LinkSettings& link);
 
 // One line per packet: index, baud, link, length, then the bytes with everything outside
 // printable ASCII (and the backslash) written as \xHH.
-bool WritePacketsFile(const std::string& path, const std::vector<WrittenPacket>& packets);
+bool WritePacketsFile(const std::string& path, const WriteLog& packets);
 // The flash image, raw, from its base address.
 bool WriteFlashFile(const std::string& path, const std::vector<std::uint8_t>& flash);
 

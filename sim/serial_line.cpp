@@ -5,8 +5,9 @@
 
 namespace kxsim {
 
-void SerialLine::Push(std::uint8_t byte, const LinkSettings& link, Nanos now) {
-    m_queue.push_back(Pending{Frame{byte, link}, now});
+void SerialLine::Push(std::uint8_t byte, const LinkSettings& link, Nanos now,
+                      std::optional<std::uint64_t> written) {
+    m_queue.push_back(Pending{Frame{byte, link, written}, now});
     if (m_queue.size() == 1 && !m_stalled) {
         StartHead(now);
     }

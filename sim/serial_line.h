@@ -17,12 +17,14 @@ class SerialLine {
   public:
     struct Frame {
         std::uint8_t byte = 0;
-        LinkSettings link;  // the sender's settings it was framed with
+        LinkSettings link;                     // the sender's settings it was framed with
+        std::optional<std::uint64_t> written;  // the host's write log position, if from there
     };
 
     explicit SerialLine(const TimeScale& scale) : m_scale(scale) {}
 
-    void Push(std::uint8_t byte, const LinkSettings& link, Nanos now);
+    void Push(std::uint8_t byte, const LinkSettings& link, Nanos now,
+              std::optional<std::uint64_t> written = std::nullopt);
     // Bytes not yet on the wire will go out with `link` (the frame on the wire keeps its own).
     void Retune(const LinkSettings& link);
     // When the frame on the wire has fully left; none while the queue is empty or stalled.

@@ -240,7 +240,9 @@ void Simulator::Advance(Nanos target) {
 void Simulator::HostByteArrived() {
     const SerialLine::Frame frame = m_hostLine.PopArrived();
     const std::uint8_t received = Receive(frame.byte, frame.link, m_deviceLink);
-    m_deviceReceived.push_back(received);
+    // A byte that arrived as it was written is kept as its place in the write log.
+    m_deviceReceived.Add(received, received == frame.byte ? frame.written : std::nullopt,
+                         m_written);
     m_boot.OnByte(received, m_now);
     if (m_unplugAfterBytes > 0 && --m_unplugAfterBytes == 0) {
         ScheduledUnplug();
@@ -439,10 +441,10 @@ void Simulator::ResetState() {
     m_readIoErrorNext = false;
     m_chipWake.reset();
     m_chipWakeStale = true;
-    m_packets.clear();
+    m_written.Clear();  // with the received log, which refers to it
     m_configCalls.clear();
     m_calls.fill(0);
-    m_deviceReceived.clear();
+    m_deviceReceived.Clear();
     m_deviceSent.clear();
     PlugNow();
     m_changed.notify_all();
@@ -464,7 +466,7 @@ bool Simulator::WriteDumps() const {
     bool written = true;
     if (!m_settings.dumpPackets.empty()) {
         written =
-            WritePacketsFile(DumpPath(m_settings.dumpPackets, m_settings.serial), m_packets) &&
+            WritePacketsFile(DumpPath(m_settings.dumpPackets, m_settings.serial), m_written) &&
             written;
     }
     if (!m_settings.dumpFlash.empty()) {

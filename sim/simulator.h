@@ -229,10 +229,10 @@ class Simulator final : private BootloaderUart {
     bool m_readIoErrorNext = false;
 
     // Records.
-    std::vector<WrittenPacket> m_packets;
+    WriteLog m_written;  // what the host wrote, packet by packet
     std::vector<ConfigCall> m_configCalls;
     std::array<unsigned long, KXSIM_FT_ENTRY_COUNT> m_calls{};
-    std::vector<std::uint8_t> m_deviceReceived;
+    ReceivedLog m_deviceReceived;
     std::vector<std::uint8_t> m_deviceSent;
 };
 

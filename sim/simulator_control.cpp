@@ -199,19 +199,19 @@ double Simulator::ChipWakeMs() {
 
 std::size_t Simulator::PacketCount() {
     std::unique_lock lock = Lock();
-    return m_packets.size();
+    return m_written.PacketCount();
 }
 
 std::size_t Simulator::CopyPacket(std::size_t index, unsigned char* buf, std::size_t cap,
                                   kxsim_link* link) {
     std::unique_lock lock = Lock();
-    if (index >= m_packets.size()) {
+    if (index >= m_written.PacketCount()) {
         return 0;
     }
     if (link != nullptr) {
-        *link = ToC(m_packets[index].link);
+        *link = ToC(m_written.PacketAt(index).link);
     }
-    return CopyOut(m_packets[index].bytes, buf, cap);
+    return m_written.CopyPacket(index, buf, cap);
 }
 
 std::size_t Simulator::CopyFlash(unsigned char* buf, std::size_t cap) {
@@ -262,7 +262,7 @@ unsigned long Simulator::CallCount(int entry) {
 
 std::size_t Simulator::CopyDeviceReceived(unsigned char* buf, std::size_t cap) {
     std::unique_lock lock = Lock();
-    return CopyOut(m_deviceReceived, buf, cap);
+    return m_deviceReceived.Copy(m_written, buf, cap);
 }
 
 std::size_t Simulator::CopyDeviceSent(unsigned char* buf, std::size_t cap) {

@@ -37,9 +37,9 @@ FT_STATUS Simulator::Write(FT_HANDLE handle, const void* buffer, DWORD count, DW
         return status;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    m_packets.push_back(WrittenPacket{std::vector<std::uint8_t>(bytes, bytes + count), m_hostLink});
+    const std::uint64_t start = m_written.Add(bytes, count, m_hostLink);
     for (DWORD i = 0; i < count; ++i) {
-        m_hostLine.Push(bytes[i], m_hostLink, m_now);
+        m_hostLine.Push(bytes[i], m_hostLink, m_now, start + i);
     }
     if (m_stallAtWrite > 0 && --m_stallAtWrite == 0) {
         m_hostLine.Stall(true, m_now);  // this write's bytes stay in the host's queue

@@ -25,10 +25,14 @@ void ConsoleWindow::PushTexts(std::string_view connection, const LogUpdate& log,
             Dialog() != nullptr ? Dialog()->Outcome().state : TransferState::Idle;
         m_report.TransferChanged(transfer, state);
         if (m_events != nullptr) {
-            m_events->TransferChanged(state,
-                                      sentImage ? sentImage() : std::span<const std::uint8_t>());
+            m_events->TransferChanged(state, Host().ChosenDigest(), m_sentSize);
         }
     }
+}
+
+void ConsoleWindow::FileAccepted(const std::string& path, std::span<const std::uint8_t> image) {
+    HeadlessWindow::FileAccepted(path, image);
+    m_sentSize = image.size();
 }
 
 void ConsoleWindow::SetProgressRange(std::uint32_t maximum) {

@@ -24,13 +24,15 @@ class ConsoleWindow : public HeadlessWindow {
     // Another dongle in the lost one's place: the events end the one that left.
     void DongleReplaced() override;
 
-    // The bytes the running transfer sends from, for the started event's digest.
-    std::function<std::span<const std::uint8_t>()> sentImage;
+    // The file passed its check: the digest the session note took of the bytes the transfer
+    // sends from is the one the events and the record name (the file is hashed once).
+    void FileAccepted(const std::string& path, std::span<const std::uint8_t> image) override;
 
   private:
     ConsoleReport& m_report;
     DongleEvents* m_events;  // --json: the changes as events too
     unsigned m_restarts = 0;
+    std::uint64_t m_sentSize = 0;  // of the file accepted last
 };
 
 }  // namespace kx::cli

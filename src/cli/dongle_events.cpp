@@ -4,7 +4,6 @@
 #include <ctime>
 #include <utility>
 
-#include "sha256.h"
 #include "string_table.h"
 
 namespace kx::cli {
@@ -87,14 +86,14 @@ void DongleEvents::Announced(std::string_view name) {
     Emit(Event("announced").Set("name", name));
 }
 
-void DongleEvents::TransferChanged(TransferState state, std::span<const std::uint8_t> image) {
+void DongleEvents::TransferChanged(TransferState state, std::string_view sha256,
+                                   std::uint64_t size) {
     if (state != TransferState::InProgress || m_transferring) {
         return;
     }
     m_transferring = true;
-    // The digest of the very bytes the transfer sends, not of another read of the file.
-    m_sha256 = Sha256Hex(image);
-    m_total = static_cast<std::uint32_t>(image.size());
+    m_sha256 = sha256;
+    m_total = static_cast<std::uint32_t>(size);
     EmitStarted();
 }
 

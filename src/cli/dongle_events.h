@@ -56,9 +56,9 @@ class DongleEvents {
     DongleEvents(Sink out, DongleIdentity dongle, std::string file);
 
     // What the window shows, as it changes; the transfer's state as the dialog reports it.
-    // `image` is what the transfer sends from.
+    // `sha256` (hex) and `size` are those of the bytes the transfer sends from.
     void ConnectionChanged(std::string_view text);
-    void TransferChanged(TransferState state, std::span<const std::uint8_t> image);
+    void TransferChanged(TransferState state, std::string_view sha256, std::uint64_t size);
     void ProgressMoved(std::uint32_t position, Clock::time_point now);
     void Announced(std::string_view name);
     // The transfer started over from its first record (`count` times so far).

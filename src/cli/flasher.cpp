@@ -143,7 +143,6 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
     if (job.pollStarter) {
         dlg.SetPollStarter(job.pollStarter);
     }
-    window.sentImage = [&dlg] { return dlg.FileImage(); };
     // The device closed, the poll threads stopped and the hooks gone before this returns.
     struct Detach {
         ConsoleWindow& window;
@@ -153,7 +152,6 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
             window.SetClock(nullptr);
             window.chooser = nullptr;
             window.messageBox = nullptr;
-            window.sentImage = nullptr;
         }
     } detach{window};
 

@@ -27,7 +27,6 @@
 #include "fleet.h"
 #include "json_line.h"
 #include "options.h"
-#include "sha256.h"
 #include "string_table.h"
 
 namespace {

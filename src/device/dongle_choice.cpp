@@ -21,12 +21,12 @@ DongleChoice g_choice;
 std::mutex g_openedMutex;
 std::optional<ListedDongle> g_opened;
 
-FT_STATUS ListString(std::uintptr_t index, DWORD flags, std::string& out) {
-    char text[kListStringSize + 1] = {};
+// A string field of entry `index`, in `text` (kListStringSize + 1 chars), ended by a NUL.
+FT_STATUS ListString(std::uintptr_t index, DWORD flags, char* text) {
+    std::memset(text, 0, kListStringSize + 1);
     const FT_STATUS status =
         DrvListDevices(reinterpret_cast<PVOID>(index), text, kListByIndex | flags);
     text[kListStringSize] = '\0';
-    out = text;
     return status;
 }
 
@@ -91,26 +91,27 @@ std::optional<ListedDongle> OpenedDongle() {
 namespace {
 
 // One reading of the list: the count, then each entry's fields by index.
-std::vector<ListedDongle> ReadListOnce(const std::string& description, FT_STATUS& status) {
+// The fields are read into buffers on the stack: a connection attempt reads the list twice
+// and allocates only for the dongles it keeps.
+std::vector<ListedDongle> ReadListOnce(std::string_view description, FT_STATUS& status) {
     std::vector<ListedDongle> dongles;
     DWORD count = 0;
     FT_STATUS result = DrvListDevices(&count, nullptr, kListNumberOnly);
     for (std::uintptr_t i = 0; result == FT_OK && i < count; ++i) {
-        std::string listedDescription;
-        ListedDongle dongle;
+        char listedDescription[kListStringSize + 1];
+        char serial[kListStringSize + 1];
         DWORD location = 0;
         // A device that goes between the count and its entry ends the list early.
         result = ListString(i, FT_OPEN_BY_DESCRIPTION, listedDescription);
         if (result == FT_OK) {
-            result = ListString(i, FT_OPEN_BY_SERIAL_NUMBER, dongle.serial);
+            result = ListString(i, FT_OPEN_BY_SERIAL_NUMBER, serial);
         }
         if (result == FT_OK) {
             result = DrvListDevices(reinterpret_cast<PVOID>(i), &location,
                                     kListByIndex | FT_OPEN_BY_LOCATION);
         }
-        if (result == FT_OK && listedDescription == description) {
-            dongle.location = location;
-            dongles.push_back(std::move(dongle));
+        if (result == FT_OK && description == listedDescription) {
+            dongles.push_back(ListedDongle{serial, location});
         }
     }
     if (result == FT_DEVICE_NOT_FOUND && !dongles.empty()) {
@@ -134,7 +135,7 @@ bool SameList(const std::vector<ListedDongle>& a, const std::vector<ListedDongle
 // name the wrong dongle), or a dongle could be missed (and a station flash it again). So
 // the list is read until two readings in a row agree; a bus that never settles gets its
 // last reading.
-std::vector<ListedDongle> ListDongles(const std::string& description, FT_STATUS* status) {
+std::vector<ListedDongle> ListDongles(std::string_view description, FT_STATUS* status) {
     constexpr int kReadings = 5;
     FT_STATUS result = FT_OK;
     std::vector<ListedDongle> dongles = ReadListOnce(description, result);

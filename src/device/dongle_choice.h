@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "d2xx_api.h"
@@ -42,7 +43,7 @@ std::optional<ListedDongle> OpenedDongle();
 // The connected devices that carry `description`, in the driver's order. Empty when the
 // driver lists none or cannot list (its status in `status` when given). Read until two
 // readings in a row agree, so that a dongle coming or going meanwhile mixes no entries.
-std::vector<ListedDongle> ListDongles(const std::string& description, FT_STATUS* status = nullptr);
+std::vector<ListedDongle> ListDongles(std::string_view description, FT_STATUS* status = nullptr);
 
 // "0x0000011A"-style location ids are read as hex with 0x, otherwise as decimal.
 std::optional<std::uint32_t> ParseLocation(const std::string& text);

@@ -21,9 +21,10 @@ class LogText {
         m_text.clear();
         m_controlStale = true;
     }
-    // The text as the control holds it, fetched from the control.
-    void AssignFromControl(std::string text) {
-        m_text = std::move(text);
+    // The text as the control holds it, fetched from the control into `text`, which is
+    // given back holding the text before (its buffer for the next fetch).
+    void AssignFromControl(std::string& text) {
+        m_text.swap(text);
         m_shown = m_text.size();
         m_controlStale = false;
     }

@@ -3,7 +3,6 @@
 
 #include "device/driver_binding.h"
 #include "dialog/upgrade_dlg.h"
-#include "firmware_check.h"
 #include "string_table.h"
 
 namespace kx {
@@ -21,13 +20,24 @@ std::string FileNameOf(const std::string& path) {
 // The dongle erases its flash when it takes the switch record: a file that cannot be read
 // or checked whole is refused before anything of it is written, with its first problem.
 // The file is closed again and the window stays as it was, EXIT enabled.
-bool CUpgradeDlg::RefuseFile(const std::string& path) {
+bool CUpgradeDlg::AcceptFile(const std::string& path) {
+    if (m_heldImage != nullptr && path == m_heldPath) {
+        m_file.OpenImage(m_heldImage->Bytes());
+        return !RefuseFile(path, m_heldImage->Check());
+    }
+    ImageCheck check;
+    if (m_file.Open(path)) {
+        check = CheckImage(m_file.Image());
+    }
+    return !RefuseFile(path, check);
+}
+
+bool CUpgradeDlg::RefuseFile(const std::string& path, const ImageCheck& check) {
     std::string refusal;
     m_fileRefusal.clear();
     if (!m_file.IsOpen()) {
         refusal = path + ": " + m_file.Problem();
     } else {
-        const ImageCheck check = CheckImage(m_file.Image());
         if (check.Sendable()) {
             return false;
         }
@@ -74,8 +84,7 @@ long CUpgradeDlg::OnStartTransfer(UINT /*wParam*/, long /*lParam*/) {
     if (!path) {
         return 0;
     }
-    m_file.Open(*path);
-    if (RefuseFile(*path)) {
+    if (!AcceptFile(*path)) {
         return 0;
     }
     m_window.FileAccepted(*path, m_file.Image());

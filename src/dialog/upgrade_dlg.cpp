@@ -70,9 +70,10 @@ void CUpgradeDlg::LoadDriver() {
 
 void CUpgradeDlg::UpdateData(bool saveAndValidate) {
     if (saveAndValidate) {
-        std::string log;
-        m_window.PullTexts(m_strConnection, log, m_strTransfer);
-        m_strLog.AssignFromControl(std::move(log));
+        // Pulled into the buffer the text before the last pull left: no allocation for
+        // a log that does not outgrow it.
+        m_window.PullTexts(m_strConnection, m_pulledLog, m_strTransfer);
+        m_strLog.AssignFromControl(m_pulledLog);
     } else {
         m_window.PushTexts(m_strConnection, m_strLog.TakeUpdate(), m_strTransfer);
     }

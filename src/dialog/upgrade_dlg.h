@@ -14,6 +14,7 @@
 #include "device/host_clock.h"
 #include "device/link_profile.h"
 #include "dialog/poll_thread.h"
+#include "firmware_check.h"
 #include "firmware_file.h"
 #include "log_text.h"
 #include "packet_builder.h"
@@ -104,6 +105,13 @@ class CUpgradeDlg {
     void SetRecoveryTiming(const RecoveryTiming& timing) { m_recoveryTiming = timing; }
     void SetClock(HostClock& clock) { m_clock = &clock; }
     void SetPollStarter(std::function<void()> starter) { m_pollStarter = std::move(starter); }
+    // A file chosen under `path` is taken from `image`, with the check found in it, instead
+    // of being read from disk and checked again; the image must outlive the dialog's use
+    // of it. Everything after the read and the check is as for a file on disk.
+    void SetHeldFile(std::string path, const CheckedImage& image) {
+        m_heldPath = std::move(path);
+        m_heldImage = &image;
+    }
 
     // State, read by the front ends and tests.
     const std::string& ConnectionText() const { return m_strConnection; }
@@ -175,7 +183,10 @@ class CUpgradeDlg {
     void AbortTransfer(AbortCause cause, std::string_view text);
     // The transfer has ended: the link back at the command rate, the file closed, EXIT on.
     void ReturnToCommandLink();
-    bool RefuseFile(const std::string& path);
+    // Reads the chosen file (or takes the held one) and checks it; false, with the reason
+    // shown, when it is not to be sent.
+    bool AcceptFile(const std::string& path);
+    bool RefuseFile(const std::string& path, const ImageCheck& check);
     bool InterpretReply(std::uint8_t b);
     // Before the link leaves the command rate: false when the dongle refused a record.
     bool TakeCommandStageRefusal();
@@ -235,9 +246,12 @@ class CUpgradeDlg {
     ProgressControl m_progress;
     std::string m_strConnection;
     LogText m_strLog;
+    std::string m_pulledLog;  // the buffer UpdateData pulls the log into
     std::string m_strTransfer;
     platform::LibraryHandle m_hDriver = nullptr;
     FirmwareFile m_file;
+    std::string m_heldPath;
+    const CheckedImage* m_heldImage = nullptr;
     std::string m_fileRefusal;
     std::uint32_t m_fileLength = 0;
     std::uint32_t m_bytesSent = 0;

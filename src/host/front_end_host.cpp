@@ -241,8 +241,9 @@ void FrontEndHost::OpenSession() {
 }
 
 void FrontEndHost::FileChosen(const std::string& path, std::span<const std::uint8_t> image) {
+    m_chosenDigest = Sha256Hex(image);
     m_session.Note("file: " + path + " (" + std::to_string(image.size()) + " bytes, SHA-256 " +
-                   Sha256Hex(image) + ")");
+                   m_chosenDigest + ")");
 }
 
 }  // namespace kx

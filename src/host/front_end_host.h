@@ -138,8 +138,10 @@ class FrontEndHost {
     // ---- The session log (opened by Start) ----
     SessionLog& Session() { return m_session; }
     const SessionLog& Session() const { return m_session; }
-    // The file the dongle is about to get: named with its size and SHA-256.
+    // The file the dongle is about to get: named with its size and SHA-256. The digest is
+    // kept for whatever else names those bytes (one pass over the file per transfer).
     void FileChosen(const std::string& path, std::span<const std::uint8_t> image);
+    const std::string& ChosenDigest() const { return m_chosenDigest; }
 
     // ---- Where the window opens ----
     // Which of the windows open at once this one is (0 for the first), held until the
@@ -166,6 +168,7 @@ class FrontEndHost {
     std::string m_connection;
     std::string m_log;
     std::string m_transfer;
+    std::string m_chosenDigest;  // SHA-256 of the bytes last chosen to send, in hex
 
     std::uint32_t m_maximum = 0;
     std::uint32_t m_position = 0;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kx {
@@ -44,5 +45,20 @@ struct ImageCheck {
 };
 
 ImageCheck CheckImage(std::span<const std::uint8_t> image);
+
+// An image held in memory together with what CheckImage found in exactly these bytes: a
+// harness that sends one image many times reads and checks it once.
+class CheckedImage {
+  public:
+    explicit CheckedImage(std::vector<std::uint8_t> bytes)
+        : m_bytes(std::move(bytes)), m_check(CheckImage(m_bytes)) {}
+
+    std::span<const std::uint8_t> Bytes() const { return m_bytes; }
+    const ImageCheck& Check() const { return m_check; }
+
+  private:
+    std::vector<std::uint8_t> m_bytes;
+    ImageCheck m_check;
+};
 
 }  // namespace kx

@@ -187,11 +187,24 @@ bool FirmwareFile::Open(const std::string& utf8Path) {
     return true;
 }
 
-void FirmwareFile::Close() {
+bool FirmwareFile::OpenImage(std::span<const std::uint8_t> image) {
     if (IsOpen()) {
+        m_problem = "another firmware file is open";
+        return false;
+    }
+    m_image.assign(image.begin(), image.end());
+    m_inMemory = true;
+    m_pos = 0;
+    m_problem.clear();
+    return true;
+}
+
+void FirmwareFile::Close() {
+    if (m_handle != kNoHandle) {
         CloseRaw(m_handle);
         m_handle = kNoHandle;
     }
+    m_inMemory = false;
     m_image.clear();
     m_image.shrink_to_fit();
     m_pos = 0;

@@ -27,7 +27,11 @@ class FirmwareFile : public ByteSource {
     // reason in Problem(), if it cannot be opened, a writer holds it, it cannot be read or
     // is too large, or this object already holds an open file; nothing changes then.
     bool Open(const std::string& utf8Path);
-    bool IsOpen() const { return m_handle != kNoHandle; }
+    // Takes a copy of an image already read (held in memory by a harness that sends it
+    // many times) as if it were the file: positioned at its start, no file held open.
+    // False, as Open, if this object already holds an open file.
+    bool OpenImage(std::span<const std::uint8_t> image);
+    bool IsOpen() const { return m_handle != kNoHandle || m_inMemory; }
     void Close();
     // Why the last Open failed, in words for the user.
     const std::string& Problem() const { return m_problem; }
@@ -52,6 +56,7 @@ class FirmwareFile : public ByteSource {
     static constexpr std::intptr_t kNoHandle = -1;
 
     std::intptr_t m_handle = kNoHandle;  // a descriptor, or a Windows HANDLE
+    bool m_inMemory = false;             // opened by OpenImage
     std::vector<std::uint8_t> m_image;
     std::size_t m_pos = 0;
     std::string m_problem;

@@ -7,6 +7,7 @@
 
 #include "dialog/upgrade_dlg.h"
 #include "fake_driver.h"
+#include "firmware_check.h"
 #include "recording_window.h"
 #include "srecord_writer.h"
 #include "test_platform.h"
@@ -119,6 +120,40 @@ TEST_F(PollPassTest, TheFirstStageSendsWheneverTheTransmitQueueRunsLowTheSecondO
     Fake().rx = {0xA9};
     dlg.OnPollDevice(0, 0);
     EXPECT_EQ(Fake().writes.size(), before + 2);
+}
+
+// A file held in memory with its check (SetHeldFile) is taken for the path the chooser
+// gives, with no file of that name on disk: an image its check refused is refused with the
+// check's first finding and nothing written; a sendable one goes out from its first record.
+TEST_F(PollPassTest, AHeldFileIsTakenFromMemoryWithTheCheckFoundInIt) {
+    const std::string file = FirmwareFile(TestImage(4096), 0x08000000, "KX-DONGLE-2");
+    const std::string cutShort = file.substr(0, file.rfind("S7"));
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "kx-no-such-file.s19").string();
+    ASSERT_FALSE(std::filesystem::exists(path));
+    window.chooser = [&](const FileChooserRequest&) { return path; };
+
+    const CheckedImage refused(std::vector<std::uint8_t>(cutShort.begin(), cutShort.end()));
+    ASSERT_FALSE(refused.Check().Sendable());
+    dlg.SetHeldFile(path, refused);
+    dlg.OnStartTransfer(0, 0);
+    EXPECT_FALSE(dlg.Transferring());
+    EXPECT_EQ(
+        dlg.FileRefusal().rfind(path + ":" + std::to_string(refused.Check().findings[0].line) +
+                                    ": no termination record",
+                                0),
+        0u)
+        << dlg.FileRefusal();
+    EXPECT_TRUE(Fake().writes.empty());
+
+    const CheckedImage held(std::vector<std::uint8_t>(file.begin(), file.end()));
+    dlg.SetHeldFile(path, held);
+    StartTransfer();
+    EXPECT_TRUE(dlg.FileRefusal().empty());
+    EXPECT_EQ(std::string(dlg.FileImage().begin(), dlg.FileImage().end()), file);
+    EXPECT_EQ(dlg.FileLength(), file.size());
+    ASSERT_EQ(Fake().writes.size(), 1u);
+    EXPECT_EQ(Fake().writes[0], file.substr(0, file.find("\r\n")));
 }
 
 TEST_F(PollPassTest, ATransmitQueueThatStopsDrainingIsTakenForALostDevice) {

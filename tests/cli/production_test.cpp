@@ -74,7 +74,7 @@ TEST(DongleEvents, EveryLineCarriesTheDongleAndTheTime) {
     events.ConnectionChanged("KX Upgrade - Dongle not responding");  // not connected yet
     events.ConnectionChanged("KX Upgrade - Dongle connected");
     events.Announced("DONGLE BOOT 1.3");
-    events.TransferChanged(TransferState::InProgress, image);
+    events.TransferChanged(TransferState::InProgress, Sha256Hex(image), image.size());
     const auto now = DongleEvents::Clock::now();
     events.ProgressMoved(10, now);   // too soon after the start
     events.ProgressMoved(600, now);  // nor this

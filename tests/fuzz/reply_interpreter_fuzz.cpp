@@ -25,6 +25,7 @@
 #include "dialog/upgrade_dlg.h"
 #include "dialog/window_surface.h"
 #include "fake_driver.h"
+#include "firmware_check.h"
 #include "fuzz_check.h"
 #include "srecord_writer.h"
 #include "string_table.h"
@@ -51,6 +52,7 @@ constexpr std::size_t kSwitchPacket = 4;
 
 struct Firmware {
     std::string path;
+    std::string file;
     std::vector<std::string> packets;     // what must go out, in order
     std::vector<std::uint32_t> consumed;  // file bytes read once each packet has gone out
 };
@@ -97,16 +99,35 @@ Firmware MakeFirmware() {
     fw.packets.push_back(packet + end);
     fw.consumed.push_back(static_cast<std::uint32_t>(file.size()));
 
+    fw.file = file;
     fw.path = (std::filesystem::temp_directory_path() /
                ("kx-fuzz-firmware-" + std::to_string(::getpid()) + ".dat"))
                   .string();
-    std::ofstream(fw.path, std::ios::binary) << file;
     return fw;
 }
 
 const Firmware& TheFirmware() {
     static const Firmware fw = MakeFirmware();
     return fw;
+}
+
+// The file the chooser gives, read from disk and checked once for the process, by the
+// first transfer start (inside an input, so that the read and the check count as covered),
+// then held in memory. The file is removed once read: a dialog that read it again would
+// refuse it, and the oracle would see a transfer start end in neither outcome.
+const CheckedImage& TheCheckedImage() {
+    static const CheckedImage image = [] {
+        const Firmware& fw = TheFirmware();
+        std::ofstream(fw.path, std::ios::binary) << fw.file;
+        FirmwareFile file;
+        KX_FUZZ_CHECK(file.Open(fw.path));
+        std::vector<std::uint8_t> bytes(file.Image().begin(), file.Image().end());
+        file.Close();
+        std::filesystem::remove(fw.path);
+        return CheckedImage(std::move(bytes));
+    }();
+    KX_FUZZ_CHECK(image.Check().Sendable());
+    return image;
 }
 
 // Each reading moves the time on by a little, as passes take time; a pause by its length.
@@ -252,9 +273,10 @@ class Oracle {
 }  // namespace
 
 // Every input gets a dialog, window, clock and oracle of its own, so that nothing one input
-// did reaches the next; the firmware file is written once per process, and the fake is
-// emptied (to a new fake's state) rather than built again. What an input costs is what its
-// operations make the dialog do: the start-up around them is a small part.
+// did reaches the next; the firmware file is read and checked once per process and the
+// dialog takes it from memory (TheCheckedImage), and the fake is emptied (to a new fake's state)
+// rather than built again. What an input costs is what its operations make the dialog do: the
+// start-up around them is a small part.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Firmware& fw = TheFirmware();
     FuzzWindow window;
@@ -270,6 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 return std::nullopt;
             }
             oracle.TransferStarting(dlg, window);
+            dlg.SetHeldFile(fw.path, TheCheckedImage());
             return fw.path;
         };
         dlg.SetClock(clock);

@@ -163,6 +163,10 @@ TEST_F(LineTest, MismatchedHostLinkGarblesWhatTheDeviceReceives) {
         const Bytes received = DeviceReceived();
         ASSERT_EQ(received.size(), record.size());
         EXPECT_EQ(Text(received) == record, link.clean);
+        // A shorter buffer takes the first bytes, and the count is still all of them.
+        Bytes head(5);
+        EXPECT_EQ(kxsim_device_received(head.data(), head.size()), record.size());
+        EXPECT_EQ(head, Bytes(received.begin(), received.begin() + 5));
         // A good header gets no reply; a garbled one is refused.
         kxsim_advance_ms(50);
         EXPECT_EQ(kxsim_device_sent(nullptr, 0), kAnnouncement.size() + (link.clean ? 0 : 1));

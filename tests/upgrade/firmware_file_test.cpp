@@ -84,6 +84,34 @@ TEST_F(FirmwareFileTest, ReadsTheFileByteForByte) {
     EXPECT_EQ(f.Consumed(), bytes.size());
 }
 
+// An image given from memory reads as the same bytes from a file would, holds nothing
+// open, and takes the place of a file: not while another is open, and open again after
+// Close.
+TEST_F(FirmwareFileTest, AnImageFromMemoryReadsAsAFileOfItsBytes) {
+    const std::string bytes = RandomBytes(65536 + 99);
+    const std::vector<std::uint8_t> image(bytes.begin(), bytes.end());
+    FirmwareFile f;
+    ASSERT_TRUE(f.OpenImage(image));
+    EXPECT_TRUE(f.IsOpen());
+    EXPECT_EQ(f.Length(), bytes.size());
+    EXPECT_EQ(ReadAll(f), bytes);
+    EXPECT_EQ(f.Next(), ByteSource::kEnd);
+    ASSERT_TRUE(f.SeekToBegin());
+    EXPECT_EQ(ReadAll(f), bytes);
+
+    Write("S00300FC\r\n");
+    EXPECT_FALSE(f.Open(Path()));
+    EXPECT_EQ(f.Problem(), "another firmware file is open");
+    EXPECT_FALSE(f.OpenImage(image));
+    f.Close();
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_EQ(f.Next(), ByteSource::kError);
+    EXPECT_TRUE(f.Image().empty());
+    ASSERT_TRUE(f.Open(Path()));  // a file after an image
+    EXPECT_EQ(f.Length(), 10u);
+    EXPECT_FALSE(f.OpenImage(image));
+}
+
 TEST_F(FirmwareFileTest, SeekToBeginStartsOverFromAnyPoint) {
     const std::string bytes = RandomBytes(2 * 65536 + 17);
     Write(bytes);
