@@ -127,13 +127,14 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
         }
         asked = true;
         if (job.announced) {
-            job.announced(g_deviceName);
+            job.announced(window.Host().Dialog()->DeviceName());
         }
         return job.file;
     };
     window.messageBox = [&errors](const std::string& text) { errors("kxupgrade: " + text + "\n"); };
 
-    CUpgradeDlg dlg(window, library);
+    // The window's host owns the dialog and orders its start and end; no session log here.
+    CUpgradeDlg& dlg = window.Host().MakeDialog(window, library);
     HostClock& clock = job.clock != nullptr ? *job.clock : RealClock();
     if (job.clock != nullptr) {
         dlg.SetClock(*job.clock);
@@ -142,24 +143,20 @@ int RunFlashJob(const FlashJob& job, ConsoleWindow& window, const ConsoleReport:
     if (job.pollStarter) {
         dlg.SetPollStarter(job.pollStarter);
     }
-    window.Attach(&dlg);
     // The device closed, the poll threads stopped and the hooks gone before this returns.
     struct Detach {
         ConsoleWindow& window;
-        CUpgradeDlg& dlg;
         ~Detach() {
-            dlg.OnEndDialog();
+            window.Host().End(false);
             window.Host().ShowQueuedBoxes();  // shown by a poll thread after the last turn
-            window.Attach(nullptr);
             window.SetClock(nullptr);
             window.chooser = nullptr;
             window.messageBox = nullptr;
         }
-    } detach{window, dlg};
+    } detach{window};
 
     const auto stopped = [stop] { return stop != nullptr && stop->load(); };
-    dlg.OnInitDialog();
-    if (window.Ended()) {
+    if (!window.Host().Start(false)) {
         errors(std::string("kxupgrade: the driver library ") + library +
                " is missing or incomplete; " + kDriverAdvice + "\n");
         return kExitNoDriver;

@@ -152,7 +152,7 @@ bool CUpgradeDlg::MatchAnnouncement(std::uint8_t b) {
     if (m_answeringBox) {
         return false;  // heard while a box waits for the user: not taken
     }
-    const MatchStep step = FeedAnnouncement(m_matchState, m_matchIndex, g_deviceName, b);
+    const MatchStep step = FeedAnnouncement(m_matchState, m_matchIndex, m_deviceName, b);
     if (step.progressToZero) {
         m_progress.SetPos(0);
     }
@@ -163,7 +163,7 @@ bool CUpgradeDlg::MatchAnnouncement(std::uint8_t b) {
             m_strLog.Clear();
             break;
         case MatchLog::NameAppended:
-            m_strLog.Append(g_deviceName);
+            m_strLog.Append(m_deviceName);
             m_strLog.Append("\r\n");
             break;
     }

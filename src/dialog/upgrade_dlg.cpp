@@ -5,8 +5,6 @@
 
 namespace kx {
 
-std::string g_deviceName;
-
 CUpgradeDlg::CUpgradeDlg(WindowSurface& window, const char* driverLibrary)
     : m_window(window), m_driverLibrary(driverLibrary), m_editLog(window), m_progress(window) {
     SetDriverMessageBox([&window](const std::string& text) { window.ShowMessageBox(text); });

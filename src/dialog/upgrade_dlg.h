@@ -23,9 +23,6 @@
 
 namespace kx {
 
-// The name announced by the device, collected by the announcement matcher.
-extern std::string g_deviceName;
-
 inline constexpr int IDD_MAIN = 102;
 inline constexpr int IDC_LOG = 1000;
 inline constexpr int IDC_CONNECTION_TEXT = 1001;
@@ -140,6 +137,8 @@ class CUpgradeDlg {
     // When the running transfer last moved: a packet written or an answer to one received
     // (not echoed text or noise).
     HostClock::TimePoint LastProgress() const { return m_lastProgress; }
+    // The name the dongle announced last, as the announcement matcher collected it.
+    const std::string& DeviceName() const { return m_deviceName; }
     // The bytes the transfer sends from (the file as read when it started); empty outside.
     std::span<const std::uint8_t> FileImage() const { return m_file.Image(); }
 
@@ -242,6 +241,7 @@ class CUpgradeDlg {
 
     std::uint8_t m_matchIndex = 0;
     std::uint8_t m_matchState = 0;
+    std::string m_deviceName;
     LogControl m_editLog;
     ProgressControl m_progress;
     std::string m_strConnection;

@@ -4,10 +4,79 @@
 #include <cstdio>
 #include <utility>
 
+#include "dialog/upgrade_dlg.h"
 #include "sha256.h"
 #include "string_table.h"
 
 namespace kx {
+
+FrontEndHost::FrontEndHost() = default;
+
+// A harness's own dialog may be gone by now: only the host's own is stopped here.
+FrontEndHost::~FrontEndHost() {
+    if (m_ownDialog != nullptr) {
+        Stop();
+    }
+}
+
+CUpgradeDlg& FrontEndHost::MakeDialog(WindowSurface& surface, const char* driverLibrary) {
+    AttachDialog(nullptr);
+    m_ownDialog = std::make_unique<CUpgradeDlg>(surface, driverLibrary);
+    m_dialog = m_ownDialog.get();
+    return *m_dialog;
+}
+
+void FrontEndHost::AttachDialog(CUpgradeDlg* dialog) {
+    if (m_ownDialog != nullptr) {
+        Stop();
+        m_ownDialog.reset();
+    }
+    m_dialog = dialog;
+    m_started = false;
+    m_finished = false;
+}
+
+bool FrontEndHost::Start(bool sessionLog) {
+    if (sessionLog) {
+        OpenSession();
+    }
+    if (m_dialog != nullptr && !m_finished) {
+        m_dialog->OnInitDialog();  // may end the window at once: no driver
+    }
+    m_started = !m_finished;
+    return m_started;
+}
+
+void FrontEndHost::Dispatch(WindowMessage message, TimerId timer) {
+    if (m_dialog != nullptr && !m_finished) {
+        m_dialog->OnMessage(message, timer);
+    }
+}
+
+void FrontEndHost::CloseBox() {
+    if (m_dialog != nullptr && !m_finished) {
+        m_dialog->OnClose();
+    }
+}
+
+bool FrontEndHost::End(bool byExit) {
+    if (m_finished) {
+        return false;
+    }
+    m_finished = true;
+    if (m_dialog != nullptr) {
+        m_dialog->OnEndDialog();
+    }
+    m_session.Note(byExit ? "window closed by EXIT" : "window closed");
+    m_session.Close();
+    return true;
+}
+
+void FrontEndHost::Stop() {
+    if (m_dialog != nullptr && !m_finished) {
+        m_dialog->OnEndDialog();
+    }
+}
 
 bool FrontEndHost::Admit(WindowMessage message) {
     return message != WindowMessage::PollDevice || !m_pollQueued.exchange(true);
@@ -161,6 +230,10 @@ bool FrontEndHost::MayQuit(bool transferring, const std::function<bool()>& ask) 
     return m_quitAgreed;
 }
 
+bool FrontEndHost::MayQuit(const std::function<bool()>& ask) {
+    return MayQuit(m_dialog != nullptr && m_dialog->Transferring() && !m_finished, ask);
+}
+
 void FrontEndHost::OpenSession() {
     if (!m_session.IsOpen()) {
         m_session.Open(SessionLogFolder());
@@ -171,11 +244,6 @@ void FrontEndHost::FileChosen(const std::string& path, std::span<const std::uint
     m_chosenDigest = Sha256Hex(image);
     m_session.Note("file: " + path + " (" + std::to_string(image.size()) + " bytes, SHA-256 " +
                    m_chosenDigest + ")");
-}
-
-void FrontEndHost::Ended(bool byExit) {
-    m_session.Note(byExit ? "window closed by EXIT" : "window closed");
-    m_session.Close();
 }
 
 }  // namespace kx

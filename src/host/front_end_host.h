@@ -1,14 +1,16 @@
 // What every front end does around the dialog, written once and free of any toolkit:
 // poll passes coalesced, message boxes carried from any thread to the window's, the three
 // texts as the dialog last pushed them, the progress figures and their clock, the quit
-// question and its answer, and the session log with the file that was sent. A front end
-// draws what the host decides.
+// question and its answer, the session log with the file that was sent, and the dialog
+// itself with the order of its start-up, close and end. A front end makes its surface,
+// hands it to the host and draws what the host decides.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -23,8 +25,15 @@
 
 namespace kx {
 
+class CUpgradeDlg;
+
 class FrontEndHost {
   public:
+    FrontEndHost();
+    ~FrontEndHost();
+    FrontEndHost(const FrontEndHost&) = delete;
+    FrontEndHost& operator=(const FrontEndHost&) = delete;
+
     using Clock = std::chrono::steady_clock;
     // A pause in the progress longer than this (the dongle erasing, or away) counts only
     // this long on the transfer's clock.
@@ -33,6 +42,40 @@ class FrontEndHost {
     // is less) says nothing of the rate nor of the time left: the header and the switch record that
     // go before the erase are a few dozen bytes, and the erase may take seconds.
     static constexpr std::uint32_t kSmallestSample = 1024;
+
+    // ---- The dialog, and the order of its start-up, close and end ----
+    // The flags the poll threads read on every turn (g_polling, g_pacing) and g_connected
+    // stay the dialog's: its protocol code sets them, and no front end touches them.
+    // Makes the dialog on `surface`, the front end's window that holds this host. One
+    // made before replaces it, stopped first.
+    CUpgradeDlg& MakeDialog(WindowSurface& surface, const char* driverLibrary);
+    // A dialog a harness made itself (null: none); the host drives it as its own but
+    // leaves it to the harness to destroy.
+    void AttachDialog(CUpgradeDlg* dialog);
+    CUpgradeDlg* Dialog() { return m_dialog; }
+    const CUpgradeDlg* Dialog() const { return m_dialog; }
+    // Start-up, in this order: the session log opened (unless `sessionLog` is false), then
+    // the dialog initialised: the driver bound and the reconnect timer started (a poll
+    // thread comes with the first connection). False when the dialog ended while
+    // initialising (no driver): End has then run, and the window is not to be shown.
+    bool Start(bool sessionLog = true);
+    // Started and not yet ended: the window shows, and its end goes through End.
+    bool Started() const { return m_started && !m_finished; }
+    bool Finished() const { return m_finished; }
+    // Ended before it was ever shown: while initialising.
+    bool EndedWhileStarting() const { return m_finished && !m_started; }
+    // A posted message or a timer tick, handed to the dialog; none once it has ended.
+    void Dispatch(WindowMessage message, TimerId timer = TimerId::Reconnect);
+    // The close box (or Alt+F4), the user having agreed: the poll threads stopped and
+    // the device let go before the window ends.
+    void CloseBox();
+    // The end, once: the poll threads stopped and joined and the device closed, then the
+    // end noted in the session log (by EXIT, or by the close box, Esc or a failed start)
+    // and the log closed. True the first time: the front end then stops its timers.
+    bool End(bool byExit);
+    // The front end goes: if End has not run, the poll threads are stopped and the device
+    // closed, with no end noted. For a window's destructor, before its members go.
+    void Stop();
 
     // ---- Posted messages ----
     // True when `message` is to be queued: one poll pending is enough, since a pass
@@ -88,18 +131,17 @@ class FrontEndHost {
     // when `ask` put the question (true: quit). The question and its answer go to the
     // session log.
     bool MayQuit(bool transferring, const std::function<bool()>& ask);
+    // The same for the dialog's transfer, which an ended dialog no longer runs.
+    bool MayQuit(const std::function<bool()>& ask);
     bool Asking() const { return m_asking; }
 
-    // ---- The session log ----
-    void OpenSession();
+    // ---- The session log (opened by Start) ----
     SessionLog& Session() { return m_session; }
     const SessionLog& Session() const { return m_session; }
     // The file the dongle is about to get: named with its size and SHA-256. The digest is
     // kept for whatever else names those bytes (one pass over the file per transfer).
     void FileChosen(const std::string& path, std::span<const std::uint8_t> image);
     const std::string& ChosenDigest() const { return m_chosenDigest; }
-    // The window ends: by EXIT, or by the close box, Esc or a failed start.
-    void Ended(bool byExit);
 
     // ---- Where the window opens ----
     // Which of the windows open at once this one is (0 for the first), held until the
@@ -108,6 +150,12 @@ class FrontEndHost {
 
   private:
     void ShowBoxNow(const std::string& text);
+    void OpenSession();
+
+    std::unique_ptr<CUpgradeDlg> m_ownDialog;
+    CUpgradeDlg* m_dialog = nullptr;
+    bool m_started = false;
+    bool m_finished = false;
 
     std::atomic<bool> m_pollQueued{false};
 

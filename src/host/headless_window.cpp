@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "upgrade_dlg.h"
-
 namespace kx {
 
 namespace {
@@ -52,9 +50,7 @@ bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
     for (auto& [id, timer] : m_timers) {
         if (timer.due <= Now()) {
             timer.due = Now() + timer.period;
-            if (m_dialog != nullptr) {
-                m_dialog->OnMessage(WindowMessage::Timer, id);
-            }
+            m_host.Dispatch(WindowMessage::Timer, id);
             return true;
         }
         wakeUp = std::min(wakeUp, timer.due);
@@ -81,8 +77,8 @@ bool HeadlessWindow::DispatchOne(Clock::time_point deadline) {
         m_queue.pop_front();
         m_host.Taken(message);
     }
-    if (m_dialog != nullptr && !m_ended) {
-        m_dialog->OnMessage(message);
+    if (!m_ended) {
+        m_host.Dispatch(message);
     }
     return true;
 }
@@ -153,6 +149,7 @@ void HeadlessWindow::FileAccepted(const std::string& path, std::span<const std::
 void HeadlessWindow::EndModal(DialogResult result) {
     m_ended = true;
     m_endResult = result;
+    m_host.End(result == DialogResult::Ok);
 }
 
 std::optional<std::string> HeadlessWindow::ChooseFile(const FileChooserRequest& request) {

@@ -25,9 +25,10 @@ class HeadlessWindow : public WindowSurface {
 
     HeadlessWindow();
 
-    // The dialog whose handlers receive the posted messages and timer ticks.
-    void Attach(CUpgradeDlg* dialog) { m_dialog = dialog; }
-    const CUpgradeDlg* Dialog() const { return m_dialog; }
+    // The dialog whose handlers receive the posted messages and timer ticks: the host's
+    // (FrontEndHost::MakeDialog), or a harness's own handed to the host here.
+    void Attach(CUpgradeDlg* dialog) { m_host.AttachDialog(dialog); }
+    const CUpgradeDlg* Dialog() const { return m_host.Dialog(); }
 
     // Dispatches messages and timer ticks until `done` holds, the dialog ends or
     // `timeout` passes. Returns whether `done` held.
@@ -97,7 +98,6 @@ class HeadlessWindow : public WindowSurface {
     std::uint32_t m_progressPos = 0;
     bool m_ended = false;
     DialogResult m_endResult = DialogResult::Ok;
-    CUpgradeDlg* m_dialog = nullptr;
     HostClock* m_clock = nullptr;
     std::map<TimerId, Timer> m_timers;
 

@@ -35,8 +35,8 @@ class PostedMessage : public QEvent {
 
 }  // namespace
 
-MainWindow::MainWindow(const char* driverLibrary, QWidget* parent)
-    : QDialog(parent), m_dlg(*this, driverLibrary) {
+MainWindow::MainWindow(const char* driverLibrary, QWidget* parent) : QDialog(parent) {
+    m_host.MakeDialog(*this, driverLibrary);
     BuildControls();
     // The big and the small icon both come from this one set of sizes. A minimized
     // window's icon is painted by Qt and the system, so there is no paint code for it here.
@@ -57,51 +57,38 @@ MainWindow::~MainWindow() {
     for (auto& [id, timer] : m_timers) {
         timer->stop();
     }
-    m_dlg.OnEndDialog();
-}
-
-void MainWindow::OpenSession() {
-    m_host.OpenSession();
+    m_host.Stop();
 }
 
 bool MainWindow::Start() {
-    OpenSession();
     PlaceBesideOthers();
-    m_dlg.OnInitDialog();
-    if (m_endedEarly) {
+    if (!m_host.Start()) {
         return false;
     }
-    m_running = true;
     show();
     m_exit->setFocus(Qt::OtherFocusReason);
     return true;
 }
 
 int MainWindow::RunModal() {
-    OpenSession();
     PlaceBesideOthers();
-    m_dlg.OnInitDialog();
-    if (m_endedEarly) {
+    if (!m_host.Start()) {
         return result();
     }
-    m_running = true;
     return exec();
 }
 
 void MainWindow::done(int result) {
-    if (!m_finished) {
-        m_finished = true;
+    if (m_host.End(result == QDialog::Accepted)) {
         for (auto& [id, timer] : m_timers) {
             timer->stop();
         }
-        m_dlg.OnEndDialog();
-        m_host.Ended(result == QDialog::Accepted);
     }
     QDialog::done(result);
 }
 
 bool MainWindow::MayQuit() {
-    return m_host.MayQuit(m_dlg.Transferring() && !m_finished, [this] { return AskQuit(); });
+    return m_host.MayQuit([this] { return AskQuit(); });
 }
 
 bool MainWindow::AskQuit() {
@@ -143,9 +130,7 @@ bool MainWindow::event(QEvent* event) {
     if (event->type() == PostedMessage::EventType()) {
         const WindowMessage message = static_cast<PostedMessage*>(event)->Message();
         m_host.Taken(message);
-        if (!m_finished) {
-            m_dlg.OnMessage(message);
-        }
+        m_host.Dispatch(message);
         return true;
     }
     return QDialog::event(event);
@@ -157,7 +142,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    m_dlg.OnClose();
+    m_host.CloseBox();
     QDialog::closeEvent(event);
 }
 
@@ -199,22 +184,18 @@ void MainWindow::StartTimer(TimerId id, UINT periodMs) {
     QTimer*& timer = m_timers[id];
     if (timer == nullptr) {
         timer = new QTimer(this);
-        connect(timer, &QTimer::timeout, this, [this, id] {
-            if (!m_finished) {
-                m_dlg.OnMessage(WindowMessage::Timer, id);
-            }
-        });
+        connect(timer, &QTimer::timeout, this,
+                [this, id] { m_host.Dispatch(WindowMessage::Timer, id); });
     }
     timer->start(static_cast<int>(periodMs));
 }
 
 void MainWindow::EndModal(DialogResult result) {
-    if (m_running) {
+    if (m_host.Started()) {
         done(static_cast<int>(result));
     } else {
-        m_endedEarly = true;
-        m_finished = true;
-        setResult(static_cast<int>(result));
+        setResult(static_cast<int>(result));  // while initialising: nothing was shown
+        m_host.End(result == DialogResult::Ok);
     }
 }
 

@@ -40,9 +40,10 @@ class MainWindow : public QDialog, public WindowSurface {
     int RunModal();
     // Initialises and shows the dialog without a modal loop of its own (tests).
     bool Start();
-    bool EndedWhileInitialising() const { return m_endedEarly; }
+    bool EndedWhileInitialising() const { return m_host.EndedWhileStarting(); }
 
-    CUpgradeDlg& Dialog() { return m_dlg; }
+    CUpgradeDlg& Dialog() { return *m_host.Dialog(); }
+    const CUpgradeDlg& Dialog() const { return *m_host.Dialog(); }
     QPushButton* ExitButton() const { return m_exit; }
     QPlainTextEdit* LogView() const { return m_log; }
     // The log control with everything pushed so far drawn into it.
@@ -121,7 +122,6 @@ class MainWindow : public QDialog, public WindowSurface {
     void QueueLogFlush();
     void FlushLog();
     void ScrollLogNow();
-    void OpenSession();
     // True when the window may end now: no transfer runs, or the user agreed to leave it.
     bool MayQuit();
     bool AskQuit();
@@ -156,17 +156,13 @@ class MainWindow : public QDialog, public WindowSurface {
     QMessageBox* m_question = nullptr;  // the quit question while it is asked
     QTimer* m_rateTimer = nullptr;
 
-    // The duties every front end shares: the three texts as the logic last pushed them,
-    // posted polls coalesced, the progress figures and their clock, the quit question, the
-    // session log.
+    // The duties every front end shares: the dialog and the order of its start-up, close
+    // and end, the three texts as the logic last pushed them, posted polls coalesced, the
+    // progress figures and their clock, the quit question, the session log.
     FrontEndHost m_host;
     QString m_shownTransferLine;
     QString m_droppedFile;
     std::function<void(const QString&)> m_folderOpener;
-    bool m_running = false;
-    bool m_endedEarly = false;
-    bool m_finished = false;
-    CUpgradeDlg m_dlg;
 };
 
 // Turns a common-dialog filter ("Name|pattern|...") into Qt's form ("Name (pattern)").

@@ -52,9 +52,9 @@ constexpr qint64 kRateRedrawMs = 250;
 
 QString MainWindow::TransferLine() const {
     QString line = FromLatin1(m_host.Transfer());
-    if (m_dlg.Outcome().state == TransferState::Aborted && !m_dlg.LastAbortReason().empty()) {
+    if (Dialog().Outcome().state == TransferState::Aborted && !Dialog().LastAbortReason().empty()) {
         line +=
-            QString::fromUtf8(text::kAbortReasonSeparator) + FromLatin1(m_dlg.LastAbortReason());
+            QString::fromUtf8(text::kAbortReasonSeparator) + FromLatin1(Dialog().LastAbortReason());
     }
     if (!m_droppedFile.isEmpty()) {
         if (!line.isEmpty()) {
@@ -75,7 +75,7 @@ void MainWindow::RefreshTransferLine() {
 }
 
 void MainWindow::RefreshProgressText(bool force) {
-    if (!m_dlg.Transferring()) {
+    if (!Dialog().Transferring()) {
         m_rateTimer->stop();
         m_progressBar->setTextVisible(false);
         return;
@@ -96,7 +96,7 @@ void MainWindow::RefreshProgressText(bool force) {
         percent == m_percentDrawn) {
         return;
     }
-    const ProgressFigures figures = m_host.Figures(m_dlg.Held(), FrontEndHost::Clock::now());
+    const ProgressFigures figures = m_host.Figures(Dialog().Held(), FrontEndHost::Clock::now());
     const std::string summary = FormatRateSummary(figures);
     m_percentDrawn = figures.percent;
     // The bar's placeholders are %p, %v and %m; the summary's "%" is followed by a space.
@@ -118,7 +118,7 @@ void MainWindow::PushTexts(std::string_view connection, const LogUpdate& log,
     if (pushed.transfer) {
         RefreshProgressText(true);
         // A question about a running transfer means nothing once it has ended.
-        if (QMessageBox* question = m_question; question != nullptr && !m_dlg.Transferring()) {
+        if (QMessageBox* question = m_question; question != nullptr && !Dialog().Transferring()) {
             m_host.Session().Note("quit question closed: the transfer ended");
             question->reject();
         }

@@ -48,9 +48,8 @@ bool IsFirmwareFile(const std::wstring& path) {
 }  // namespace
 
 Win32Window::Win32Window(std::wstring applicationName, const char* driverLibrary)
-    : m_appName(std::move(applicationName)),
-      m_profile(FromUtf8(text::kOrganisation), m_appName),
-      m_dlg(*this, driverLibrary) {
+    : m_appName(std::move(applicationName)), m_profile(FromUtf8(text::kOrganisation), m_appName) {
+    m_host.MakeDialog(*this, driverLibrary);
     // A box from a poll thread waits in the host for this thread's message loop.
     m_host.SetBoxes([this](const std::string& text) { ShowMessageBoxNow(text); },
                     [this] {
@@ -61,7 +60,7 @@ Win32Window::Win32Window(std::wstring applicationName, const char* driverLibrary
 }
 
 Win32Window::~Win32Window() {
-    m_dlg.OnEndDialog();
+    m_host.Stop();
     for (HICON icon : {m_bigIcon, m_smallIcon}) {
         if (icon != nullptr) {
             DestroyIcon(icon);
@@ -70,12 +69,9 @@ Win32Window::~Win32Window() {
 }
 
 std::intptr_t Win32Window::Run() {
-    m_host.OpenSession();
     const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN),
                                            nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
-    if (!m_finished) {
-        m_host.Ended(false);  // the dialog never showed
-    }
+    m_host.End(false);  // no window could be made; nothing when the dialog ended itself
     return result;
 }
 
@@ -99,20 +95,16 @@ bool Win32Window::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t 
         case WM_TIMER:
             if (wParam == kProgressTimer) {
                 OnProgressTimer();
-            } else if (!m_finished) {
-                m_dlg.OnMessage(WindowMessage::Timer, static_cast<TimerId>(wParam));
+            } else {
+                m_host.Dispatch(WindowMessage::Timer, static_cast<TimerId>(wParam));
             }
             return true;
         case kPollMessage:
             m_host.Taken(WindowMessage::PollDevice);
-            if (!m_finished) {
-                m_dlg.OnMessage(WindowMessage::PollDevice);
-            }
+            m_host.Dispatch(WindowMessage::PollDevice);
             return true;
         case kStartTransferMessage:
-            if (!m_finished) {
-                m_dlg.OnMessage(WindowMessage::StartTransfer);
-            }
+            m_host.Dispatch(WindowMessage::StartTransfer);
             return true;
         case kFlushMessage:
             FlushLog();
@@ -187,8 +179,7 @@ void Win32Window::OnInit() {
     m_taskbar.Attach(m_hwnd);
     CentreOver(m_hwnd, nullptr);
     StepAsideFromTwins(m_hwnd);
-    m_dlg.OnInitDialog();
-    m_running = !m_finished;
+    m_host.Start();
 }
 
 void Win32Window::OnCommand(unsigned id) {
@@ -207,24 +198,20 @@ void Win32Window::OnCloseRequest() {
     if (!MayQuit()) {
         return;
     }
-    m_dlg.OnClose();
+    m_host.CloseBox();
     Finish(IDCANCEL);
 }
 
 bool Win32Window::MayQuit() {
-    return m_host.MayQuit(m_dlg.Transferring() && !m_finished,
-                          [this] { return AskQuit(m_hwnd, m_appName); });
+    return m_host.MayQuit([this] { return AskQuit(m_hwnd, m_appName); });
 }
 
 void Win32Window::Finish(int result) {
-    if (!m_finished) {
-        m_finished = true;
+    if (m_host.End(result == IDOK)) {
         KillTimer(m_hwnd, kProgressTimer);
         KillTimer(m_hwnd, static_cast<UINT_PTR>(TimerId::Reconnect));
-        m_dlg.OnEndDialog();
         m_postTarget = nullptr;
         m_taskbar.Show(CueState::None, 0, 0);
-        m_host.Ended(result == IDOK);
     }
     m_endResult = result;
     ::EndDialog(m_hwnd, result);

@@ -72,6 +72,8 @@ class Win32Window final : public WindowSurface {
     void Finish(int result);
     bool MayQuit();
     HWND__* Item(int id) const;
+    CUpgradeDlg& Dialog() { return *m_host.Dialog(); }
+    const CUpgradeDlg& Dialog() const { return *m_host.Dialog(); }
 
     void QueueLogFlush();
     void FlushLog();
@@ -91,9 +93,9 @@ class Win32Window final : public WindowSurface {
     HICON__* m_smallIcon = nullptr;
     RegistryProfile m_profile;
     TaskbarProgress m_taskbar;
-    // The duties every front end shares: posted polls coalesced, boxes from other threads,
-    // the three texts, the progress figures and their clock, the quit question, the session
-    // log.
+    // The duties every front end shares: the dialog and the order of its start-up, close
+    // and end, posted polls coalesced, boxes from other threads, the three texts, the
+    // progress figures and their clock, the quit question, the session log.
     FrontEndHost m_host;
 
     std::string m_logPending;
@@ -111,11 +113,7 @@ class Win32Window final : public WindowSurface {
     CueState m_cue = CueState::None;
 
     std::wstring m_droppedFile;
-    bool m_running = false;
-    bool m_endedEarly = false;
-    bool m_finished = false;
     int m_endResult = 0;
-    CUpgradeDlg m_dlg;
 };
 
 }  // namespace kx::win32

@@ -44,7 +44,7 @@ void Win32Window::SetProgressPos(std::uint32_t position) {
 }
 
 void Win32Window::OnProgressTimer() {
-    if (!m_dlg.Transferring()) {
+    if (!Dialog().Transferring()) {
         KillTimer(m_hwnd, kProgressTimer);
         m_progressTimerArmed = false;
     }
@@ -64,11 +64,11 @@ void Win32Window::DrawProgress() {
 
 std::wstring Win32Window::TransferLine() const {
     std::wstring line = FromLatin1(m_host.Transfer());
-    if (m_dlg.Outcome().state == TransferState::Aborted && !m_dlg.LastAbortReason().empty()) {
-        line += FromUtf8(text::kAbortReasonSeparator) + FromLatin1(m_dlg.LastAbortReason());
+    if (Dialog().Outcome().state == TransferState::Aborted && !Dialog().LastAbortReason().empty()) {
+        line += FromUtf8(text::kAbortReasonSeparator) + FromLatin1(Dialog().LastAbortReason());
     }
-    if (m_dlg.Transferring() && m_progressMaximum > 0) {
-        line += L"    " + FromUtf8(m_host.Summary(m_dlg.Held(), FrontEndHost::Clock::now()));
+    if (Dialog().Transferring() && m_progressMaximum > 0) {
+        line += L"    " + FromUtf8(m_host.Summary(Dialog().Held(), FrontEndHost::Clock::now()));
     }
     if (!m_droppedFile.empty()) {
         if (!line.empty()) {
@@ -92,12 +92,12 @@ void Win32Window::RefreshTransferLine() {
 // dongle is away, failed; and the end is cued when the window is not in front.
 void Win32Window::RefreshCues() {
     CueState state = CueState::None;
-    if (m_dlg.Transferring()) {
-        state = m_dlg.Held() ? CueState::Paused : CueState::Normal;
+    if (Dialog().Transferring()) {
+        state = Dialog().Held() ? CueState::Paused : CueState::Normal;
         if (!m_progressTimerArmed && m_hwnd != nullptr) {
             m_progressTimerArmed = ::SetTimer(m_hwnd, kProgressTimer, kRedrawMs, nullptr) != 0;
         }
-    } else if (m_dlg.Outcome().state == TransferState::Aborted) {
+    } else if (Dialog().Outcome().state == TransferState::Aborted) {
         state = CueState::Error;
     }
     const bool wasRunning = m_cue == CueState::Normal || m_cue == CueState::Paused;
@@ -105,7 +105,7 @@ void Win32Window::RefreshCues() {
     if (state != m_cue) {
         ShowBarState(Item(IDC_PROGRESS), state);
         if (wasRunning && !running) {
-            CueTransferEnd(m_hwnd, m_dlg.Outcome().state == TransferState::Completed);
+            CueTransferEnd(m_hwnd, Dialog().Outcome().state == TransferState::Completed);
         }
         m_cue = state;
     }

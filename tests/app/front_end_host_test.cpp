@@ -1,14 +1,21 @@
 // The duties every front end leaves to the host: polls coalesced, boxes from any thread,
-// the texts, the progress figures and their clock, the quit question.
+// the texts, the progress figures and their clock, the quit question, and the order of
+// start-up and end. The whole life against the simulated dongle is a front-end scenario
+// (front_end_scenarios.h), run on the headless and the Qt window.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "device/driver_binding.h"
+#include "dialog/upgrade_dlg.h"
 #include "host/front_end_host.h"
+#include "recording_window.h"
 #include "test_platform.h"
 
 namespace kx {
@@ -190,6 +197,60 @@ TEST(FrontEndHost, EachWindowOpenAtOnceHasANumberOfItsOwn) {
     EXPECT_EQ(nowhere.Take(""), 0u);
     again.Release();
     std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
+}
+
+// Without a driver the dialog ends while it initialises: the session log, opened first,
+// holds the box and then the end, noted once; the window is never shown, and neither a
+// timer tick nor a posted message reaches the dialog after its end.
+TEST(FrontEndHost, AStartWithoutTheDriverEndsOnceAndTheSessionLogSaysSo) {
+    const char* const stateVariable = test::kStateFolderVariable;
+    const char* const saved = std::getenv(stateVariable);
+    const std::string savedValue = saved != nullptr ? saved : "";
+    const std::string state = test::MakeTempFolder("kx-host-life");
+    test::SetEnv(stateVariable, state);
+    UnbindDriverForTesting();
+    std::string sessionText;
+    {
+        test::RecordingWindow window;
+        FrontEndHost& host = window.Host();
+        const CUpgradeDlg& dialog = host.MakeDialog(window, "/nonexistent/kx-host/libftd2xx.so");
+        EXPECT_EQ(window.Dialog(), &dialog);
+        EXPECT_FALSE(host.Started());
+        EXPECT_FALSE(host.Start());
+        EXPECT_TRUE(host.EndedWhileStarting());
+        EXPECT_FALSE(host.Started());
+        EXPECT_TRUE(window.Ended());
+        EXPECT_EQ(window.Boxes(), std::vector<std::string>{"Error: Can't Load ft8u245.dll"});
+        EXPECT_FALSE(window.TimerArmed(TimerId::Reconnect));
+        EXPECT_FALSE(host.Session().IsOpen());
+        EXPECT_FALSE(host.End(true));         // once only
+        host.Dispatch(WindowMessage::Timer);  // a tick would try the device: "not responding"
+        host.Dispatch(WindowMessage::StartTransfer);
+        EXPECT_EQ(window.Boxes().size(), 1u);
+        EXPECT_EQ(dialog.ConnectionText(), "");
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(state)) {
+            if (entry.path().extension() == ".log") {
+                std::ifstream file(entry.path());
+                std::stringstream text;
+                text << file.rdbuf();
+                sessionText += text.str();
+            }
+        }
+    }
+    UnbindDriverForTesting();
+    if (saved != nullptr) {
+        test::SetEnv(stateVariable, savedValue);
+    } else {
+        test::UnsetEnv(stateVariable);
+    }
+    std::filesystem::remove_all(state);
+    const std::size_t box = sessionText.find("note: message box: Error: Can't Load ft8u245.dll\n");
+    const std::string ended = "note: window closed\n";
+    const std::size_t end = sessionText.find(ended);
+    ASSERT_NE(box, std::string::npos) << sessionText;
+    ASSERT_NE(end, std::string::npos) << sessionText;
+    EXPECT_LT(box, end) << sessionText;
+    EXPECT_EQ(end + ended.size(), sessionText.size()) << sessionText;  // last, and once
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST_F(SessionLogTest, TheFileSentIsNamedWithItsSizeAndDigestAndAUtf8PathStaysRe
     host.Session().Note(std::string("bad \xC3(\x1B", 7));
     host.Session().Note("C:\\Tessaro\\fw.dat");
     const std::string path = host.Session().Path();
-    host.Ended(true);
+    host.End(true);
 
     const std::string text = Read(path);
     EXPECT_NE(

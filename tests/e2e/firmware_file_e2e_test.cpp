@@ -266,6 +266,9 @@ class HeadlessProbe : public FrontEndProbe {
     }
     int BoxesAnswered() const override { return m_answered; }
     WindowSurface& Surface() override { return m_window; }
+    bool Start() override { return m_window.Host().Start(); }
+    void End(bool byExit) override { m_window.Host().End(byExit); }
+    std::string SessionPath() override { return m_window.Host().Session().Path(); }
 
   private:
     RecordingWindow& m_window;
@@ -282,6 +285,27 @@ TEST_F(UpgradeTest, ARefusedFilesBoxIsAnsweredBeforeTheNextAnnouncementIsTaken) 
     }
     EXPECT_EQ(dlg->Outcome().state, TransferState::Completed);
     EXPECT_TRUE(window.Log().starts_with(std::string(kDeviceName) + "\r\n")) << window.Log();
+}
+
+// A window whose host makes the dialog and starts it, as kxupgrade's does, with a session
+// log of its own; the fixture's dialog lets the dongle go first.
+TEST_F(UpgradeTest, TheFrontEndHostOrdersStartUpAndEnd) {
+    dlg->OnEndDialog();
+    const char* const saved = std::getenv(kStateFolderVariable);
+    const std::string savedValue = saved != nullptr ? saved : "";
+    SetEnv(kStateFolderVariable, Folder() + "/state");
+    {
+        RecordingWindow front;
+        HeadlessProbe probe(front, front.Host().MakeDialog(front, platform::kDriverLibraryName));
+        for (const std::string& fault : StartUpAndEnd(probe, true)) {
+            ADD_FAILURE() << fault;
+        }
+    }
+    if (saved != nullptr) {
+        SetEnv(kStateFolderVariable, savedValue);
+    } else {
+        UnsetEnv(kStateFolderVariable);
+    }
 }
 
 TEST_F(UpgradeTest, BoxesFromAnotherThreadAreShownOnTheWindowsThread) {

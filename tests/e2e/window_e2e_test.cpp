@@ -99,6 +99,16 @@ class WindowUpgradeTest : public QObject {
         QVERIFY(!window.isVisible());
     }
 
+    // Start-up and end as the host orders them for every front end, here by the close box.
+    void theHostOrdersStartUpAndEnd() {
+        MainWindow window;
+        QtProbe probe(window);
+        for (const std::string& fault : kx::test::StartUpAndEnd(probe, false)) {
+            QFAIL(fault.c_str());
+        }
+        QVERIFY(!window.isVisible());
+    }
+
     // The refused file's box, as the shared scenario checks it on every front end; then,
     // after the good file, Enter quits (EXIT has the focus back).
     void aRefusedFilesBoxIsAnsweredBeforeTheNextFileIsAskedFor() {
@@ -370,6 +380,15 @@ class WindowUpgradeTest : public QObject {
         }
         int BoxesAnswered() const override { return m_answered; }
         kx::WindowSurface& Surface() override { return m_window; }
+        bool Start() override { return m_window.Start(); }
+        void End(bool byExit) override {
+            if (byExit) {
+                m_window.ExitButton()->click();
+            } else {
+                m_window.close();
+            }
+        }
+        std::string SessionPath() override { return m_window.Session().Path(); }
 
       private:
         void Look() {

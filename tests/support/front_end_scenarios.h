@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "dialog/window_surface.h"
 #include "kxsim.h"
 #include "srecord_writer.h"
+#include "string_table.h"
 
 namespace kx::test {
 
@@ -38,6 +40,12 @@ class FrontEndProbe {
     virtual int BoxesAnswered() const = 0;
     // The window surface the dialog drives, for what another thread asks of it.
     virtual WindowSurface& Surface() = 0;
+    // Starts the window as its program does; false when it ended at once.
+    virtual bool Start() = 0;
+    // The user ends the window: by EXIT, or by the close box.
+    virtual void End(bool byExit) = 0;
+    // The session log's file while it is open; empty when none is.
+    virtual std::string SessionPath() = 0;
 };
 
 // The host has read every byte the dongle has put in its receive queue.
@@ -155,6 +163,55 @@ inline std::vector<std::string> BoxesFromAnotherThread(FrontEndProbe& front) {
     }
     if (elsewhere) {
         faults.push_back("a box was shown off the window's thread");
+    }
+    return faults;
+}
+
+// Start-up and end in the order the host keeps for every front end: the session log is
+// open once the window has started, a connection brings one poll thread, and the end (by
+// EXIT or the close box) stops the poll thread and lets the device go; the end is noted
+// once, last, and the log closed. Another end changes nothing.
+inline std::vector<std::string> StartUpAndEnd(FrontEndProbe& front, bool byExit) {
+    std::vector<std::string> faults;
+    if (!front.Start()) {
+        return {"the window ended at start-up"};
+    }
+    const std::string path = front.SessionPath();
+    if (path.empty()) {
+        return {"no session log was open after start-up"};
+    }
+    if (!front.RunUntil(
+            [&front] {
+                return front.Dialog().ConnectionText() == text::kConnected &&
+                       front.Dialog().PollThreadsRunning() == 1;
+            },
+            20000)) {
+        faults.push_back("no connection with one poll thread: \"" +
+                         front.Dialog().ConnectionText() + "\", " +
+                         std::to_string(front.Dialog().PollThreadsRunning()) + " poll threads");
+    }
+    front.End(byExit);
+    if (front.Dialog().PollThreadsRunning() != 0) {
+        faults.push_back("a poll thread outlived the end");
+    }
+    if (kxsim_is_open() != 0) {
+        faults.push_back("the device stayed open after the end");
+    }
+    front.End(false);
+    std::stringstream read;
+    read << std::ifstream(path).rdbuf();  // text: lines end in CR LF on Windows
+    const std::string text = read.str();
+    const std::string ended =
+        std::string("note: ") + (byExit ? "window closed by EXIT" : "window closed") + "\n";
+    const std::size_t link = text.find(std::string("link: ") + text::kConnected + "\n");
+    const std::size_t end = text.find(ended);
+    if (link == std::string::npos || end == std::string::npos || link > end ||
+        end + ended.size() != text.size() ||
+        text.find("window closed", end + ended.size()) != std::string::npos) {
+        faults.push_back(
+            "the session log, which should hold the link line, then the end once "
+            "and last:\n" +
+            text);
     }
     return faults;
 }

@@ -72,6 +72,13 @@ inline std::string MakeTempFolder(const std::string& prefix) {
     }
 }
 
+// The variable that names the folder of the per-user state the session logs go under.
+#ifdef _WIN32
+inline constexpr char kStateFolderVariable[] = "LOCALAPPDATA";
+#else
+inline constexpr char kStateFolderVariable[] = "XDG_STATE_HOME";
+#endif
+
 inline void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
     ::_putenv_s(name, value.c_str());
