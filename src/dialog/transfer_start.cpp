@@ -22,26 +22,28 @@ std::string FileNameOf(const std::string& path) {
 // The file is closed again and the window stays as it was, EXIT enabled.
 bool CUpgradeDlg::AcceptFile(const std::string& path) {
     if (m_heldImage != nullptr && path == m_heldPath) {
-        m_file.OpenImage(m_heldImage->Bytes());
-        return !RefuseFile(path, m_heldImage->Check());
+        const bool opened = m_file.OpenImage(m_heldImage->Bytes());
+        return !RefuseFile(path, opened ? &m_heldImage->Check() : nullptr);
     }
-    ImageCheck check;
-    if (m_file.Open(path)) {
-        check = CheckImage(m_file.Image());
+    if (!m_file.Open(path)) {
+        return !RefuseFile(path, nullptr);
     }
-    return !RefuseFile(path, check);
+    const ImageCheck check = CheckImage(m_file.Image());
+    return !RefuseFile(path, &check);
 }
 
-bool CUpgradeDlg::RefuseFile(const std::string& path, const ImageCheck& check) {
+// `check` is null when the file could not be opened, and the file's problem says why: a
+// failed open is refused even while the file object still holds another image.
+bool CUpgradeDlg::RefuseFile(const std::string& path, const ImageCheck* check) {
     std::string refusal;
     m_fileRefusal.clear();
-    if (!m_file.IsOpen()) {
+    if (check == nullptr) {
         refusal = path + ": " + m_file.Problem();
     } else {
-        if (check.Sendable()) {
+        if (check->Sendable()) {
             return false;
         }
-        const CheckFinding& first = check.findings.front();
+        const CheckFinding& first = check->findings.front();
         refusal = path + (first.line > 0 ? ":" + std::to_string(first.line) : std::string()) +
                   ": " + first.problem;
         m_file.Close();

@@ -186,7 +186,7 @@ class CUpgradeDlg {
     // Reads the chosen file (or takes the held one) and checks it; false, with the reason
     // shown, when it is not to be sent.
     bool AcceptFile(const std::string& path);
-    bool RefuseFile(const std::string& path, const ImageCheck& check);
+    bool RefuseFile(const std::string& path, const ImageCheck* check);
     bool InterpretReply(std::uint8_t b);
     // Before the link leaves the command rate: false when the dongle refused a record.
     bool TakeCommandStageRefusal();
