@@ -225,16 +225,24 @@ class Oracle {
     }
 
     void Check(const CUpgradeDlg& dlg, const FuzzWindow& window) {
+        // The device restarted: the file goes again from its first packet. One pass may have
+        // sent packets of the transfer before the restart too (a packet resent on a resume,
+        // say), so the count starts again at the restart's first packet, or at the end of
+        // the pass when it has not gone out yet.
+        bool restarting = false;
         if (dlg.Restarts() != m_restarts) {
-            // The device restarted: the file goes again from its first packet.
             KX_FUZZ_CHECK(dlg.Restarts() == m_restarts + 1);
             m_restarts = dlg.Restarts();
-            m_next = 0;
-            m_bytesSent = 0;
+            restarting = true;
         }
         for (; m_seenWrites < Fake().writes.size(); ++m_seenWrites) {
             const std::string& w = Fake().writes[m_seenWrites];
             KX_FUZZ_CHECK(m_active);
+            if (restarting && w == m_fw.packets[0]) {
+                restarting = false;
+                m_next = 0;
+                m_bytesSent = 0;
+            }
             if (m_next > kSwitchPacket + 1 && w == m_fw.packets[kSwitchPacket]) {
                 continue;  // the probe of a held transfer
             }
@@ -245,6 +253,10 @@ class Oracle {
                 m_bytesSent = m_fw.consumed[m_next];
                 ++m_next;
             }
+        }
+        if (restarting) {
+            m_next = 0;
+            m_bytesSent = 0;
         }
         if (m_started) {
             KX_FUZZ_CHECK(dlg.BytesSent() == m_bytesSent);
