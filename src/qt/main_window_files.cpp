@@ -114,8 +114,11 @@ void MainWindow::PlaceChooser(QDialog& chooser) {
                        std::max(chooser.sizeHint().height(), height()));
     const QScreen* shown = isVisible() ? screen() : QGuiApplication::primaryScreen();
     const QRect available = shown != nullptr ? shown->availableGeometry() : QRect();
-    // The window manager frames the chooser as it frames this window.
-    const QSize margins = isVisible() ? frameGeometry().size() - size() : QSize(0, 0);
+    // The window manager frames the chooser as it frames this window; a chooser asked for
+    // before this window was framed allows two characters' width and two lines for it.
+    const QSize margins =
+        isVisible() ? FrameMargins(frameGeometry().size(), size(), QSize(units.X(8), units.Y(16)))
+                    : QSize(0, 0);
     const QRect frame =
         ChooserFrame(wanted, margins, frameGeometry().center().x(),
                      mapToGlobal(m_transfer->geometry().bottomLeft()).y() + units.Y(4), available);

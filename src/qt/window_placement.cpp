@@ -19,6 +19,11 @@ QRect ChooserFrame(QSize wanted, QSize margins, int centreX, int top, const QRec
     return placed;
 }
 
+QSize FrameMargins(QSize frame, QSize client, QSize unframed) {
+    const QSize margins = frame - client;
+    return margins.width() > 0 || margins.height() > 0 ? margins : unframed;
+}
+
 QPoint WindowCorner(QSize frame, unsigned slot, int step, const QRect& available) {
     const QPoint centred(available.left() + (available.width() - frame.width()) / 2,
                          available.top() + (available.height() - frame.height()) / 2);

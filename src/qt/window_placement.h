@@ -15,6 +15,11 @@ namespace kx {
 // margins.
 QRect ChooserFrame(QSize wanted, QSize margins, int centreX, int top, const QRect& available);
 
+// The window manager's frame around a window, its `frame` size less its `client` size; before
+// the window manager has framed the window (some time after it is shown, later on a busy
+// machine, when the two sizes are still the same) room for a usual frame: `unframed`.
+QSize FrameMargins(QSize frame, QSize client, QSize unframed);
+
 // The top left corner of the `slot`-th window open at once (0: the first, centred in
 // `available`), `step` pixels right and down of the one before, starting again from the
 // centre where it would leave `available`.

@@ -318,6 +318,15 @@ class WindowTest : public QObject {
             QVERIFY2(screen.contains(frame), qPrintable(QString::number(wanted)));
             QCOMPARE(frame.width(), std::min(wanted + margins.width(), screen.width()));
         }
+        // Asked for before the main window was framed: its frame and client sizes are the
+        // same, and the chooser still leaves room for the frame the window manager adds.
+        const QSize unframed(20, 40);
+        QCOMPARE(kx::FrameMargins(QSize(1002, 722), QSize(1000, 700), unframed), margins);
+        const QSize early = kx::FrameMargins(QSize(1000, 700), QSize(1000, 700), unframed);
+        QCOMPARE(early, unframed);
+        const QRect asked = kx::ChooserFrame(QSize(1356, 700), early, 1100, 600, screen);
+        QVERIFY(asked.width() - early.width() + margins.width() <= screen.width());
+        QVERIFY(asked.height() - early.height() + margins.height() <= screen.height());
         // Room enough: centred where asked, below the given line.
         const QRect roomy = kx::ChooserFrame(QSize(600, 400), margins, 640, 300, screen);
         QVERIFY(qAbs(roomy.center().x() - 640) <= 1);
