@@ -18,8 +18,9 @@ fi
 "$root/scripts/setup.sh"
 # clang and its libFuzzer runtime, from Debian's packages, when missing.
 "$root/scripts/setup.sh" clang-14 libclang-rt-14-dev
-# The harnesses and the fake driver get no coverage or comparison hooks (test code: see
-# tests/fuzz/coverage_ignore.txt); the sanitizers cover them as they cover the product.
+# The harnesses, the fake driver and the standard library's out-of-line templates get no
+# coverage or comparison hooks (tests/fuzz/coverage_ignore.txt says why); the sanitizers
+# cover them as they cover the product.
 flags="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 flags="$flags -fsanitize-coverage-ignorelist=$root/tests/fuzz/coverage_ignore.txt"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
