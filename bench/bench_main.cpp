@@ -1,6 +1,7 @@
 // kx_bench: figures for the upgrade logic on the simulated dongle and on an instant
 // device. Prints figures and ratios; judges nothing.
 //   kx_bench [--quick] [--kxupgrade PATH] [--window-bench PATH]
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -185,9 +186,10 @@ void ShaCost(const Firmware& fw) {
     Sha256::UseProcessorInstructions(true);
 }
 
-// The check every file passes before it is sent: over a sound file, and over a file that
-// holds a second image written over the first (every record of the second half conflicts
-// with one of the first, all in one run of addresses).
+// The check every file passes before it is sent: over a sound file, over a file that holds
+// a second image written over the first (every record of the second half conflicts with one
+// of the first, all in one run of addresses), and over the sound file with its lines ended
+// by LF alone (no CR anywhere for a line-end search to stop at).
 void CheckCost(const Firmware& fw) {
     const std::string text = test::FirmwareFile(fw.image, kFlashBase, kDeviceId, 32);
     std::vector<std::uint8_t> other = fw.image;
@@ -195,10 +197,14 @@ void CheckCost(const Firmware& fw) {
         b = static_cast<std::uint8_t>(b ^ 0x5A);
     }
     const std::string twice = text + test::FirmwareFile(other, kFlashBase, kDeviceId, 32);
+    std::string lf;
+    std::copy_if(text.begin(), text.end(), std::back_inserter(lf),
+                 [](char c) { return c != '\r'; });
     const double mib = static_cast<double>(fw.image.size()) / (1024.0 * 1024.0);
     double sound = 0;
     for (const auto& [what, file] : {std::pair<const char*, const std::string*>{"sound", &text},
-                                     {"written twice over", &twice}}) {
+                                     {"written twice over", &twice},
+                                     {"LF line ends", &lf}}) {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(file->data());
         const double start = WallSeconds();
         const ImageCheck check = CheckImage(std::span<const std::uint8_t>(bytes, file->size()));

@@ -20,15 +20,27 @@ inline constexpr std::size_t kPacketCapacity = 4096;
 inline constexpr unsigned kS3PerPacket = 32;
 
 // How many of `size` bytes come before the first CR or LF (all of them when none does):
-// the rest of a record's line, found by the C library's scan rather than byte by byte.
+// the rest of a record's line, found by the C library's scan rather than byte by byte. The
+// scan goes a window at a time, so that in a file whose lines end in LF alone the search
+// for a CR stops near the line end instead of running on to the end of the file.
 inline std::size_t BytesBeforeLineEnd(const std::uint8_t* bytes, std::size_t size) {
-    const void* cr = std::memchr(bytes, 0x0D, size);
-    const std::size_t beforeCr =
-        cr != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(cr) - bytes)
-                      : size;
-    const void* lf = std::memchr(bytes, 0x0A, beforeCr);
-    return lf != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - bytes)
-                         : beforeCr;
+    constexpr std::size_t kWindow = 256;
+    for (std::size_t at = 0; at < size; at += kWindow) {
+        const std::uint8_t* window = bytes + at;
+        const std::size_t length = size - at < kWindow ? size - at : kWindow;
+        const void* cr = std::memchr(window, 0x0D, length);
+        const std::size_t beforeCr =
+            cr != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(cr) - window)
+                          : length;
+        const void* lf = std::memchr(window, 0x0A, beforeCr);
+        if (lf != nullptr) {
+            return at + static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - window);
+        }
+        if (cr != nullptr) {
+            return at + beforeCr;
+        }
+    }
+    return size;
 }
 
 enum class BuildOutcome {

@@ -50,6 +50,22 @@ TEST(PacketBuilderLimits, RecordWithoutCrStopsAtTheBufferEnd) {
     EXPECT_LE(file.Consumed(), kPacketCapacity + 1);
 }
 
+// The line end is found wherever it falls against the scan's windows, whichever kind it
+// is, and however far the other kind lies beyond it (a file of LF lines holds no CR at all).
+TEST(PacketBuilderLimits, LineEndFoundAcrossScanWindows) {
+    for (const std::size_t body : {0, 1, 255, 256, 257, 511, 512, 513, 1000, 5000}) {
+        for (const std::string end : {"\r", "\n", "\r\n", "\n\r", "\nAAAA\r", "\rAAAA\n"}) {
+            const std::string text = std::string(body, 'A') + end + std::string(700, 'B') + "\r";
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+            EXPECT_EQ(BytesBeforeLineEnd(bytes, text.size()), body)
+                << body << " " << ::testing::PrintToString(end);
+        }
+        const std::string none(body, 'A');
+        EXPECT_EQ(BytesBeforeLineEnd(reinterpret_cast<const std::uint8_t*>(none.data()), body),
+                  body);
+    }
+}
+
 // A switch record that cannot be sent leaves the transfer in its first stage.
 TEST(PacketBuilderLimits, SwitchRecordTooLongChangesNoStage) {
     const std::string text = "Z" + std::string(kPacketCapacity, '1') + "\r\n";
