@@ -3,292 +3,120 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "data_overlaps.h"
+#include "firmware_record.h"
 #include "packet_builder.h"
 
 namespace kx {
 namespace {
 
-constexpr std::uint8_t kCR = 0x0D;
-constexpr std::uint8_t kLF = 0x0A;
-
-// A record as the packet builder frames it: its bytes as sent, without the line end.
-struct Framed {
-    std::size_t begin = 0, end = 0;  // offsets into the image
-    std::uint32_t line = 0;
-    bool atLineStart = false;
-};
-
-class Framer {
+// Sent whole or not at all: a file must hold data and end with its termination record,
+// which is the last record the dongle takes. A download cut short at a line end, or two
+// files run together, is otherwise made of well-formed records.
+class WholeFile {
   public:
-    explicit Framer(std::span<const std::uint8_t> image) : m_image(image) {}
+    void Take(const FramedRecord& record, std::span<const std::uint8_t> image, ImageCheck& check,
+              std::vector<CheckFinding>& findings) {
+        m_records = true;
+        m_lastLine = record.line;
+        if (m_done) {
+            return;
+        }
+        if (check.terminationLine != 0) {
+            findings.push_back(
+                {record.line, Formatted("record after the termination record of line %u: the "
+                                        "file may be two files run together",
+                                        check.terminationLine)});
+            m_done = true;  // what comes after it tells no more about the file
+            return;
+        }
+        const std::uint8_t type = record.end - record.begin >= 2 && image[record.begin] == 'S'
+                                      ? image[record.begin + 1]
+                                      : 0;
+        m_data = m_data || (type >= '1' && type <= '3');
+        m_switched = m_switched || image[record.begin] == 'Z';
+        if (type >= '7' && type <= '9') {
+            check.terminationLine = record.line;
+            check.terminationType = type - '0';
+        }
+    }
 
-    bool Next(Framed& record) {
-        bool lineStart = m_pos == 0 || m_afterLineEnd;
-        for (;;) {
-            if (m_pos == m_image.size()) {
-                return false;
-            }
-            const std::uint8_t b = m_image[m_pos];
-            if (b == 'S' || b == 'Z') {
-                break;
-            }
-            Consume();
-            lineStart = m_afterLineEnd;
+    void Finish(const ImageCheck& check, std::vector<CheckFinding>& findings) const {
+        if (!m_records) {
+            findings.push_back({0, "no records"});
+            return;
         }
-        record.begin = m_pos;
-        record.line = m_line;
-        record.atLineStart = lineStart;
-        Consume();  // the record's first byte
-        if (m_pos == m_image.size()) {
-            record.end = m_pos;
-            return true;
+        if (!m_data) {
+            findings.push_back({0, "no data records (S1/S2/S3): the file holds nothing to write"});
         }
-        Consume();  // the type byte, whatever it is
-        // The body holds no line end: it moves no line count.
-        if (const std::size_t body =
-                BytesBeforeLineEnd(m_image.data() + m_pos, m_image.size() - m_pos);
-            body > 0) {
-            m_pos += body;
-            m_afterCR = false;
-            m_afterLineEnd = false;
+        if (m_data && !m_switched) {
+            // Without it the dongle never erases and refuses every data record, and the
+            // command stage it would be sent in has no reply that could show that before the
+            // end.
+            findings.push_back({m_lastLine,
+                                "no switch record (Z line): the dongle would take none of its "
+                                "data"});
         }
-        for (;;) {
-            if (m_pos == m_image.size()) {
-                record.end = m_pos;
-                return true;
-            }
-            const std::uint8_t b = m_image[m_pos];
-            if (b == kCR || b == kLF) {
-                record.end = m_pos;
-                Consume();
-                if (b == kCR && m_pos < m_image.size() && m_image[m_pos] == kLF) {
-                    Consume();
-                }
-                return true;
-            }
-            Consume();
+        if (check.terminationLine == 0) {
+            findings.push_back({m_lastLine,
+                                "no termination record (S7/S8/S9): the file may have been cut "
+                                "short"});
         }
     }
 
   private:
-    void Consume() {
-        const std::uint8_t b = m_image[m_pos++];
-        if (b == kCR || (b == kLF && !m_afterCR)) {
-            ++m_line;
-        }
-        m_afterCR = b == kCR;
-        m_afterLineEnd = b == kCR || b == kLF;
-    }
-
-    std::span<const std::uint8_t> m_image;
-    std::size_t m_pos = 0;
-    std::uint32_t m_line = 1;
-    bool m_afterCR = false;
-    bool m_afterLineEnd = false;
+    bool m_records = false;
+    bool m_data = false;
+    bool m_switched = false;
+    bool m_done = false;
+    std::uint32_t m_lastLine = 0;
 };
 
-std::string Shown(std::uint8_t b) {
-    char text[8];
-    if (b >= 0x20 && b < 0x7F) {
-        std::snprintf(text, sizeof text, "'%c'", static_cast<char>(b));
-    } else {
-        std::snprintf(text, sizeof text, "0x%02X", b);
+// The records a packet the builder cannot hold is named by, framed on demand in step with
+// the builder: it only goes forward, from one such record to a later one, and a packet holds
+// at most kS3PerPacket records, so the last records framed are all it ever looks back at.
+class RecentRecords {
+  public:
+    explicit RecentRecords(std::span<const std::uint8_t> image) : m_framer(image) {}
+
+    // The first record that begins at or after `offset`, as its index among the file's
+    // records; false when there is none.
+    bool Find(std::uint64_t offset, std::size_t& index) {
+        while (m_count == 0 || At(m_count - 1).begin < offset) {
+            if (!m_framer.Next(m_held[m_count % kHeld])) {
+                return false;
+            }
+            ++m_count;
+        }
+        index = m_count - 1;
+        while (index > 0 && Held(index - 1) && At(index - 1).begin >= offset) {
+            --index;
+        }
+        return true;
     }
-    return text;
-}
 
-// Each byte's value as a hexadecimal digit, -1 for a byte that is none.
-constexpr std::array<std::int8_t, 256> kHexValues = [] {
-    std::array<std::int8_t, 256> values{};
-    for (int c = 0; c < 256; ++c) {
-        values[static_cast<std::size_t>(c)] =
-            static_cast<std::int8_t>(c >= '0' && c <= '9'   ? c - '0'
-                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                     : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                            : -1);
-    }
-    return values;
-}();
+    bool Held(std::size_t index) const { return index < m_count && index + kHeld >= m_count; }
+    const FramedRecord& At(std::size_t index) const { return m_held[index % kHeld]; }
 
-int HexValue(std::uint8_t c) {
-    return kHexValues[c];
-}
+  private:
+    static constexpr std::size_t kHeld = 2 * kS3PerPacket;
 
-// Bytes of the address field per type digit; 0 for a type that does not exist.
-constexpr std::array<std::uint8_t, 10> kAddressBytes = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
-
-struct Parsed {
-    int type = -1;
-    std::uint32_t address = 0;
-    std::span<const std::uint8_t> data;  // into the bytes ParseS decoded the record into
+    RecordFramer m_framer;
+    FramedRecord m_held[kHeld];
+    std::size_t m_count = 0;  // records framed so far
 };
-
-std::string Format(const char* format, unsigned a, unsigned b = 0) {
-    char text[160];
-    std::snprintf(text, sizeof text, format, a, b);
-    return text;
-}
-
-// An `S` record's fields, or the reason it is not well formed. The record's bytes are
-// decoded into `bytes`, which one check reuses for every record.
-bool ParseS(std::span<const std::uint8_t> record, std::vector<std::uint8_t>& bytes, Parsed& parsed,
-            std::string& problem) {
-    if (record.size() < 2) {
-        problem = "record ends after its 'S'";
-        return false;
-    }
-    const std::uint8_t type = record[1];
-    if (type < '0' || type > '9' || kAddressBytes[type - '0'] == 0) {
-        problem = "unknown record type " + Shown(type);
-        return false;
-    }
-    const std::span<const std::uint8_t> digits = record.subspan(2);
-    // Checked and decoded in one pass; the first byte that is no digit is the one named.
-    bytes.resize(digits.size() / 2);
-    unsigned sum = 0;  // of every byte; the checksum's own is taken off below
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int high = HexValue(digits[2 * i]);
-        const int low = HexValue(digits[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            problem = Shown(digits[high < 0 ? 2 * i : 2 * i + 1]) + " is not a hexadecimal digit";
-            return false;
-        }
-        bytes[i] = static_cast<std::uint8_t>(high * 16 + low);
-        sum += bytes[i];
-    }
-    if (digits.size() % 2 != 0) {
-        problem = HexValue(digits.back()) < 0 ? Shown(digits.back()) + " is not a hexadecimal digit"
-                                              : "odd number of hexadecimal digits";
-        return false;
-    }
-    if (digits.empty()) {
-        problem = "no byte count";
-        return false;
-    }
-    const unsigned count = bytes[0];
-    const unsigned following = static_cast<unsigned>(bytes.size() - 1);
-    if (count != following) {
-        problem =
-            Format("byte count %u does not match the %u bytes that follow it", count, following);
-        return false;
-    }
-    const unsigned addressBytes = kAddressBytes[type - '0'];
-    if (count < addressBytes + 1) {
-        problem = Format("byte count %u is too small for a %u-byte address and the checksum", count,
-                         addressBytes);
-        return false;
-    }
-    sum -= bytes.back();
-    const unsigned expected = ~sum & 0xFFu;
-    if (bytes.back() != expected) {
-        problem = Format("checksum mismatch: the record says 0x%02X, its bytes give 0x%02X",
-                         bytes.back(), expected);
-        return false;
-    }
-    parsed.type = type - '0';
-    parsed.address = 0;
-    for (unsigned i = 0; i < addressBytes; ++i) {
-        parsed.address = (parsed.address << 8) | bytes[1 + i];
-    }
-    parsed.data =
-        std::span<const std::uint8_t>(bytes).subspan(1 + addressBytes, count - addressBytes - 1);
-    return true;
-}
-
-struct Segment {
-    std::uint64_t first;
-    std::size_t dataAt;  // the offset in the image of its first data byte's two digits
-    std::size_t length;
-    std::uint32_t line;
-};
-
-// Byte `i` of a data record that passed ParseS, decoded again from its digits: the check
-// keeps no copy of the data.
-std::uint8_t DataByte(std::span<const std::uint8_t> image, const Segment& s, std::size_t i) {
-    const std::size_t at = s.dataAt + 2 * i;
-    return static_cast<std::uint8_t>(HexValue(image[at]) * 16 + HexValue(image[at + 1]));
-}
-
-// Data records that write different bytes to one address, and the ranges the data covers.
-void CheckOverlaps(std::vector<Segment> segments, std::span<const std::uint8_t> image,
-                   ImageCheck& check) {
-    const auto byFirst = [](const Segment& a, const Segment& b) { return a.first < b.first; };
-    if (!std::is_sorted(segments.begin(), segments.end(), byFirst)) {
-        std::stable_sort(segments.begin(), segments.end(), byFirst);
-    }
-    // The current run of contiguous, overlapping data, [runFirst, runEnd).
-    std::uint64_t runFirst = 0;
-    std::uint64_t runEnd = 0;
-    // Who wrote the run's bytes: each segment that made it longer, with the run's end after
-    // it, in rising order. A file written twice over is one long run full of conflicts,
-    // and each conflict finds its other line by a binary search rather than a scan.
-    struct Owner {
-        std::uint64_t end;
-        const Segment* segment;
-    };
-    std::vector<Owner> owners;
-    for (const Segment& s : segments) {
-        if (s.length == 0) {
-            continue;
-        }
-        if (owners.empty() || s.first > runEnd) {
-            if (!owners.empty()) {
-                check.ranges.push_back(
-                    {static_cast<std::uint32_t>(runFirst), static_cast<std::uint32_t>(runEnd - 1)});
-                check.imageBytes += runEnd - runFirst;
-            }
-            runFirst = s.first;
-            runEnd = s.first + s.length;
-            owners.assign(1, Owner{runEnd, &s});
-            continue;
-        }
-        // The run's byte at an address came from the first segment, in address order, that
-        // covers it: the one whose extension of the run first reached past it.
-        const std::uint64_t overlapEnd = std::min(runEnd, s.first + s.length);
-        auto owner = std::upper_bound(owners.begin(), owners.end(), s.first,
-                                      [](std::uint64_t at, const Owner& o) { return at < o.end; });
-        for (std::uint64_t a = s.first; a < overlapEnd; ++a) {
-            while (owner->end <= a) {
-                ++owner;
-            }
-            const Segment& other = *owner->segment;
-            const std::uint8_t mine = DataByte(image, s, static_cast<std::size_t>(a - s.first));
-            const std::uint8_t before =
-                DataByte(image, other, static_cast<std::size_t>(a - other.first));
-            if (mine == before) {
-                continue;
-            }
-            const std::uint32_t here = std::max(s.line, other.line);
-            const std::uint32_t there = std::min(s.line, other.line);
-            char text[160];
-            std::snprintf(text, sizeof text,
-                          "data overlaps line %u with different bytes: address 0x%08llX "
-                          "gets 0x%02X here and 0x%02X there",
-                          static_cast<unsigned>(there), static_cast<unsigned long long>(a),
-                          here == s.line ? mine : before, here == s.line ? before : mine);
-            check.findings.push_back({here, text});
-            break;  // one finding per record is enough to find it
-        }
-        if (s.first + s.length > runEnd) {
-            runEnd = s.first + s.length;
-            owners.push_back(Owner{runEnd, &s});
-        }
-    }
-    if (!owners.empty()) {
-        check.ranges.push_back(
-            {static_cast<std::uint32_t>(runFirst), static_cast<std::uint32_t>(runEnd - 1)});
-        check.imageBytes += runEnd - runFirst;
-    }
-}
 
 // A packet the builder cannot hold, named as the user can find it: the record alone, or
 // the packet's records up to the one that no longer fits. `last` is that record's index.
-CheckFinding TooLong(const BuildResult& result, const std::vector<Framed>& records,
-                     std::size_t last, std::uint64_t& bytes) {
-    const std::size_t count = std::clamp<std::size_t>(result.packetRecords, 1, last + 1);
+CheckFinding TooLong(const BuildResult& result, const RecentRecords& records, std::size_t last,
+                     std::uint64_t& bytes) {
+    std::size_t count = std::clamp<std::size_t>(result.packetRecords, 1, last + 1);
+    while (count > 1 && !records.Held(last + 1 - count)) {
+        --count;  // never: a packet holds fewer records than are kept
+    }
     bytes = 0;
     for (std::size_t i = last + 1 - count; i <= last; ++i) {
-        bytes += records[i].end - records[i].begin;
+        bytes += records.At(i).end - records.At(i).begin;
     }
     char text[200];
     if (count == 1) {
@@ -310,8 +138,8 @@ CheckFinding TooLong(const BuildResult& result, const std::vector<Framed>& recor
 // Runs the packet builder itself over the image, as the transfer will: the packets each
 // stage sends, and every packet it cannot hold. After such a packet it goes on after the
 // record that did not fit, so that a later one is found too.
-void CountPackets(std::span<const std::uint8_t> image, const std::vector<Framed>& records,
-                  ImageCheck& check) {
+void CountPackets(std::span<const std::uint8_t> image, ImageCheck& check,
+                  std::vector<CheckFinding>& findings) {
     std::uint8_t packet[kPacketCapacity];
     std::uint16_t packetLen = 0;
     bool firstStage = true;
@@ -319,6 +147,7 @@ void CountPackets(std::span<const std::uint8_t> image, const std::vector<Framed>
     PacketBuilder builder(packet, packetLen, firstStage, lastWasSwitch);
     MemoryByteSource file(
         std::string_view(reinterpret_cast<const char*>(image.data()), image.size()));
+    RecentRecords records(image);
     for (;;) {
         const bool inFirstStage = firstStage;
         const BuildResult result = builder.Build(file);
@@ -329,18 +158,16 @@ void CountPackets(std::span<const std::uint8_t> image, const std::vector<Framed>
         std::uint64_t bytes = packetLen;
         if (result.outcome == BuildOutcome::RecordTooLong) {
             // The record that did not fit, as the check frames it: the same record.
-            const auto at = std::lower_bound(
-                records.begin(), records.end(), result.recordOffset,
-                [](const Framed& r, std::uint64_t offset) { return r.begin < offset; });
-            if (at == records.end()) {
+            std::size_t last = 0;
+            if (!records.Find(result.recordOffset, last)) {
                 return;
             }
-            check.findings.push_back(
-                TooLong(result, records, static_cast<std::size_t>(at - records.begin()), bytes));
-            if (at->end > file.Consumed()) {
-                file.Skip(static_cast<std::size_t>(at->end - file.Consumed()));
+            findings.push_back(TooLong(result, records, last, bytes));
+            const FramedRecord& at = records.At(last);
+            if (at.end > file.Consumed()) {
+                file.Skip(static_cast<std::size_t>(at.end - file.Consumed()));
             }
-            if (inFirstStage && image[at->begin] == 'Z') {
+            if (inFirstStage && image[at.begin] == 'Z') {
                 firstStage = false;  // a switch record too long still ends the first stage
             }
         }
@@ -349,97 +176,71 @@ void CountPackets(std::span<const std::uint8_t> image, const std::vector<Framed>
     }
 }
 
-// Sent whole or not at all: a file must hold data and end with its termination record,
-// which is the last record the dongle takes. A download cut short at a line end, or two
-// files run together, is otherwise made of well-formed records.
-void CheckWhole(std::span<const std::uint8_t> image, const std::vector<Framed>& records,
-                ImageCheck& check) {
-    if (records.empty()) {
-        check.findings.push_back({0, "no records"});
-        return;
-    }
-    bool data = false;
-    bool switched = false;
-    for (const Framed& record : records) {
-        if (check.terminationLine != 0) {
-            check.findings.push_back(
-                {record.line, Format("record after the termination record of line %u: the file "
-                                     "may be two files run together",
-                                     check.terminationLine)});
-            break;
-        }
-        const std::uint8_t type = record.end - record.begin >= 2 && image[record.begin] == 'S'
-                                      ? image[record.begin + 1]
-                                      : 0;
-        data = data || (type >= '1' && type <= '3');
-        switched = switched || image[record.begin] == 'Z';
-        if (type >= '7' && type <= '9') {
-            check.terminationLine = record.line;
-            check.terminationType = type - '0';
+DataSegment SegmentOf(const FramedRecord& record, const SRecordFields& fields) {
+    return {fields.address, record.begin + fields.dataAt, fields.dataLength, record.line};
+}
+
+// The data segments of the records that begin before `end`, read again: only an image out
+// of address order needs them, and keeping them all for every image would cost more.
+std::vector<DataSegment> DataSegmentsBefore(std::span<const std::uint8_t> image, std::size_t end) {
+    std::vector<DataSegment> segments;
+    RecordFramer framer(image);
+    SRecordFields fields;
+    std::string problem;
+    for (FramedRecord record; framer.Next(record) && record.begin < end;) {
+        if (image[record.begin] == 'S' &&
+            ParseSRecord(image.subspan(record.begin, record.end - record.begin), fields, problem) &&
+            fields.type >= 1 && fields.type <= 3) {
+            segments.push_back(SegmentOf(record, fields));
         }
     }
-    if (!data) {
-        check.findings.push_back(
-            {0, "no data records (S1/S2/S3): the file holds nothing to write"});
-    }
-    if (data && !switched) {
-        // Without it the dongle never erases and refuses every data record, and the command
-        // stage it would be sent in has no reply that could show that before the end.
-        check.findings.push_back({records.back().line,
-                                  "no switch record (Z line): the dongle would take none of "
-                                  "its data"});
-    }
-    if (check.terminationLine == 0) {
-        check.findings.push_back({records.back().line,
-                                  "no termination record (S7/S8/S9): the file may have been "
-                                  "cut short"});
-    }
+    return segments;
 }
 
 }  // namespace
 
 ImageCheck CheckImage(std::span<const std::uint8_t> image) {
     ImageCheck check;
-    Framer framer(image);
-    std::vector<Framed> records;
-    std::vector<std::uint8_t> decoded;
-    std::vector<Segment> segments;
+    // The findings of each part, joined in this order and then put in line order. Whether
+    // the file is whole comes first: on the line where a file was cut short, that is what
+    // the user needs to know before what the cut did to the record.
+    std::vector<CheckFinding> whole;
+    std::vector<CheckFinding> packets;
+    std::vector<CheckFinding> records;
+    WholeFile wholeFile;
+    DataOverlaps overlaps(image);
+    RecordFramer framer(image);
+    SRecordFields fields;
+    std::string problem;
     std::uint32_t dataRecords = 0;
     bool headerSeen = false;
     bool firstStage = true;
 
-    for (Framed record; framer.Next(record);) {
-        records.push_back(record);
-    }
-    // Whether the file is whole comes first: on the line where a file was cut short, that
-    // is what the user needs to know before what the cut did to the record.
-    CheckWhole(image, records, check);
-    CountPackets(image, records, check);
-    segments.reserve(records.size());  // at most one per record, and no copies as it grows
-    for (const Framed& record : records) {
+    // One pass, record by record, keeping nothing per record.
+    for (FramedRecord record; framer.Next(record);) {
+        wholeFile.Take(record, image, check, whole);
         const std::span<const std::uint8_t> bytes =
             image.subspan(record.begin, record.end - record.begin);
         if (bytes[0] == 'Z') {
             ++check.zRecords;
             if (firstStage && !record.atLineStart) {
-                check.findings.push_back(
+                records.push_back(
                     {record.line, "a 'Z' inside a line would be sent as the switch record"});
             }
             firstStage = false;
             continue;
         }
-        Parsed parsed;
-        std::string problem;
-        if (!ParseS(bytes, decoded, parsed, problem)) {
-            check.findings.push_back({record.line, problem});
+        if (!ParseSRecord(bytes, fields, problem)) {
+            records.push_back({record.line, problem});
             continue;
         }
-        ++check.sRecords[static_cast<std::size_t>(parsed.type)];
-        switch (parsed.type) {
+        ++check.sRecords[static_cast<std::size_t>(fields.type)];
+        switch (fields.type) {
             case 0:
                 if (!headerSeen) {
                     headerSeen = true;
-                    for (const std::uint8_t c : parsed.data) {
+                    for (std::size_t i = 0; i < fields.dataLength; ++i) {
+                        const std::uint8_t c = HexByte(bytes.data() + fields.dataAt + 2 * i);
                         check.header.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
                     }
                 }
@@ -448,27 +249,31 @@ ImageCheck CheckImage(std::span<const std::uint8_t> image) {
             case 2:
             case 3:
                 ++dataRecords;
-                segments.push_back(
-                    {parsed.address,
-                     record.begin + 2 +
-                         2 * static_cast<std::size_t>(parsed.data.data() - decoded.data()),
-                     parsed.data.size(), record.line});
+                overlaps.Add(SegmentOf(record, fields), record.begin);
                 break;
             case 5:
             case 6:
-                if (parsed.address != dataRecords) {
-                    check.findings.push_back(
+                if (fields.address != dataRecords) {
+                    records.push_back(
                         {record.line,
-                         Format("data record count mismatch: the record says %u, the file has "
-                                "%u data records before it",
-                                parsed.address, dataRecords)});
+                         Formatted("data record count mismatch: the record says %u, the file "
+                                   "has %u data records before it",
+                                   fields.address, dataRecords)});
                 }
                 break;
             default:
                 break;
         }
     }
-    CheckOverlaps(std::move(segments), image, check);
+    wholeFile.Finish(check, whole);
+    CountPackets(image, check, packets);
+
+    check.findings = std::move(whole);
+    check.findings.insert(check.findings.end(), packets.begin(), packets.end());
+    check.findings.insert(check.findings.end(), records.begin(), records.end());
+    overlaps.Finish(overlaps.OutOfOrder() ? DataSegmentsBefore(image, overlaps.OrderBrokenAt())
+                                          : std::vector<DataSegment>{},
+                    check);
     std::stable_sort(check.findings.begin(), check.findings.end(),
                      [](const CheckFinding& a, const CheckFinding& b) { return a.line < b.line; });
     return check;

@@ -237,6 +237,57 @@ TEST(FirmwareCheckPackets, RecordLongerThanThePacketBuffer) {
               "byte count 15 does not match the 2048 bytes that follow it");
 }
 
+// Far into a file, after the records the check no longer holds: a packet outgrowing the
+// buffer and then a record that could never fit are named by their own lines.
+TEST(FirmwareCheckPackets, LatePacketsOutgrowingTheBufferNameTheirLines) {
+    std::string text = "Z1\r\n";
+    for (std::uint32_t i = 0; i < 320; ++i) {  // lines 2 to 321: ten full packets
+        text += SRec('3', i, {0x11}) + "\r\n";
+    }
+    for (std::uint32_t i = 0; i < 32; ++i) {  // lines 322 to 353: 4224 bytes
+        text += SRec('3', 0x1000 + i * 59, std::vector<std::uint8_t>(59, 0x5A)) + "\r\n";
+    }
+    text += SRec('3', 0x2000, {1}) + "\r\n" + SRec('3', 0x2001, {2}) + "\r\n";
+    text += "S3" + std::string(4200, '0') + "\r\n" + kEnd + "\r\n";  // line 356, then 357
+    const ImageCheck check = CheckImage(Bytes(text));
+    std::vector<std::pair<std::uint32_t, std::string>> found;
+    for (const CheckFinding& f : check.findings) {
+        found.emplace_back(f.line, f.problem);
+    }
+    const std::vector<std::pair<std::uint32_t, std::string>> expected = {
+        {322,
+         "packet of 32 records (lines 322 to 353) is 4224 bytes, more than the 4096-byte "
+         "packet buffer"},
+        {354,
+         "packet of 3 records (lines 354 to 356) is 4234 bytes, more than the 4096-byte "
+         "packet buffer"},
+        {356, "byte count 0 does not match the 2099 bytes that follow it"}};
+    EXPECT_EQ(found, expected);
+}
+
+// An image in address order for hundreds of records, then one record back over an early
+// one: the overlap is still found against the early line, and the ranges are as before.
+TEST(FirmwareCheckOverlaps, RecordGoingBackLateFindsTheEarlyLine) {
+    std::string text = "Z1\r\n";
+    for (std::uint32_t i = 0; i < 200; ++i) {  // line 2 + i writes i four times from 0x1000 + 4i
+        const auto b = static_cast<std::uint8_t>(i);
+        text += SRec('3', 0x1000 + 4 * i, {b, b, b, b}) + "\r\n";
+    }
+    text += SRec('3', 0x1000 + 4 * 50 + 1, {50, 0xEE}) + "\r\n";  // line 202
+    text += SRec('3', 0x2000, {1}) + "\r\n" + kEnd + "\r\n";
+    const ImageCheck check = CheckImage(Bytes(text));
+    ASSERT_EQ(check.findings.size(), 1u);
+    EXPECT_EQ(check.findings[0].line, 202u);
+    EXPECT_EQ(check.findings[0].problem,
+              "data overlaps line 52 with different bytes: address 0x000010CA gets 0xEE here and "
+              "0x32 there");
+    ASSERT_EQ(check.ranges.size(), 2u);
+    EXPECT_EQ(check.ranges[0].first, 0x1000u);
+    EXPECT_EQ(check.ranges[0].last, 0x131Fu);
+    EXPECT_EQ(check.ranges[1].first, 0x2000u);
+    EXPECT_EQ(check.imageBytes, 801u);
+}
+
 // The summary: header, records per type, merged ranges, image size, and the packets each
 // stage sends, counted as the builder sends them.
 TEST(FirmwareCheckSummary, DescribesTheImage) {
