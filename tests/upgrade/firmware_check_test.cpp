@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -235,6 +237,57 @@ TEST(FirmwareCheckPackets, RecordLongerThanThePacketBuffer) {
               "record of 4100 bytes does not fit in the 4096-byte packet buffer");
     EXPECT_EQ(check.findings[1].problem,
               "byte count 15 does not match the 2048 bytes that follow it");
+}
+
+// A long record's digits are read many at a time: every byte value, at every place in
+// one, reads as the same digit, or is named as no digit, as it would be alone.
+TEST(FirmwareCheckDigits, EveryByteValueAnywhereInALongRecord) {
+    const std::string good = SRec('3', 0x1234ABCD, std::vector<std::uint8_t>(15, 0xE5));
+    for (int c = 0; c < 256; ++c) {
+        if (c == '\r' || c == '\n') {
+            continue;
+        }
+        const bool digit = std::isxdigit(c) != 0;
+        char shown[8];
+        std::snprintf(shown, sizeof shown, c >= 0x20 && c < 0x7F ? "'%c'" : "0x%02X", c);
+        for (std::size_t at = 2; at < good.size(); ++at) {
+            std::string line = good;
+            line[at] = static_cast<char>(c);
+            const ImageCheck check = CheckImage(Bytes(line + "\r\n" + kTail));
+            const bool found = !check.findings.empty() && check.findings[0].line == 1;
+            const bool sameDigit = std::tolower(c) == std::tolower(good[at]);
+            if (!digit) {
+                ASSERT_TRUE(found) << c << " at " << at;
+                EXPECT_EQ(check.findings[0].problem,
+                          std::string(shown) + " is not a hexadecimal digit")
+                    << at;
+            } else if (sameDigit) {
+                EXPECT_TRUE(check.Sendable()) << c << " at " << at;
+            } else {
+                ASSERT_TRUE(found) << c << " at " << at;
+                EXPECT_EQ(check.findings[0].problem.find("not a hexadecimal"), std::string::npos)
+                    << c << " at " << at;
+            }
+        }
+    }
+    // Every byte value, in upper and in lower case.
+    std::string upper;
+    for (int first = 0; first < 256; first += 125) {
+        std::vector<std::uint8_t> data;
+        for (int b = first; b < std::min(first + 125, 256); ++b) {
+            data.push_back(static_cast<std::uint8_t>(b));
+        }
+        upper += SRec('3', static_cast<std::uint32_t>(first), data) + "\r\n";
+    }
+    std::string lower = upper;
+    for (std::size_t i = 0; i < lower.size(); ++i) {
+        if (lower[i] != 'S' && (i == 0 || lower[i - 1] != 'S')) {
+            lower[i] = static_cast<char>(std::tolower(lower[i]));
+        }
+    }
+    EXPECT_TRUE(CheckImage(Bytes(upper + kSwitchEnd)).Sendable());
+    EXPECT_TRUE(CheckImage(Bytes(lower + kSwitchEnd)).Sendable());
+    EXPECT_NE(lower, upper);
 }
 
 // Far into a file, after the records the check no longer holds: a packet outgrowing the
