@@ -20,16 +20,24 @@ void AddressSweep::Add(const DataSegment& s) {
         return;
     }
     const std::uint64_t sEnd = s.first + s.length;
-    if (!m_inRun || s.first > m_runEnd) {
-        if (m_inRun) {
-            CloseRun();
+    if (!m_inRun || s.first >= m_runEnd) {
+        // Nothing to overlap: a new run after a gap, or the run going on from its end, where
+        // no owner before this segment can meet a later one.
+        if (!m_inRun || s.first > m_runEnd) {
+            if (m_inRun) {
+                CloseRun();
+            }
+            m_inRun = true;
+            m_runFirst = s.first;
         }
-        m_inRun = true;
-        m_runFirst = s.first;
         m_runEnd = sEnd;
-        m_owners.clear();
         m_head = 0;
-        m_owners.push_back(Owner{m_runEnd, s});
+        if (m_owners.empty()) {
+            m_owners.push_back(Owner{sEnd, s});
+        } else {
+            m_owners.front() = Owner{sEnd, s};
+            m_owners.resize(1);
+        }
         return;
     }
     // An owner that ends at or below this segment's first address ends below every later
