@@ -6,9 +6,14 @@
 // to kS3PerPacket of them.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "byte_source.h"
 
@@ -20,12 +25,24 @@ inline constexpr std::size_t kPacketCapacity = 4096;
 inline constexpr unsigned kS3PerPacket = 32;
 
 // How many of `size` bytes come before the first CR or LF (all of them when none does):
-// the rest of a record's line, found by the C library's scan rather than byte by byte. The
-// scan goes a window at a time, so that in a file whose lines end in LF alone the search
-// for a CR stops near the line end instead of running on to the end of the file.
+// the rest of a record's line, found sixteen bytes at a time where the processor has SSE2,
+// else by the C library's scan. That scan goes a window at a time, so that in a file whose
+// lines end in LF alone the search for a CR stops near the line end instead of running on
+// to the end of the file.
 inline std::size_t BytesBeforeLineEnd(const std::uint8_t* bytes, std::size_t size) {
+    std::size_t at = 0;
+#if defined(__SSE2__)
+    for (; at + 16 <= size; at += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        const auto ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+            _mm_cmpeq_epi8(b, _mm_set1_epi8(0x0D)), _mm_cmpeq_epi8(b, _mm_set1_epi8(0x0A)))));
+        if (ends != 0) {
+            return at + static_cast<std::size_t>(std::countr_zero(ends));
+        }
+    }
+#endif
     constexpr std::size_t kWindow = 256;
-    for (std::size_t at = 0; at < size; at += kWindow) {
+    for (; at < size; at += kWindow) {
         const std::uint8_t* window = bytes + at;
         const std::size_t length = size - at < kWindow ? size - at : kWindow;
         const void* cr = std::memchr(window, 0x0D, length);
