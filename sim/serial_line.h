@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <vector>
 
 #include "link.h"
 #include "model_clock.h"
@@ -21,14 +22,16 @@ class SerialLine {
         std::optional<std::uint64_t> written;  // the host's write log position, if from there
     };
 
-    explicit SerialLine(const TimeScale& scale) : m_scale(scale) {}
+    explicit SerialLine(const TimeScale& scale) : m_frameTime(scale) {}
 
     void Push(std::uint8_t byte, const LinkSettings& link, Nanos now,
               std::optional<std::uint64_t> written = std::nullopt);
     // Bytes not yet on the wire will go out with `link` (the frame on the wire keeps its own).
     void Retune(const LinkSettings& link);
     // When the frame on the wire has fully left; none while the queue is empty or stalled.
-    std::optional<Nanos> NextArrival() const;
+    std::optional<Nanos> NextArrival() const {
+        return m_headOnWire ? std::optional<Nanos>(m_headEnd) : std::nullopt;
+    }
     // Calls `visit(frame, arrival)` for each frame still to arrive, in order, with the time
     // it will have fully left if nothing changes meanwhile, until `visit` returns false.
     // None while the line is stalled.
@@ -39,7 +42,7 @@ class SerialLine {
     // A stalled line sends nothing; the frame on the wire starts again when released.
     void Stall(bool stalled, Nanos now);
     // Bytes that have not fully left, the one on the wire included.
-    std::size_t Size() const { return m_queue.size(); }
+    std::size_t Size() const { return m_queue.size() - m_head; }
     void Clear();
 
   private:
@@ -48,10 +51,16 @@ class SerialLine {
         Nanos queuedAt = 0;
     };
 
-    void StartHead(Nanos at);
+    static constexpr std::size_t kCompactAfter = 4096;
 
-    const TimeScale& m_scale;
-    std::deque<Pending> m_queue;
+    void StartHead(Nanos at);
+    const Pending& Front() const { return m_queue[m_head]; }
+
+    FrameTimer m_frameTime;
+    // The frames still to arrive are m_queue[m_head..]: a vector whose room is reused, as
+    // a transfer pushes and pops every byte it sends.
+    std::vector<Pending> m_queue;
+    std::size_t m_head = 0;
     bool m_headOnWire = false;
     Nanos m_headEnd = 0;
     bool m_stalled = false;
@@ -63,12 +72,11 @@ void SerialLine::ForEachUpcoming(Visit visit) const {
         return;
     }
     Nanos arrival = m_headEnd;
-    for (std::size_t i = 0; i < m_queue.size(); ++i) {
+    for (std::size_t i = m_head; i < m_queue.size(); ++i) {
         const Pending& pending = m_queue[i];
-        if (i > 0) {
+        if (i > m_head) {
             // Queued before the previous frame left, so it follows that frame at once.
-            arrival = std::max(arrival, pending.queuedAt) +
-                      m_scale.Scaled(FrameSeconds(pending.frame.link));
+            arrival = std::max(arrival, pending.queuedAt) + m_frameTime.Of(pending.frame.link);
         }
         if (!visit(pending.frame, arrival)) {
             return;
@@ -84,7 +92,9 @@ class ChipBuffer {
 
     // Returns true when the buffer is full and must go to the host now.
     bool Push(std::uint8_t byte, Nanos now, Nanos latency);
-    std::optional<Nanos> NextFlush() const;
+    std::optional<Nanos> NextFlush() const {
+        return m_bytes.empty() ? std::nullopt : std::optional<Nanos>(m_flushAt);
+    }
     std::deque<std::uint8_t> Take();
     std::size_t Size() const { return m_bytes.size(); }
     void Clear() { m_bytes.clear(); }
