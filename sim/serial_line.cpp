@@ -10,21 +10,40 @@ void SerialLine::Push(std::uint8_t byte, const LinkSettings& link, Nanos now,
     if (m_head == m_queue.size()) {
         m_queue.clear();  // keeps its room
         m_head = 0;
+        m_links.clear();
     }
-    m_queue.push_back(Pending{Frame{byte, link, written}, now});
+    m_queue.push_back(Pending{now, written.value_or(kNotWritten), LinkIndex(link), byte});
     if (Size() == 1 && !m_stalled) {
         StartHead(now);
     }
 }
 
 void SerialLine::Retune(const LinkSettings& link) {
-    for (std::size_t i = m_head + (m_headOnWire ? 1 : 0); i < m_queue.size(); ++i) {
-        m_queue[i].frame.link = link;
+    const std::size_t first = m_head + (m_headOnWire ? 1 : 0);
+    if (first == m_queue.size()) {
+        return;
+    }
+    const std::uint32_t index = LinkIndex(link);
+    for (std::size_t i = first; i < m_queue.size(); ++i) {
+        m_queue[i].link = index;
     }
 }
 
+std::uint32_t SerialLine::LinkIndex(const LinkSettings& link) {
+    if (m_links.empty() || m_links.back() != link) {
+        m_links.push_back(link);
+    }
+    return static_cast<std::uint32_t>(m_links.size() - 1);
+}
+
+SerialLine::Frame SerialLine::FrameOf(const Pending& pending) const {
+    return Frame{pending.byte, LinkOf(pending),
+                 pending.written == kNotWritten ? std::nullopt
+                                                : std::optional<std::uint64_t>(pending.written)};
+}
+
 SerialLine::Frame SerialLine::PopArrived() {
-    const Frame frame = Front().frame;
+    const Frame frame = FrameOf(Front());
     const Nanos end = m_headEnd;
     ++m_head;
     if (m_head >= kCompactAfter && m_head >= Size()) {
@@ -51,12 +70,13 @@ void SerialLine::Stall(bool stalled, Nanos now) {
 void SerialLine::Clear() {
     m_queue.clear();
     m_head = 0;
+    m_links.clear();
     m_headOnWire = false;
 }
 
 void SerialLine::StartHead(Nanos at) {
     m_headOnWire = true;
-    m_headEnd = at + m_frameTime.Of(Front().frame.link);
+    m_headEnd = at + m_frameTime.Of(LinkOf(Front()));
 }
 
 bool ChipBuffer::Push(std::uint8_t byte, Nanos now, Nanos latency) {

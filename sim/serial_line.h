@@ -46,21 +46,29 @@ class SerialLine {
     void Clear();
 
   private:
+    // A frame as it waits: 24 bytes, its link an index into m_links (a transfer queues
+    // every byte it sends, nearly all with one link).
     struct Pending {
-        Frame frame;
         Nanos queuedAt = 0;
+        std::uint64_t written = kNotWritten;
+        std::uint32_t link = 0;
+        std::uint8_t byte = 0;
     };
-
-    static constexpr std::size_t kCompactAfter = 4096;
+    static constexpr std::uint64_t kNotWritten = ~std::uint64_t{0};
+    static constexpr std::size_t kCompactAfter = 1024;
 
     void StartHead(Nanos at);
     const Pending& Front() const { return m_queue[m_head]; }
+    const LinkSettings& LinkOf(const Pending& pending) const { return m_links[pending.link]; }
+    Frame FrameOf(const Pending& pending) const;
+    std::uint32_t LinkIndex(const LinkSettings& link);
 
     FrameTimer m_frameTime;
     // The frames still to arrive are m_queue[m_head..]: a vector whose room is reused, as
     // a transfer pushes and pops every byte it sends.
     std::vector<Pending> m_queue;
     std::size_t m_head = 0;
+    std::vector<LinkSettings> m_links;  // of the frames queued since the queue was last empty
     bool m_headOnWire = false;
     Nanos m_headEnd = 0;
     bool m_stalled = false;
@@ -76,9 +84,9 @@ void SerialLine::ForEachUpcoming(Visit visit) const {
         const Pending& pending = m_queue[i];
         if (i > m_head) {
             // Queued before the previous frame left, so it follows that frame at once.
-            arrival = std::max(arrival, pending.queuedAt) + m_frameTime.Of(pending.frame.link);
+            arrival = std::max(arrival, pending.queuedAt) + m_frameTime.Of(LinkOf(pending));
         }
-        if (!visit(pending.frame, arrival)) {
+        if (!visit(FrameOf(pending), arrival)) {
             return;
         }
     }
