@@ -13,6 +13,17 @@
 
 namespace kx::bench {
 
+// A headless window that notes the process's CPU time once the dialog has accepted its
+// file (read whole, checked, hashed for the session note), before the first byte goes out.
+class AcceptanceTimedWindow : public HeadlessWindow {
+  public:
+    void FileAccepted(const std::string& path, std::span<const std::uint8_t> image) override {
+        HeadlessWindow::FileAccepted(path, image);
+        acceptedCpu = CpuSeconds();
+    }
+    double acceptedCpu = 0;
+};
+
 class Session {
   public:
     // The driver is bound by its plain name (the simulated dongle); `instant` then puts
@@ -56,6 +67,7 @@ class Session {
     CUpgradeDlg& Dialog() { return m_dlg; }
     double TransferWall() const { return m_wall; }
     double TransferCpu() const { return m_cpu; }
+    double StartCpu() const { return m_startCpu; }
 
   private:
     HeadlessWindow& m_window;

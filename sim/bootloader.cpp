@@ -12,8 +12,6 @@ constexpr double kRepeatFloorSeconds = 0.100;
 constexpr double kEraseFloorSeconds = 0.040;
 // The pause before a refusal is repeated after the switch record (no erase happens).
 constexpr double kRefusalPauseSeconds = 0.040;
-// A packet also ends when the line has been quiet this many character times.
-constexpr int kIdleCharacters = 4;
 
 bool IsData(const Record& record) {
     return record.lead == 'S' && (record.type == '1' || record.type == '2' || record.type == '3');
@@ -173,7 +171,7 @@ void Bootloader::OnByte(std::uint8_t byte, Nanos now) {
 
 std::optional<Nanos> Bootloader::DeadlineAfterByte(Nanos now) const {
     if (m_state == State::Bulk) {
-        return now + m_scale.Scaled(kIdleCharacters * FrameSeconds(m_uart.Link()));
+        return now + m_idleTime.Of(m_uart.Link());
     }
     if (m_refusal) {
         return now + QuietTimeout();  // a refused command stage still times out

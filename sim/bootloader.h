@@ -46,7 +46,11 @@ class Bootloader {
     };
 
     Bootloader(const Settings& settings, const TimeScale& scale, Flash& flash, BootloaderUart& uart)
-        : m_settings(settings), m_scale(scale), m_flash(flash), m_uart(uart) {}
+        : m_settings(settings),
+          m_scale(scale),
+          m_flash(flash),
+          m_uart(uart),
+          m_idleTime(scale, kIdleCharacters) {}
 
     // Power-up: the bootloader starts and announces after the announce delay (with the old
     // timing it waits for the host to open the port instead).
@@ -89,6 +93,9 @@ class Bootloader {
     };
 
   private:
+    // A packet also ends when the line has been quiet this many character times.
+    static constexpr int kIdleCharacters = 4;
+
     void Restart(Nanos now);
     void Announce(Nanos now);
     Nanos AnnounceDelay() const;
@@ -112,6 +119,7 @@ class Bootloader {
     const TimeScale& m_scale;
     Flash& m_flash;
     BootloaderUart& m_uart;
+    FrameTimer m_idleTime;  // the quiet that ends a packet, at the UART's link
 
     State m_state = State::Off;
     std::optional<Nanos> m_deadline;

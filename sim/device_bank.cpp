@@ -197,8 +197,9 @@ FT_STATUS DeviceBank::ListDevices(void* arg1, void* arg2, DWORD flags) {
     // Which are plugged in first; names only of those asked for (a tool that lists a bank of
     // 64 by index asks 64 times over for each field).
     std::vector<Simulator*> present;
+    const auto wall = std::chrono::steady_clock::now();
     for (Simulator* device : devices) {
-        if (device->Listed(device == devices[0])) {
+        if (device->Listed(device == devices[0], wall)) {
             present.push_back(device);
         }
     }

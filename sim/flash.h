@@ -1,7 +1,9 @@
 // NOR-like flash: erasing sets every byte to 0xFF, programming can only clear bits.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -19,17 +21,24 @@ class Flash {
     void Program(std::uint32_t address, std::span<const std::uint8_t> data);
 
     std::uint32_t Base() const { return m_base; }
-    const std::vector<std::uint8_t>& Bytes() const;
+    // Every byte, in a copy: the flash is held page by page.
+    std::vector<std::uint8_t> Bytes() const;
 
   private:
-    // The previous firmware is made when the flash is first looked at, not for every dongle
-    // of a bank as the library loads: a process models them all and flashes one.
-    void Materialise() const;
+    static constexpr std::uint32_t kPageSize = 4096;
+    using Page = std::array<std::uint8_t, kPageSize>;
+
+    // A page is held only once programmed: a bank of dongles models every one's flash in
+    // every process, and an image fills only part of a large flash. A page never
+    // programmed holds 0xFF after an erase and the previous firmware before.
+    void FillUnprogrammed(std::uint32_t offset, std::span<std::uint8_t> bytes) const;
+    std::uint8_t At(std::uint32_t offset) const;
+    Page& Programmed(std::uint32_t page);
 
     std::uint32_t m_base = 0;
     std::uint32_t m_size = 0;
-    mutable bool m_materialised = false;
-    mutable std::vector<std::uint8_t> m_bytes;
+    bool m_erased = false;
+    std::vector<std::unique_ptr<Page>> m_pages;  // null until programmed
 };
 
 }  // namespace kxsim

@@ -29,13 +29,11 @@ void ModelClock::Restart() {
     m_manualNow = 0;
 }
 
-Nanos ModelClock::Now() const {
+Nanos ModelClock::At(std::chrono::steady_clock::time_point wall) const {
     if (m_manual) {
         return m_manualNow;
     }
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
-                                                                m_epoch)
-        .count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(wall - m_epoch).count();
 }
 
 void ModelClock::SetManual(bool manual) {

@@ -7,32 +7,54 @@ namespace kxsim {
 
 void SerialLine::Push(std::uint8_t byte, const LinkSettings& link, Nanos now,
                       std::optional<std::uint64_t> written) {
-    m_queue.push_back(Pending{Frame{byte, link, written}, now});
-    if (m_queue.size() == 1 && !m_stalled) {
+    if (m_head == m_queue.size()) {
+        m_queue.clear();  // keeps its room
+        m_head = 0;
+        m_links.clear();
+    }
+    m_queue.push_back(Pending{now, written.value_or(kNotWritten), LinkIndex(link), byte});
+    if (Size() == 1 && !m_stalled) {
         StartHead(now);
     }
 }
 
 void SerialLine::Retune(const LinkSettings& link) {
-    for (std::size_t i = m_headOnWire ? 1 : 0; i < m_queue.size(); ++i) {
-        m_queue[i].frame.link = link;
+    const std::size_t first = m_head + (m_headOnWire ? 1 : 0);
+    if (first == m_queue.size()) {
+        return;
+    }
+    const std::uint32_t index = LinkIndex(link);
+    for (std::size_t i = first; i < m_queue.size(); ++i) {
+        m_queue[i].link = index;
     }
 }
 
-std::optional<Nanos> SerialLine::NextArrival() const {
-    if (!m_headOnWire) {
-        return std::nullopt;
+std::uint32_t SerialLine::LinkIndex(const LinkSettings& link) {
+    if (m_links.empty() || m_links.back() != link) {
+        m_links.push_back(link);
     }
-    return m_headEnd;
+    return static_cast<std::uint32_t>(m_links.size() - 1);
+}
+
+SerialLine::Frame SerialLine::FrameOf(const Pending& pending) const {
+    return Frame{pending.byte, LinkOf(pending),
+                 pending.written == kNotWritten ? std::nullopt
+                                                : std::optional<std::uint64_t>(pending.written)};
 }
 
 SerialLine::Frame SerialLine::PopArrived() {
-    const Frame frame = m_queue.front().frame;
+    const Frame frame = FrameOf(Front());
     const Nanos end = m_headEnd;
-    m_queue.pop_front();
+    ++m_head;
+    if (m_head >= kCompactAfter && m_head >= Size()) {
+        // A host that writes while the line is still busy never lets it empty: drop the
+        // frames gone by now and then, so the room stays bounded by what waits.
+        m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(m_head));
+        m_head = 0;
+    }
     m_headOnWire = false;
-    if (!m_queue.empty() && !m_stalled) {
-        StartHead(std::max(end, m_queue.front().queuedAt));
+    if (Size() > 0 && !m_stalled) {
+        StartHead(std::max(end, Front().queuedAt));
     }
     return frame;
 }
@@ -40,19 +62,21 @@ SerialLine::Frame SerialLine::PopArrived() {
 void SerialLine::Stall(bool stalled, Nanos now) {
     m_stalled = stalled;
     m_headOnWire = false;
-    if (!stalled && !m_queue.empty()) {
+    if (!stalled && Size() > 0) {
         StartHead(now);
     }
 }
 
 void SerialLine::Clear() {
     m_queue.clear();
+    m_head = 0;
+    m_links.clear();
     m_headOnWire = false;
 }
 
 void SerialLine::StartHead(Nanos at) {
     m_headOnWire = true;
-    m_headEnd = at + m_scale.Scaled(FrameSeconds(m_queue.front().frame.link));
+    m_headEnd = at + m_frameTime.Of(LinkOf(Front()));
 }
 
 bool ChipBuffer::Push(std::uint8_t byte, Nanos now, Nanos latency) {
@@ -61,13 +85,6 @@ bool ChipBuffer::Push(std::uint8_t byte, Nanos now, Nanos latency) {
     }
     m_bytes.push_back(byte);
     return m_bytes.size() >= kPacketPayload;
-}
-
-std::optional<Nanos> ChipBuffer::NextFlush() const {
-    if (m_bytes.empty()) {
-        return std::nullopt;
-    }
-    return m_flushAt;
 }
 
 std::deque<std::uint8_t> ChipBuffer::Take() {

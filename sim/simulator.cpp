@@ -83,9 +83,9 @@ std::unique_lock<std::mutex> Simulator::Lock() {
     return lock;
 }
 
-std::unique_lock<std::mutex> Simulator::LockQuiet() {
+std::unique_lock<std::mutex> Simulator::LockQuiet(std::chrono::steady_clock::time_point wall) {
     std::unique_lock lock(m_mutex);
-    Advance(m_clock.Now());
+    Advance(m_clock.At(wall));
     return lock;
 }
 
@@ -146,8 +146,9 @@ std::optional<Nanos> Simulator::NextSpeech() const {
     return speech ? speech : ahead.End();
 }
 
-std::unique_lock<std::mutex> Simulator::Enter(int entry) {
-    std::unique_lock lock = LockQuiet();
+std::unique_lock<std::mutex> Simulator::Enter(int entry,
+                                              std::chrono::steady_clock::time_point wall) {
+    std::unique_lock lock = LockQuiet(wall);
     // The host's polls and lists take what has arrived and change nothing the chip's clock
     // waits for.
     if (entry != KXSIM_FT_GET_STATUS && entry != KXSIM_FT_GET_QUEUE_STATUS &&

@@ -61,8 +61,9 @@ class Simulator final : private BootloaderUart {
     // does not. Logs the call when it opened the port or `logFailure` is set.
     FT_STATUS OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle, bool logFailure);
     void LogOpenEx(const void* arg, DWORD flags, FT_STATUS status);
-    // Whether FT_ListDevices lists it (plugged in); counts the call when `countCall` is set.
-    bool Listed(bool countCall);
+    // Whether FT_ListDevices lists it (plugged in) at `wall`; counts the call when
+    // `countCall` is set. One listing asks every dongle of the bank at one moment.
+    bool Listed(bool countCall, std::chrono::steady_clock::time_point wall);
     DongleInfo Info();
     bool WasOpened();
     FT_STATUS Close(FT_HANDLE handle);
@@ -137,9 +138,11 @@ class Simulator final : private BootloaderUart {
     // Locks and brings the model up to now; the chip's clock then plans its next wake again.
     std::unique_lock<std::mutex> Lock();
     // The same for what changes nothing the chip's clock plans by.
-    std::unique_lock<std::mutex> LockQuiet();
+    std::unique_lock<std::mutex> LockQuiet(
+        std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now());
     // The same for an FT_ call: counts it and runs a due unplug first.
-    std::unique_lock<std::mutex> Enter(int entry);
+    std::unique_lock<std::mutex> Enter(
+        int entry, std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now());
     HandleState Lookup(FT_HANDLE handle) const;
     // FT_OK for the open handle, FT_INVALID_HANDLE (1) for an unknown or closed one,
     // FT_IO_ERROR (4) for one whose device was unplugged.

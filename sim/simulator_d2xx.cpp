@@ -149,8 +149,8 @@ void Simulator::LogOpenEx(const void* arg, DWORD flags, FT_STATUS status) {
         "FT_OpenEx(" + shown + ", " + std::to_string(flags) + ")");
 }
 
-bool Simulator::Listed(bool countCall) {
-    std::unique_lock lock = countCall ? Enter(KXSIM_FT_LIST_DEVICES) : LockQuiet();
+bool Simulator::Listed(bool countCall, std::chrono::steady_clock::time_point wall) {
+    std::unique_lock lock = countCall ? Enter(KXSIM_FT_LIST_DEVICES, wall) : LockQuiet(wall);
     return m_plugged;
 }
 

@@ -48,6 +48,27 @@ TEST_F(UpgradeTest, ExampleImageLandsInFlash) {
     EXPECT_EQ(kxsim_device_state(), KXSIM_STATE_DONE);
 }
 
+// The flash is held in pages, made as they are first programmed: every byte must read the
+// same as a flash held whole, the partial last page of an odd size included.
+TEST_F(UpgradeTest, FlashHoldsThePreviousFirmwareUntilErasedThenTheImage) {
+    const std::size_t size = 0x10000 + 0x801;
+    kxsim_set_flash(kxsim_flash_base(), size);
+    Bytes previous(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        previous[i] = static_cast<std::uint8_t>((37 * i + 11 * (i >> 8) + 0x5A) % 255);
+    }
+    EXPECT_EQ(Flash(), previous);
+
+    Host host(ft, true);
+    ASSERT_TRUE(host.Connect());
+    ASSERT_TRUE(host.WaitForAnnouncement(500));
+    ASSERT_EQ(host.Upgrade(Example("firmware-2.0.dat"), 20000).outcome,
+              UpgradeResult::Outcome::Completed);
+    Bytes expected = Expected(ReadFile(kExamples + "/firmware-2.0.bin"));
+    expected.resize(size, 0xFF);
+    EXPECT_EQ(Flash(), expected);
+}
+
 TEST_F(UpgradeTest, RealClockAtTwentyTimesSpeed) {
     kxsim_set_manual_clock(0);
     kxsim_set_speed(20);

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -188,6 +190,12 @@ TEST_F(FirmwareFileTest, RefusesAFileTooLargeToBeAnImage) {
     std::filesystem::resize_file(m_path, kMaxFirmwareFileSize);
     EXPECT_TRUE(f.Open(Path()));
     EXPECT_EQ(f.Length(), kMaxFirmwareFileSize);
+    // Read whole into room taken in large pages where the kernel gives them: as it was.
+    const std::span<const std::uint8_t> image = f.Image();
+    ASSERT_EQ(image.size(), kMaxFirmwareFileSize);
+    EXPECT_EQ(image[0], 'S');
+    EXPECT_EQ(image[1], '0');
+    EXPECT_TRUE(std::all_of(image.begin() + 2, image.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
 // An open file is never replaced by another; a failed open changes nothing.
