@@ -122,8 +122,8 @@ void DataOverlaps::Finish(std::vector<DataSegment> earlier, ImageCheck& check) {
         m_sweep.Finish(check);
         return;
     }
-    // In address order, and in file order among those at one address: the findings come out
-    // as from a file that was in order all along.
+    // Every data record in address order, and in file order among those at one address:
+    // the same sweep then finds what it finds in an image that was in order all along.
     earlier.insert(earlier.end(), m_later.begin(), m_later.end());
     std::stable_sort(earlier.begin(), earlier.end(),
                      [](const DataSegment& a, const DataSegment& b) { return a.first < b.first; });
