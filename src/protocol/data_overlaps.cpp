@@ -42,14 +42,12 @@ void AddressSweep::Add(const DataSegment& s) {
     }
     // An owner that ends at or below this segment's first address ends below every later
     // segment's too: the segments come in address order. What is left is what an overlap can
-    // meet, so an image in order keeps one owner, and one written twice over a few.
-    while (m_head < m_owners.size() && m_owners[m_head].end <= s.first) {
+    // meet, so an image written twice over keeps a few. The last owner ends where the run
+    // does, past this segment's first address: it always stays.
+    while (m_owners[m_head].end <= s.first) {
         ++m_head;
     }
-    if (m_head == m_owners.size()) {
-        m_owners.clear();
-        m_head = 0;
-    } else if (m_head >= 64 && m_head * 2 >= m_owners.size()) {
+    if (m_head >= 64 && m_head * 2 >= m_owners.size()) {
         m_owners.erase(m_owners.begin(), m_owners.begin() + static_cast<std::ptrdiff_t>(m_head));
         m_head = 0;
     }

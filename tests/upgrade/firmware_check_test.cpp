@@ -341,6 +341,27 @@ TEST(FirmwareCheckOverlaps, RecordGoingBackLateFindsTheEarlyLine) {
     EXPECT_EQ(check.imageBytes, 801u);
 }
 
+// Seventy records from one address, each a byte longer, then one that differs from them far
+// along: the owners the sweep has left behind are dropped, and the byte is still checked
+// against the record that wrote it.
+TEST(FirmwareCheckOverlaps, ManyOwnersLeftBehindStillNameTheOneThatWroteTheByte) {
+    std::string text = "Z1\r\n";
+    for (std::uint32_t n = 1; n <= 70; ++n) {  // line n + 1 writes 0x100 to 0x100 + n - 1
+        std::vector<std::uint8_t> data;
+        for (std::uint32_t a = 0x100; a < 0x100 + n; ++a) {
+            data.push_back(static_cast<std::uint8_t>(a));
+        }
+        text += SRec('1', 0x100, data) + "\r\n";
+    }
+    text += SRec('1', 0x142, {0xBD, 0x43}) + "\r\n" + kEnd + "\r\n";  // line 72
+    const ImageCheck check = CheckImage(Bytes(text));
+    ASSERT_EQ(check.findings.size(), 1u);
+    EXPECT_EQ(check.findings[0].line, 72u);
+    EXPECT_EQ(check.findings[0].problem,
+              "data overlaps line 68 with different bytes: address 0x00000142 gets 0xBD here and "
+              "0x42 there");
+}
+
 // The summary: header, records per type, merged ranges, image size, and the packets each
 // stage sends, counted as the builder sends them.
 TEST(FirmwareCheckSummary, DescribesTheImage) {
